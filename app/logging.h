@@ -1,0 +1,43 @@
+#pragma once
+
+// The process-wide log: every message of every thread goes to a rotating file in the user's
+// home directory and to syslog (the system's debugger-style output on Linux).
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QtGlobal>
+
+// A log file is rotated before a write when it is larger than this (a file of exactly this size
+// is not rotated).
+constexpr qint64 kLogRotateSize = 0x500000;
+
+// Resolves a user path ("~/" prefix, backslashes) and, unless it names a directory, makes sure
+// its directory and the file exist (a new file gets initialContent). Returns the resolved path.
+QString ensureFilePath(const QString& path, bool isDirectory = false,
+                       const QByteArray& initialContent = QByteArray());
+
+// The file the handler writes to. Set it before the handler is installed; it is read without a
+// lock afterwards.
+void setLogFilePath(const QString& resolvedPath);
+QString logFilePath();
+
+// The handler installed with qInstallMessageHandler.
+void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+// Line formats, exposed for the tests and for anything that must match the file's layout.
+QString logFileTag(QtMsgType type);
+QString debuggerTag(QtMsgType type);
+QString shortFunctionName(const char* signature);
+QString formatFileLine(QtMsgType type, const QMessageLogContext& context, const QString& message,
+                       const QDateTime& when);
+QString formatDebuggerLine(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+// Rotates the file when needed and appends one line and "\r\n" to it. A file that cannot be
+// opened loses the line without any report (there is nowhere left to report it).
+void appendLogLine(const QString& path, const QString& line);
+
+// Where debugger lines go. The default sends them to syslog with the identity "deckctl"; tests
+// may capture them instead. Pass nullptr to restore the default.
+using DebuggerSink = void (*)(QtMsgType type, const QString& line);
+void setDebuggerSink(DebuggerSink sink);

@@ -1,0 +1,56 @@
+#include "app/catalogue.h"
+#include "app/globals.h"
+#include "app/logging.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFont>
+#include <QIcon>
+#include <QTranslator>
+
+#ifndef DECKCTL_TRANSLATIONS_DIR
+#define DECKCTL_TRANSLATIONS_DIR ""
+#endif
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("deckctl"));
+
+    languageCN = SettingsStore::application().languageCN();
+
+    registerFontSubstitutions();
+    QApplication::setFont(QFont(applicationFontFamily(languageCN), kApplicationFontPointSize));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/main.ico")));
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+
+    const QString logPath = ensureFilePath(names::kLogFilePath);
+    qDebug().noquote() << "log filepath:" << logPath;
+    setLogFilePath(logPath);
+    qInstallMessageHandler(logMessageHandler);
+
+    const char* const rule = "---------------------------------------------------";
+    qInfo() << rule;
+    qInfo() << "- System Start!";
+    qInfo() << rule;
+
+    QTranslator translator;
+    const bool translationLoaded = loadTranslation(translator, QStringLiteral(DECKCTL_TRANSLATIONS_DIR));
+    if (languageCN && translationLoaded)
+        QApplication::installTranslator(&translator);
+
+    int result = 0;
+    {
+        MainWindow window;
+        window.show();
+        UnixSignalWatcher signalWatcher;
+        QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &window, &QWidget::close);
+        result = QApplication::exec();
+    }
+    return concludeEventLoop(result, QCoreApplication::applicationFilePath(), startDetachedProcess);
+}

@@ -1,0 +1,88 @@
+#include "settings.h"
+
+#include "catalogue.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryFile>
+
+SettingsStore::SettingsStore(const QString& appDir, const QString& userConfigDir)
+    : m_provisionedPath(QDir(appDir).filePath(names::kSettingsFileName))
+{
+    const QFileInfo existing(m_provisionedPath);
+    const bool besideExecutable =
+        directoryAcceptsFiles(appDir) && (!existing.exists() || existing.isWritable());
+    m_writePath = besideExecutable ? m_provisionedPath : QDir(userConfigDir).filePath(names::kSettingsFileName);
+}
+
+const SettingsStore& SettingsStore::application()
+{
+    static const SettingsStore store(QCoreApplication::applicationDirPath(),
+                                     QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
+    return store;
+}
+
+QVariant SettingsStore::value(const QString& key) const
+{
+    {
+        const QSettings own(m_writePath, QSettings::IniFormat);
+        if (own.contains(key))
+            return own.value(key);
+    }
+    if (usesUserDirectory()) {
+        const QSettings provisioned(m_provisionedPath, QSettings::IniFormat);
+        return provisioned.value(key);
+    }
+    return QVariant();
+}
+
+int SettingsStore::intValue(const QString& key) const
+{
+    return value(key).toInt();
+}
+
+bool SettingsStore::boolValue(const QString& key) const
+{
+    return value(key).toBool();
+}
+
+bool SettingsStore::setValue(const QString& key, const QVariant& value) const
+{
+    return setValues({{key, value}});
+}
+
+bool SettingsStore::setValues(const QVector<QPair<QString, QVariant>>& values) const
+{
+    const QString dir = QFileInfo(m_writePath).absolutePath();
+    if (!QDir().mkpath(dir)) {
+        qWarning().noquote() << "Error, cannot create dir" << dir;
+        return false;
+    }
+    QSettings settings(m_writePath, QSettings::IniFormat);
+    for (const auto& entry : values)
+        settings.setValue(entry.first, entry.second);
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        qWarning().noquote() << "Cannot save settings to" << m_writePath;
+        return false;
+    }
+    return true;
+}
+
+QRect SettingsStore::windowGeometry() const
+{
+    return QRect(intValue(settings_keys::kWindowLeft), intValue(settings_keys::kWindowTop),
+                 intValue(settings_keys::kWindowWidth), intValue(settings_keys::kWindowHeight));
+}
+
+bool SettingsStore::directoryAcceptsFiles(const QString& dir)
+{
+    if (!QFileInfo(dir).isDir())
+        return false;
+    QTemporaryFile probe(QDir(dir).filePath(QStringLiteral(".deckctl-write-probe-XXXXXX")));
+    return probe.open(); // removed again when the probe goes out of scope
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing deckctl needs.
+# Safe to run again: apt-get skips what is already there.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang-format
+  # Qt 5 (widgets, OpenGL widget, translations, tests)
+  qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev qttools5-dev qttools5-dev-tools
+  qt5-qmake libqt5svg5-dev
+  # fonts with CJK coverage for the Chinese interface
+  fonts-noto-cjk fonts-dejavu-core
+  # device layer: udev listing, V4L2 headers, libusb, the sound server
+  libudev-dev libv4l-dev libusb-1.0-0-dev libpulse-dev
+  # preview: FFmpeg libraries
+  libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  # package extraction
+  7zip
+  # kernel emulation and display for tests
+  umockdev libumockdev-dev xvfb xauth
+  # program-level checks
+  ffmpeg
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${packages[@]}"
