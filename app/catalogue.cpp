@@ -5,12 +5,17 @@
 const QVector<ModelEntry>& modelNameTable()
 {
     static const QVector<ModelEntry> table = {
-        {0x1D6B, 0x0104, 0, QStringLiteral("PX-K27-000")},  {0x343B, 0x0103, 1, QStringLiteral("ARDEN 310")},
-        {0x343B, 0x0305, 2, QStringLiteral("ARDEN 320")},   {0x343B, 0x0306, 3, QStringLiteral("ARDEN 330")},
-        {0x1D6B, 0x010E, 4, QStringLiteral("QB17-000")},    {0x343B, 0x010E, 5, QStringLiteral("Orbi TM40")},
+        {0x1D6B, 0x0104, 0, QStringLiteral("PX-K27-000")},
+        {0x343B, 0x0103, 1, QStringLiteral("ARDEN 310")},
+        {0x343B, 0x0305, 2, QStringLiteral("ARDEN 320")},
+        {0x343B, 0x0306, 3, QStringLiteral("ARDEN 330")},
+        {0x1D6B, 0x010E, 4, QStringLiteral("QB17-000")},
+        {0x343B, 0x010E, 5, QStringLiteral("Orbi TM40")},
         // "QB18Z" must precede "QB18": a name holding the first also holds the second.
-        {0x1D6B, 0x0113, 6, QStringLiteral("QB18Z")},       {0x1D6B, 0xC015, 7, QStringLiteral("QB18")},
-        {0x343B, 0x0113, 8, QStringLiteral("Zephyr TM45")}, {0x1D6B, 0x010C, 9, QStringLiteral("PX-QB-40")},
+        {0x1D6B, 0x0113, 6, QStringLiteral("QB18Z")},
+        {0x1D6B, 0xC015, 7, QStringLiteral("QB18")},
+        {0x343B, 0x0113, 8, QStringLiteral("Zephyr TM45")},
+        {0x1D6B, 0x010C, 9, QStringLiteral("PX-QB-40")},
         {0x343B, 0x010C, 10, QStringLiteral("ARDEN 07K")},
     };
     return table;

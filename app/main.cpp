@@ -21,6 +21,9 @@ int main(int argc, char* argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("deckctl"));
+    // Watch for SIGTERM/SIGINT from the start; a signal that arrives early waits in the watcher's
+    // pipe and closes the window once the event loop runs.
+    UnixSignalWatcher signalWatcher;
 
     languageCN = SettingsStore::application().languageCN();
 
@@ -48,7 +51,6 @@ int main(int argc, char* argv[])
     {
         MainWindow window;
         window.show();
-        UnixSignalWatcher signalWatcher;
         QObject::connect(&signalWatcher, &UnixSignalWatcher::terminationRequested, &window, &QWidget::close);
         result = QApplication::exec();
     }

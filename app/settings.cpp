@@ -16,7 +16,8 @@ SettingsStore::SettingsStore(const QString& appDir, const QString& userConfigDir
     const QFileInfo existing(m_provisionedPath);
     const bool besideExecutable =
         directoryAcceptsFiles(appDir) && (!existing.exists() || existing.isWritable());
-    m_writePath = besideExecutable ? m_provisionedPath : QDir(userConfigDir).filePath(names::kSettingsFileName);
+    m_writePath =
+        besideExecutable ? m_provisionedPath : QDir(userConfigDir).filePath(names::kSettingsFileName);
 }
 
 const SettingsStore& SettingsStore::application()
@@ -47,7 +48,15 @@ int SettingsStore::intValue(const QString& key) const
 
 bool SettingsStore::boolValue(const QString& key) const
 {
-    return value(key).toBool();
+    // Only what the program itself writes ("true") or a non-zero number counts as true: a value
+    // nobody can read must not switch the interface language.
+    const QVariant stored = value(key);
+    if (stored.type() == QVariant::Bool)
+        return stored.toBool();
+    const QString text = stored.toString().trimmed();
+    bool isNumber = false;
+    const int number = text.toInt(&isNumber);
+    return isNumber ? number != 0 : text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
 }
 
 bool SettingsStore::setValue(const QString& key, const QVariant& value) const

@@ -15,9 +15,11 @@ int concludeEventLoop(int loopResult, const QString& program, const DetachedLaun
 {
     if (loopResult != RestartExitCode)
         return loopResult;
-    if (!launcher(program))
-        qCritical().noquote() << "Restart failed, cannot start" << program;
-    return 0;
+    if (launcher(program))
+        return 0;
+    // Nothing replaces this process: say so instead of exiting as if all went well.
+    qCritical().noquote() << "Restart failed, cannot start" << program;
+    return 1;
 }
 
 bool startDetachedProcess(const QString& program)

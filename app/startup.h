@@ -21,7 +21,8 @@ inline const QString kTranslationFileName = QStringLiteral("zh_tr.qm");
 using DetachedLauncher = std::function<bool(const QString& program)>;
 
 // What main() returns once the event loop ended with loopResult: after RestartExitCode it starts
-// exactly one new copy of program and returns 0; any other code is returned unchanged.
+// exactly one new copy of program and returns 0 (1 when it could not be started); any other code
+// is returned unchanged.
 int concludeEventLoop(int loopResult, const QString& program, const DetachedLauncher& launcher);
 // The real launcher (QProcess::startDetached).
 bool startDetachedProcess(const QString& program);

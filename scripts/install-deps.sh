@@ -18,7 +18,7 @@ packages=(
   # package extraction
   7zip
   # kernel emulation and display for tests
-  umockdev libumockdev-dev xvfb xauth
+  umockdev libumockdev-dev xvfb xauth x11-utils
   # program-level checks
   ffmpeg
 )
