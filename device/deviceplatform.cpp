@@ -1,0 +1,39 @@
+#include "deviceplatform.h"
+
+#include "device/linuxvideobackend.h"
+#include "device/pulsesoundserver.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace {
+
+class LinuxPlatform : public DevicePlatform
+{
+public:
+    VideoBackend& video() override { return m_video; }
+    SoundServer& sound() override { return m_sound; }
+
+private:
+    LinuxVideoBackend m_video;
+    PulseSoundServer m_sound;
+};
+
+QMutex g_platformLock; // guards g_platform
+std::unique_ptr<DevicePlatform> g_platform;
+
+} // namespace
+
+DevicePlatform& devicePlatform()
+{
+    QMutexLocker locker(&g_platformLock);
+    if (!g_platform)
+        g_platform = std::make_unique<LinuxPlatform>();
+    return *g_platform;
+}
+
+void installDevicePlatform(std::unique_ptr<DevicePlatform> platform)
+{
+    QMutexLocker locker(&g_platformLock);
+    g_platform = std::move(platform);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+// Which implementation of the platform bindings the device layer uses: the Linux kernel and
+// sound server by default, or another one (the virtual camera) installed at program start.
+
+#include <memory>
+
+class SoundServer;
+class VideoBackend;
+
+class DevicePlatform
+{
+public:
+    virtual ~DevicePlatform() = default;
+    virtual VideoBackend& video() = 0;
+    virtual SoundServer& sound() = 0;
+};
+
+// The platform in use; the Linux one unless another was installed. Thread-safe.
+DevicePlatform& devicePlatform();
+// Replaces the platform for the rest of the process (or until the next call). Call it before any
+// device object exists; passing nullptr goes back to the Linux platform.
+void installDevicePlatform(std::unique_ptr<DevicePlatform> platform);

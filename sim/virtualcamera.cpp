@@ -1,0 +1,655 @@
+#include "virtualcamera.h"
+
+#include "app/catalogue.h"
+#include "device/usbdescriptors.h"
+#include "device/xuprotocol.h"
+
+#include <QJsonArray>
+
+#include <algorithm>
+#include <cerrno>
+#include <linux/videodev2.h>
+
+namespace {
+
+// UVC request codes the driver passes through.
+constexpr std::uint8_t kSetCur = 0x01;
+constexpr std::uint8_t kGetCur = 0x81;
+constexpr std::uint8_t kGetLen = 0x85;
+constexpr std::uint8_t kGetInfo = 0x86;
+constexpr std::uint8_t kInfoGet = 0x01;
+constexpr std::uint8_t kInfoSet = 0x02;
+
+constexpr int kArcSecondsPerDegree = 3600;
+
+// Factory settings by set code.
+QMap<std::uint8_t, int> factorySettings()
+{
+    return {
+        {xu::XU_HDR, 0},
+        {xu::XU_ANTI_FLICKER, 1},
+        {xu::XU_MIC, 1},
+        {xu::XU_SHUTTER, 0},
+        {xu::XU_MAX_ZOOM, 500},
+        {xu::XU_MIRROR, 0},
+        {xu::XU_HD_MODE, 0},
+        {xu::XU_TRACKING_MODE, 1},
+        {xu::XU_FRAMING_EFFECT, 1},
+        {xu::XU_FRAMING_SPEED, 1},
+        {xu::XU_AUDIO, 0},
+        {0x0C /* field of view */, 1},
+        {0x13 /* tracking effect */, 1},
+        {0x14 /* tracking speed */, 1},
+    };
+}
+
+// The values a set code accepts; the camera stalls on anything else.
+bool acceptedValue(std::uint8_t code, int value)
+{
+    switch (code) {
+    case xu::XU_HDR:
+    case xu::XU_MIC:
+    case xu::XU_SHUTTER:
+    case xu::XU_MIRROR:
+    case xu::XU_HD_MODE:
+    case xu::XU_FRAMING_EFFECT:
+        return value == 0 || value == 1;
+    case xu::XU_ANTI_FLICKER:
+        return value == 1 || value == 2;
+    case xu::XU_TRACKING_MODE:
+        return value >= 0 && value <= 3;
+    case xu::XU_FRAMING_SPEED:
+        return value >= 0 && value <= 2;
+    case xu::XU_MAX_ZOOM:
+        return value == 150 || value == 200 || value == 300 || value == 400 || value == 500 || value == 800;
+    case xu::XU_AUDIO:
+        return value >= 0 && value <= 255;
+    default:
+        return false;
+    }
+}
+
+QVector<VirtualControl> factoryControls()
+{
+    const int pan = 30 * kArcSecondsPerDegree;
+    const int tilt = 20 * kArcSecondsPerDegree;
+    return {
+        {V4L2_CID_PAN_ABSOLUTE, -pan, pan, kArcSecondsPerDegree, 0, 0, false},
+        {V4L2_CID_TILT_ABSOLUTE, -tilt, tilt, kArcSecondsPerDegree, 0, 0, false},
+        {V4L2_CID_ZOOM_ABSOLUTE, 100, 800, 1, 100, 100, false},
+        {V4L2_CID_BRIGHTNESS, 0, 100, 1, 50, 50, true},
+        {V4L2_CID_CONTRAST, 0, 100, 1, 50, 50, true},
+        {V4L2_CID_HUE, 0, 30, 1, 15, 15, true},
+        {V4L2_CID_SATURATION, 0, 127, 1, 63, 63, true},
+        {V4L2_CID_SHARPNESS, 0, 255, 1, 128, 128, true},
+        {V4L2_CID_HUE_AUTO, 0, 1, 1, 0, 0, false},
+    };
+}
+
+QString manufacturerOf(int vendorId)
+{
+    for (const BrandEntry& brand : brandTable()) {
+        if (brand.vendorId == vendorId)
+            return brand.manufacturer;
+    }
+    return QStringLiteral("USB");
+}
+
+void appendWord(QByteArray& out, int value)
+{
+    out.append(static_cast<char>(value & 0xFF));
+    out.append(static_cast<char>((value >> 8) & 0xFF));
+}
+
+JournalEvent event(const char* name)
+{
+    JournalEvent e;
+    e.insert(QStringLiteral("event"), QString::fromLatin1(name));
+    return e;
+}
+
+} // namespace
+
+QString hexBytes(const std::uint8_t* data, int size)
+{
+    QStringList parts;
+    for (int i = 0; i < size; ++i)
+        parts << QStringLiteral("%1").arg(data[i], 2, 16, QLatin1Char('0'));
+    return parts.join(QLatin1Char(' '));
+}
+
+VirtualCamera::VirtualCamera(int model) : m_model(model)
+{
+    const std::optional<ModelEntry> entry = modelEntry(model);
+    m_vendorId = entry ? entry->vendorId : 0x1D6B;
+    m_productId = entry ? entry->productId : 0x0001;
+    m_friendlyName = QStringLiteral("%1 %2").arg(manufacturerOf(m_vendorId),
+                                                 entry ? entry->name : QStringLiteral("Camera"));
+    m_serial = QStringLiteral("VC%1A0001").arg(model, 2, 10, QLatin1Char('0'));
+    m_settings = factorySettings();
+    m_controls = factoryControls();
+    m_response = QByteArray(xu::kBlockLength, '\0');
+}
+
+QByteArray VirtualCamera::usbDescriptors() const
+{
+    QByteArray d;
+    // Device descriptor.
+    d.append(char(18)).append(char(0x01));
+    appendWord(d, 0x0200);
+    d.append(char(0xEF)).append(char(0x02)).append(char(0x01)).append(char(64));
+    appendWord(d, m_vendorId);
+    appendWord(d, m_productId);
+    appendWord(d, 0x0100);
+    d.append(char(1)).append(char(2)).append(char(3)).append(char(1));
+
+    QByteArray body;
+    // Interface association: video, two interfaces.
+    body.append(QByteArray::fromHex("080b00020e030002"));
+    // VideoControl interface 0.
+    body.append(QByteArray::fromHex("0904000000"
+                                    "0e0100"
+                                    "02"));
+    QByteArray units;
+    // Camera terminal 1 (pan/tilt absolute, zoom absolute).
+    units.append(QByteArray::fromHex("12240201"
+                                     "0102"
+                                     "00"
+                                     "00"
+                                     "0000"
+                                     "0000"
+                                     "0000"
+                                     "03"
+                                     "000a00"));
+    // Processing unit 2 (brightness, contrast, hue, saturation, sharpness, hue auto).
+    units.append(QByteArray::fromHex("0d240502"
+                                     "01"
+                                     "0040"
+                                     "03"
+                                     "1f0800"
+                                     "00"
+                                     "00"));
+    if (m_unitId >= 0) {
+        // Extension unit with the vendor GUID; selectors 1, 2, 4, 6 and 7.
+        QByteArray unit;
+        unit.append(char(26)).append(char(usbdesc::kTypeClassSpecificInterface));
+        unit.append(char(usbdesc::kVcSubtypeExtensionUnit)).append(char(m_unitId));
+        unit.append(reinterpret_cast<const char*>(xu::kUnitGuid.data()), int(xu::kUnitGuid.size()));
+        unit.append(char(7));    // bNumControls
+        unit.append(char(1));    // bNrInPins
+        unit.append(char(2));    // baSourceID: the processing unit
+        unit.append(char(1));    // bControlSize
+        unit.append(char(0x6B)); // bmControls: selectors 1, 2, 4, 6, 7
+        unit.append(char(0));    // iExtension
+        units.append(unit);
+    }
+    // Output terminal 3 (streaming), source: the last unit.
+    units.append(QByteArray::fromHex("0924030301010000"));
+    units[units.size() - 1] = char(m_unitId >= 0 ? m_unitId : 2);
+    units.append(char(0));
+    QByteArray header = QByteArray::fromHex("0d2401"
+                                            "0001"
+                                            "0000"
+                                            "80c3c901"
+                                            "01"
+                                            "01");
+    const int total = header.size() + units.size();
+    header[5] = char(total & 0xFF);
+    header[6] = char((total >> 8) & 0xFF);
+    body.append(header).append(units);
+    // VideoStreaming interface 1, alternate 0, with a minimal input header.
+    body.append(QByteArray::fromHex("0904010000"
+                                    "0e0200"
+                                    "00"));
+    body.append(QByteArray::fromHex("0e240101"
+                                    "0e00"
+                                    "81"
+                                    "00"
+                                    "03"
+                                    "00"
+                                    "00"
+                                    "00"
+                                    "01"
+                                    "00"));
+
+    QByteArray config;
+    config.append(char(9)).append(char(0x02));
+    appendWord(config, 9 + body.size());
+    config.append(char(2)).append(char(1)).append(char(0)).append(char(0x80)).append(char(250));
+    return d + config + body;
+}
+
+int VirtualCamera::selectorLength(int selector)
+{
+    switch (selector) {
+    case xu::SELECTOR_COMMAND:
+    case xu::SELECTOR_RESPONSE:
+    case xu::SELECTOR_BOOT_COMMAND:
+    case xu::SELECTOR_AUDIO_STATUS:
+        return xu::kBlockLength;
+    case xu::SELECTOR_AUDIO_DATA:
+        return xu::kAudioPacketLength;
+    default:
+        return -1;
+    }
+}
+
+std::uint8_t VirtualCamera::selectorInfo(int selector)
+{
+    switch (selector) {
+    case xu::SELECTOR_RESPONSE:
+    case xu::SELECTOR_AUDIO_STATUS:
+        return kInfoGet;
+    default:
+        return kInfoSet;
+    }
+}
+
+int VirtualCamera::takeFault(QVector<JournalEvent>* journal)
+{
+    if (!m_present)
+        return -ENODEV;
+    if (m_faults.vanishAfter == 0) {
+        m_present = false;
+        m_faults.vanishAfter = -1;
+        journal->append(event("unplug"));
+        return -ENODEV;
+    }
+    if (m_faults.vanishAfter > 0)
+        --m_faults.vanishAfter;
+    int error = 0;
+    if (m_faults.refuseNext > 0) {
+        --m_faults.refuseNext;
+        error = -EPIPE;
+    } else if (m_faults.failNext > 0) {
+        --m_faults.failNext;
+        error = -EIO;
+    } else if (m_faults.silentNext > 0) {
+        --m_faults.silentNext;
+        error = -ETIMEDOUT;
+    }
+    if (error) {
+        JournalEvent e = event("fault");
+        e.insert(QStringLiteral("errno"), -error);
+        journal->append(e);
+    }
+    return error;
+}
+
+int VirtualCamera::xuRequest(int unit, int selector, std::uint8_t request, std::uint8_t* data, int size,
+                             QVector<JournalEvent>* journal)
+{
+    if (!present())
+        return -ENODEV;
+    const int length = selectorLength(selector);
+    if (m_unitId < 0 || unit != m_unitId || length < 0)
+        return -ENOENT;
+    if (request == kGetLen) {
+        if (size != 2)
+            return -ENOBUFS;
+        data[0] = static_cast<std::uint8_t>(length);
+        data[1] = 0;
+        return 0;
+    }
+    if (request == kGetInfo) {
+        if (size != 1)
+            return -ENOBUFS;
+        data[0] = selectorInfo(selector);
+        return 0;
+    }
+    if (size != length)
+        return -ENOBUFS;
+    if ((request == kSetCur && !(selectorInfo(selector) & kInfoSet)) ||
+        (request == kGetCur && !(selectorInfo(selector) & kInfoGet)) ||
+        (request != kSetCur && request != kGetCur))
+        return -EBADRQC;
+    if (const int error = takeFault(journal))
+        return error;
+
+    JournalEvent e = event(request == kSetCur ? "xu-set" : "xu-get");
+    e.insert(QStringLiteral("selector"), selector);
+    int result = 0;
+    if (request == kSetCur) {
+        e.insert(QStringLiteral("data"), hexBytes(data, size));
+        journal->append(e);
+        if (selector == xu::SELECTOR_COMMAND)
+            result = handleCommandBlock(data, journal);
+        else if (selector == xu::SELECTOR_BOOT_COMMAND)
+            result = handleBootCommand(data, journal);
+        else if (selector == xu::SELECTOR_AUDIO_DATA) {
+            JournalEvent packet = event("audio-packet");
+            packet.insert(QStringLiteral("data"), QString(hexBytes(data, size)).remove(QLatin1Char(' ')));
+            journal->append(packet);
+        }
+    } else {
+        if (selector == xu::SELECTOR_RESPONSE)
+            std::copy(m_response.begin(), m_response.end(), data);
+        else
+            std::fill(data, data + size, 0);
+        e.insert(QStringLiteral("data"), hexBytes(data, size));
+        journal->append(e);
+    }
+    if (result < 0) {
+        JournalEvent refused = event("refused");
+        refused.insert(QStringLiteral("errno"), -result);
+        journal->append(refused);
+    }
+    return result;
+}
+
+int VirtualCamera::handleCommandBlock(const std::uint8_t* block, QVector<JournalEvent>* journal)
+{
+    const std::uint8_t code = block[xu::kOffsetCode];
+    QByteArray response(reinterpret_cast<const char*>(block), xu::kBlockLength);
+    auto putVersion = [&response](const QString& version) {
+        const QStringList parts = version.split(QLatin1Char('.'));
+        for (int i = 0; i < 3; ++i) {
+            const int number = i < parts.size() ? parts.at(i).toInt() : 0;
+            response[2 + 2 * i] = static_cast<char>((number >> 8) & 0xFF);
+            response[3 + 2 * i] = static_cast<char>(number & 0xFF);
+        }
+    };
+    std::fill(response.begin() + xu::kOffsetParam, response.end(), '\0');
+
+    switch (code) {
+    case xu::XU_CAMERA_VERSION:
+        putVersion(m_firmwareVersion);
+        break;
+    case xu::XU_AUDIO_VERSION:
+        putVersion(m_audioVersion);
+        break;
+    case xu::XU_LOADER_STATE:
+        response[0] = 0; // a camera in normal operation has no loader answering
+        break;
+    case xu::queryCode(xu::XU_MAX_ZOOM): {
+        const int zoom = m_settings.value(xu::XU_MAX_ZOOM);
+        response[2] = static_cast<char>(zoom & 0xFF);
+        response[3] = static_cast<char>((zoom >> 8) & 0xFF);
+        break;
+    }
+    case xu::queryCode(xu::XU_HDR):
+    case xu::queryCode(xu::XU_ANTI_FLICKER):
+    case xu::queryCode(xu::XU_MIC):
+    case xu::queryCode(xu::XU_SHUTTER):
+    case xu::queryCode(xu::XU_MIRROR):
+    case xu::queryCode(xu::XU_HD_MODE):
+    case xu::queryCode(xu::XU_TRACKING_MODE):
+    case xu::queryCode(xu::XU_FRAMING_EFFECT):
+    case xu::queryCode(xu::XU_FRAMING_SPEED):
+    case xu::queryCode(xu::XU_AUDIO):
+    case xu::XU_FIELD_OF_VIEW:
+    case xu::XU_TRACKING_EFFECT_STATE:
+    case xu::XU_TRACKING_SPEED_STATE:
+        response[2] = static_cast<char>(m_settings.value(static_cast<std::uint8_t>(code & 0x7F)));
+        break;
+    case xu::XU_MAX_ZOOM: {
+        const int zoom = block[2] | (block[3] << 8);
+        if (!acceptedValue(code, zoom))
+            return -EPIPE;
+        m_settings[code] = zoom;
+        break;
+    }
+    case xu::XU_HDR:
+    case xu::XU_ANTI_FLICKER:
+    case xu::XU_MIC:
+    case xu::XU_SHUTTER:
+    case xu::XU_MIRROR:
+    case xu::XU_HD_MODE:
+    case xu::XU_TRACKING_MODE:
+    case xu::XU_FRAMING_EFFECT:
+    case xu::XU_FRAMING_SPEED:
+    case xu::XU_AUDIO:
+        if (!acceptedValue(code, block[2]))
+            return -EPIPE;
+        m_settings[code] = block[2];
+        break;
+    case xu::XU_PRESET_SAVE:
+    case xu::XU_PRESET_LOAD: {
+        const int preset = block[2];
+        if (preset != 1 && preset != 2)
+            return -EPIPE;
+        const std::uint32_t axes[] = {V4L2_CID_PAN_ABSOLUTE, V4L2_CID_TILT_ABSOLUTE, V4L2_CID_ZOOM_ABSOLUTE};
+        if (code == xu::XU_PRESET_SAVE) {
+            QVector<std::int32_t> position;
+            for (std::uint32_t axis : axes)
+                position << control(axis)->value;
+            m_presets[preset] = position;
+        } else if (m_presets.contains(preset)) {
+            for (int i = 0; i < 3; ++i)
+                control(axes[i])->value = m_presets[preset].at(i);
+        }
+        break;
+    }
+    case xu::XU_FACTORY_RESET:
+        factoryReset();
+        journal->append(event("factory-reset"));
+        break;
+    case xu::XU_ENTER_UPGRADE: {
+        const bool allZero =
+            std::all_of(block + 2, block + xu::kBlockLength, [](std::uint8_t b) { return b == 0; });
+        const bool signed_ = std::equal(xu::kLoaderSignature.begin(), xu::kLoaderSignature.end(),
+                                        block + xu::kOffsetSignature);
+        if (allZero)
+            journal->append(event("audio-announce"));
+        else if (signed_ && (block[2] == xu::kMainSocLoaderParam || block[2] == 0x01))
+            enterLoader("main-soc", journal);
+        else
+            return -EPIPE;
+        break;
+    }
+    case 0x50: // the camera-loader entry in its command-selector form
+        if (block[2] != xu::kBootCommandByte2 ||
+            !std::equal(xu::kLoaderSignature.begin(), xu::kLoaderSignature.end(),
+                        block + xu::kOffsetSignature))
+            return -EPIPE;
+        enterLoader("camera", journal);
+        break;
+    default:
+        return -EPIPE;
+    }
+    m_response = response;
+    return 0;
+}
+
+int VirtualCamera::handleBootCommand(const std::uint8_t* block, QVector<JournalEvent>* journal)
+{
+    if (block[0] != xu::kBootCommandByte0 || block[1] != xu::kBootCommandByte1 ||
+        block[2] != xu::kBootCommandByte2 ||
+        !std::equal(xu::kLoaderSignature.begin(), xu::kLoaderSignature.end(), block + xu::kOffsetSignature))
+        return -EPIPE;
+    enterLoader("camera", journal);
+    return 0;
+}
+
+void VirtualCamera::enterLoader(const char* reason, QVector<JournalEvent>* journal)
+{
+    // The camera acknowledges the block, then restarts into its mass-storage loader.
+    m_stage = QStringLiteral("uboot");
+    JournalEvent e = event("reenumerate");
+    e.insert(QStringLiteral("stage"), m_stage);
+    e.insert(QStringLiteral("reason"), QString::fromLatin1(reason));
+    journal->append(e);
+}
+
+void VirtualCamera::factoryReset()
+{
+    m_settings = factorySettings();
+    m_controls = factoryControls();
+    m_presets.clear();
+}
+
+VirtualControl* VirtualCamera::control(std::uint32_t id)
+{
+    for (VirtualControl& c : m_controls) {
+        if (c.id == id)
+            return &c;
+    }
+    return nullptr;
+}
+
+QVector<std::uint32_t> VirtualCamera::controlIds() const
+{
+    QVector<std::uint32_t> ids;
+    for (const VirtualControl& c : m_controls)
+        ids << c.id;
+    return ids;
+}
+
+std::int32_t VirtualCamera::fitToControl(const VirtualControl& c, std::int32_t value) const
+{
+    const long long clamped = std::clamp<long long>(value, c.minimum, c.maximum);
+    const long long step = std::max(1, c.step);
+    const long long steps = (clamped - c.minimum + step / 2) / step;
+    return static_cast<std::int32_t>(std::min<long long>(c.minimum + steps * step, c.maximum));
+}
+
+int VirtualCamera::queryControl(std::uint32_t id, VirtualControl* out) const
+{
+    if (!present())
+        return -ENODEV;
+    for (const VirtualControl& c : m_controls) {
+        if (c.id == id) {
+            *out = c;
+            return 0;
+        }
+    }
+    return -EINVAL;
+}
+
+int VirtualCamera::getControl(std::uint32_t id, std::int32_t* value, QVector<JournalEvent>* journal)
+{
+    if (!present())
+        return -ENODEV;
+    VirtualControl* c = control(id);
+    if (!c)
+        return -EINVAL;
+    if (const int error = takeFault(journal))
+        return error;
+    *value = c->value;
+    JournalEvent e = event("ctrl-get");
+    e.insert(QStringLiteral("control"), static_cast<qint64>(id));
+    e.insert(QStringLiteral("value"), c->value);
+    journal->append(e);
+    return 0;
+}
+
+int VirtualCamera::setControl(std::uint32_t id, std::int32_t value, QVector<JournalEvent>* journal)
+{
+    if (!present())
+        return -ENODEV;
+    VirtualControl* c = control(id);
+    if (!c)
+        return -EINVAL;
+    if (const int error = takeFault(journal))
+        return error;
+    const std::int32_t fitted = fitToControl(*c, value);
+    // Picture controls change only while the sensor runs; the request itself is accepted.
+    const bool applied = !c->pictureControl || m_streaming;
+    if (applied)
+        c->value = fitted;
+    JournalEvent e = event("ctrl-set");
+    e.insert(QStringLiteral("control"), static_cast<qint64>(id));
+    e.insert(QStringLiteral("value"), fitted);
+    e.insert(QStringLiteral("applied"), applied);
+    journal->append(e);
+    return 0;
+}
+
+QJsonObject VirtualCamera::toJson() const
+{
+    QJsonObject json;
+    json.insert(QStringLiteral("model"), m_model);
+    json.insert(QStringLiteral("vendorId"), m_vendorId);
+    json.insert(QStringLiteral("productId"), m_productId);
+    json.insert(QStringLiteral("name"), m_friendlyName);
+    json.insert(QStringLiteral("serial"), m_serial);
+    json.insert(QStringLiteral("port"), m_busPort);
+    json.insert(QStringLiteral("firmware"), m_firmwareVersion);
+    json.insert(QStringLiteral("audio"), m_audioVersion);
+    json.insert(QStringLiteral("extensionUnit"), m_unitId);
+    json.insert(QStringLiteral("micNode"), m_microphoneNode);
+    json.insert(QStringLiteral("present"), m_present);
+    json.insert(QStringLiteral("stage"), m_stage);
+    json.insert(QStringLiteral("streaming"), m_streaming);
+    json.insert(QStringLiteral("speakerVolume"), m_speakerVolume);
+    QJsonObject settings;
+    for (auto it = m_settings.begin(); it != m_settings.end(); ++it)
+        settings.insert(QString::number(it.key()), it.value());
+    json.insert(QStringLiteral("settings"), settings);
+    QJsonObject controls;
+    for (const VirtualControl& c : m_controls)
+        controls.insert(QString::number(c.id), c.value);
+    json.insert(QStringLiteral("controls"), controls);
+    QJsonObject presets;
+    for (auto it = m_presets.begin(); it != m_presets.end(); ++it) {
+        QJsonArray position;
+        for (std::int32_t v : it.value())
+            position.append(v);
+        presets.insert(QString::number(it.key()), position);
+    }
+    json.insert(QStringLiteral("presets"), presets);
+    QJsonObject faults;
+    faults.insert(QStringLiteral("refuse"), m_faults.refuseNext);
+    faults.insert(QStringLiteral("fail"), m_faults.failNext);
+    faults.insert(QStringLiteral("silent"), m_faults.silentNext);
+    faults.insert(QStringLiteral("vanishAfter"), m_faults.vanishAfter);
+    json.insert(QStringLiteral("faults"), faults);
+    return json;
+}
+
+VirtualCamera VirtualCamera::fromJson(const QJsonObject& json)
+{
+    VirtualCamera camera(json.value(QStringLiteral("model")).toInt(7));
+    auto text = [&json](const char* key, QString& field) {
+        if (json.contains(QLatin1String(key)))
+            field = json.value(QLatin1String(key)).toString();
+    };
+    auto number = [&json](const char* key, int& field) {
+        if (json.contains(QLatin1String(key)))
+            field = json.value(QLatin1String(key)).toInt();
+    };
+    auto flag = [&json](const char* key, bool& field) {
+        if (json.contains(QLatin1String(key)))
+            field = json.value(QLatin1String(key)).toBool();
+    };
+    number("vendorId", camera.m_vendorId);
+    number("productId", camera.m_productId);
+    text("name", camera.m_friendlyName);
+    text("serial", camera.m_serial);
+    text("port", camera.m_busPort);
+    text("firmware", camera.m_firmwareVersion);
+    text("audio", camera.m_audioVersion);
+    text("stage", camera.m_stage);
+    if (json.contains(QLatin1String("extensionUnit")))
+        camera.m_unitId = json.value(QLatin1String("extensionUnit")).isNull()
+                              ? -1
+                              : json.value(QLatin1String("extensionUnit")).toInt(6);
+    flag("micNode", camera.m_microphoneNode);
+    flag("present", camera.m_present);
+    flag("streaming", camera.m_streaming);
+    if (json.contains(QLatin1String("speakerVolume")))
+        camera.m_speakerVolume = json.value(QLatin1String("speakerVolume")).toDouble();
+    const QJsonObject settings = json.value(QLatin1String("settings")).toObject();
+    for (auto it = settings.begin(); it != settings.end(); ++it)
+        camera.m_settings[static_cast<std::uint8_t>(it.key().toInt())] = it.value().toInt();
+    const QJsonObject controls = json.value(QLatin1String("controls")).toObject();
+    for (auto it = controls.begin(); it != controls.end(); ++it) {
+        if (VirtualControl* c = camera.control(static_cast<std::uint32_t>(it.key().toLongLong())))
+            c->value = camera.fitToControl(*c, it.value().toInt());
+    }
+    const QJsonObject presets = json.value(QLatin1String("presets")).toObject();
+    for (auto it = presets.begin(); it != presets.end(); ++it) {
+        const QJsonArray position = it.value().toArray();
+        if (position.size() == 3)
+            camera.m_presets[it.key().toInt()] = {position.at(0).toInt(), position.at(1).toInt(),
+                                                  position.at(2).toInt()};
+    }
+    const QJsonObject faults = json.value(QLatin1String("faults")).toObject();
+    camera.m_faults.refuseNext = faults.value(QLatin1String("refuse")).toInt(0);
+    camera.m_faults.failNext = faults.value(QLatin1String("fail")).toInt(0);
+    camera.m_faults.silentNext = faults.value(QLatin1String("silent")).toInt(0);
+    camera.m_faults.vanishAfter = faults.value(QLatin1String("vanishAfter")).toInt(-1);
+    if (faults.value(QLatin1String("vanish")).toBool())
+        camera.m_present = false;
+    return camera;
+}

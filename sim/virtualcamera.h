@@ -1,0 +1,125 @@
+#pragma once
+
+// The device model of one virtual camera: what a camera of this family answers on its vendor
+// extension unit and its standard controls, with presets, factory reset, a speaker, and faults
+// to inject. It is plain data plus behaviour, without any I/O of its own: the in-process
+// backend and the emulated kernel nodes both drive it, and a VirtualRig stores it and writes
+// the journal.
+//
+// Requests use the kernel's view: extension-unit requests by unit, selector and UVC request
+// code; standard controls by V4L2 id in the kernel's units (pan and tilt in arc-seconds).
+// Results are 0 or a negative errno, as the uvcvideo driver would return them.
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QMap>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+struct VirtualControl
+{
+    std::uint32_t id = 0;
+    std::int32_t minimum = 0;
+    std::int32_t maximum = 0;
+    std::int32_t step = 1;
+    std::int32_t defaultValue = 0;
+    std::int32_t value = 0;
+    bool pictureControl = false; // takes effect only while the camera streams
+};
+
+// Faults, each counted down by the requests it hits.
+struct VirtualFaults
+{
+    int refuseNext = 0;   // requests answered with a stall (EPIPE)
+    int failNext = 0;     // requests that fail with an I/O error (EIO)
+    int silentNext = 0;   // requests the camera never answers (ETIMEDOUT)
+    int vanishAfter = -1; // the camera unplugs itself after this many more requests (-1: never)
+};
+
+// One event of the journal: "event" plus its fields.
+using JournalEvent = QJsonObject;
+
+class VirtualCamera
+{
+public:
+    // A camera of the catalogue model (0..10) with factory settings.
+    explicit VirtualCamera(int model = 7);
+
+    // Configuration and state, as stored in the state file and read from a configuration entry.
+    QJsonObject toJson() const;
+    static VirtualCamera fromJson(const QJsonObject& json);
+
+    int model() const { return m_model; }
+    int vendorId() const { return m_vendorId; }
+    int productId() const { return m_productId; }
+    QString friendlyName() const { return m_friendlyName; }
+    QString serial() const { return m_serial; }
+    QString busPort() const { return m_busPort; }
+    void setBusPort(const QString& port) { m_busPort = port; }
+    bool hasMicrophoneNode() const { return m_microphoneNode; }
+    int extensionUnitId() const { return m_unitId; } // -1: the camera has no vendor unit
+    // Attached and answering as a camera (not unplugged, not in a boot stage).
+    bool present() const { return m_present && m_stage == QLatin1String("normal"); }
+    bool attached() const { return m_present; }
+    QString stage() const { return m_stage; }
+    bool streaming() const { return m_streaming; }
+    void setStreaming(bool on) { m_streaming = on; }
+    VirtualFaults& faults() { return m_faults; }
+    void unplug() { m_present = false; }
+    double speakerVolume() const { return m_speakerVolume; }
+    void setSpeakerVolume(double volume) { m_speakerVolume = volume; }
+
+    // The USB descriptors as the kernel exposes them (device descriptor, then configuration).
+    QByteArray usbDescriptors() const;
+
+    // Extension unit. Events that the request causes are appended to journal.
+    int xuRequest(int unit, int selector, std::uint8_t request, std::uint8_t* data, int size,
+                  QVector<JournalEvent>* journal);
+    // Standard controls.
+    int queryControl(std::uint32_t id, VirtualControl* control) const;
+    int getControl(std::uint32_t id, std::int32_t* value, QVector<JournalEvent>* journal);
+    int setControl(std::uint32_t id, std::int32_t value, QVector<JournalEvent>* journal);
+    QVector<std::uint32_t> controlIds() const;
+
+    // Vendor settings by set code (0x01 HDR, 0x10 tracking mode, ...).
+    int setting(std::uint8_t code) const { return m_settings.value(code, 0); }
+
+    // Applies the faults to one request: 0 to go on, or the error to answer.
+    int takeFault(QVector<JournalEvent>* journal);
+
+private:
+    int handleCommandBlock(const std::uint8_t* block, QVector<JournalEvent>* journal);
+    int handleBootCommand(const std::uint8_t* block, QVector<JournalEvent>* journal);
+    void factoryReset();
+    void enterLoader(const char* reason, QVector<JournalEvent>* journal);
+    VirtualControl* control(std::uint32_t id);
+    std::int32_t fitToControl(const VirtualControl& control, std::int32_t value) const;
+    static int selectorLength(int selector);
+    static std::uint8_t selectorInfo(int selector);
+
+    int m_model = 7;
+    int m_vendorId = 0;
+    int m_productId = 0;
+    QString m_friendlyName;
+    QString m_serial;
+    QString m_busPort = QStringLiteral("1-1");
+    QString m_firmwareVersion = QStringLiteral("1.2.10");
+    QString m_audioVersion = QStringLiteral("1.0.3");
+    int m_unitId = 6;
+    bool m_microphoneNode = true;
+    bool m_present = true;
+    QString m_stage = QStringLiteral("normal");
+    bool m_streaming = false;
+    double m_speakerVolume = 0.5;
+    QMap<std::uint8_t, int> m_settings; // by set code
+    QVector<VirtualControl> m_controls;
+    // Presets 1 and 2: pan, tilt, zoom; empty until stored.
+    QMap<int, QVector<std::int32_t>> m_presets;
+    QByteArray m_response; // the answer to the block sent last
+    VirtualFaults m_faults;
+};
+
+// "01 a0 ff" for the journal.
+QString hexBytes(const std::uint8_t* data, int size);

@@ -1,0 +1,53 @@
+#pragma once
+
+// A set of virtual cameras with their storage and journal. The state may live in a file, so
+// that separate processes (a script's successive deckctl-cli calls, the window and the tool)
+// see one and the same camera; every access then reloads and stores it under a file lock.
+// The journal gets one JSON object per line for every request a camera receives.
+
+#include "sim/virtualcamera.h"
+
+#include <QMutex>
+#include <QString>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+class VirtualRig
+{
+public:
+    VirtualRig(QVector<VirtualCamera> cameras, QString statePath = QString(),
+               QString journalPath = QString());
+
+    // Builds the rig the environment asks for: DECKCTL_VIRTUAL_CAMERA ("1" for one default
+    // camera, or a JSON file {"cameras": [{"model": 7}, ...]}), DECKCTL_VIRTUAL_STATE (state
+    // file) and DECKCTL_VIRTUAL_JOURNAL (journal file). Returns nullptr with *error set when the
+    // configuration cannot be read; nullptr with an empty error when no virtual camera is asked
+    // for.
+    static std::unique_ptr<VirtualRig> fromEnvironment(QString* error);
+    // Cameras from a configuration text ("1" or the JSON document).
+    static bool parseConfiguration(const QByteArray& json, QVector<VirtualCamera>* cameras, QString* error);
+
+    // Runs fn on camera index with the current state; events fn appends go to the journal,
+    // tagged with the camera index, and the state is stored afterwards. Returns fn's result, or
+    // -ENODEV when there is no such camera.
+    int withCamera(int index, const std::function<int(VirtualCamera&, QVector<JournalEvent>*)>& fn);
+    // A consistent copy of all cameras.
+    QVector<VirtualCamera> cameras();
+    // Changes several cameras at once (for test set-up: unplugging, streaming, faults).
+    void modify(const std::function<void(QVector<VirtualCamera>&)>& fn);
+    // Appends events that did not come from a camera request.
+    void journal(const QVector<JournalEvent>& events);
+
+private:
+    class FileLock;
+    void load();
+    void store();
+    void writeJournal(const QVector<JournalEvent>& events);
+
+    QMutex m_lock; // guards m_cameras and the files within this process
+    QVector<VirtualCamera> m_cameras;
+    QString m_statePath;
+    QString m_journalPath;
+};
