@@ -594,6 +594,9 @@ QJsonObject VirtualCamera::toJson() const
     faults.insert(QStringLiteral("silent"), m_faults.silentNext);
     faults.insert(QStringLiteral("vanishAfter"), m_faults.vanishAfter);
     json.insert(QStringLiteral("faults"), faults);
+    // The pending answer belongs to the state: a query's two transfers may reach the camera
+    // through separate accesses to the state file.
+    json.insert(QStringLiteral("response"), QString::fromLatin1(m_response.toHex()));
     return json;
 }
 
@@ -644,6 +647,10 @@ VirtualCamera VirtualCamera::fromJson(const QJsonObject& json)
             camera.m_presets[it.key().toInt()] = {position.at(0).toInt(), position.at(1).toInt(),
                                                   position.at(2).toInt()};
     }
+    const QByteArray response =
+        QByteArray::fromHex(json.value(QLatin1String("response")).toString().toLatin1());
+    if (response.size() == xu::kBlockLength)
+        camera.m_response = response;
     const QJsonObject faults = json.value(QLatin1String("faults")).toObject();
     camera.m_faults.refuseNext = faults.value(QLatin1String("refuse")).toInt(0);
     camera.m_faults.failNext = faults.value(QLatin1String("fail")).toInt(0);

@@ -1,0 +1,432 @@
+#include "cli.h"
+
+#include "app/catalogue.h"
+#include "cli/clisettings.h"
+#include "device/dshowcamerawrapper.h"
+#include "device/speakervolume.h"
+#include "device/uvcextensionunit.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace cli {
+namespace {
+
+struct Options
+{
+    QString camera; // index or name; empty: the first camera of a known model
+    bool json = false;
+    QString command;
+    QStringList arguments;
+};
+
+// Where a command ended: its exit status and, on failure, the reason.
+struct Outcome
+{
+    int status = kExitOk;
+    QString reason;
+    QJsonObject result;
+    QString text;
+};
+
+Outcome failure(int status, const QString& reason)
+{
+    Outcome outcome;
+    outcome.status = status;
+    outcome.reason = reason;
+    return outcome;
+}
+
+bool parseOptions(const QStringList& arguments, Options* options, QString* error)
+{
+    int i = 0;
+    for (; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--json")) {
+            options->json = true;
+        } else if (argument == QLatin1String("--camera")) {
+            if (i + 1 >= arguments.size()) {
+                *error = QStringLiteral("--camera needs an index or a name");
+                return false;
+            }
+            options->camera = arguments.at(++i);
+        } else if (argument.startsWith(QLatin1String("--camera="))) {
+            options->camera = argument.mid(9);
+        } else if (argument.startsWith(QLatin1String("-"))) {
+            *error = QStringLiteral("unknown option %1").arg(argument);
+            return false;
+        } else {
+            break;
+        }
+    }
+    if (i >= arguments.size()) {
+        *error = QStringLiteral("no command given");
+        return false;
+    }
+    options->command = arguments.at(i);
+    options->arguments = arguments.mid(i + 1);
+    return true;
+}
+
+struct ListedCamera
+{
+    CameraEntry entry;
+    int vid = 0;
+    int pid = 0;
+    int model = kUnknownModel;
+};
+
+QVector<ListedCamera> listCameras()
+{
+    DShowCameraWrapper wrapper;
+    QVector<CameraEntry> entries;
+    wrapper.listVideoDevices(entries);
+    QVector<ListedCamera> cameras;
+    for (const CameraEntry& entry : entries) {
+        ListedCamera camera;
+        camera.entry = entry;
+        DShowCameraWrapper::parseVidPid(entry.id, camera.vid, camera.pid);
+        camera.model = modelIndexFromFriendlyName(entry.name);
+        cameras.append(camera);
+    }
+    return cameras;
+}
+
+// The camera the options name: by position in the list, by exact name, or by a part of the
+// name that only one camera has. Without --camera: the first camera of a known model.
+bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error)
+{
+    const QVector<ListedCamera> cameras = listCameras();
+    if (cameras.isEmpty()) {
+        *error = failure(kExitDevice, QStringLiteral("no camera is connected"));
+        return false;
+    }
+    if (options.camera.isEmpty()) {
+        for (const ListedCamera& camera : cameras) {
+            if (camera.model != kUnknownModel) {
+                *selected = camera;
+                return true;
+            }
+        }
+        *error = failure(kExitDevice,
+                         QStringLiteral("no supported camera is connected; choose one with --camera"));
+        return false;
+    }
+    bool isNumber = false;
+    const int index = options.camera.toInt(&isNumber);
+    if (isNumber) {
+        if (index < 0 || index >= cameras.size()) {
+            *error = failure(
+                kExitUsage,
+                QStringLiteral("no camera with index %1 (there are %2)").arg(index).arg(cameras.size()));
+            return false;
+        }
+        *selected = cameras.at(index);
+        return true;
+    }
+    QVector<ListedCamera> partial;
+    for (const ListedCamera& camera : cameras) {
+        if (camera.entry.name == options.camera) {
+            *selected = camera;
+            return true;
+        }
+        if (camera.entry.name.contains(options.camera, Qt::CaseInsensitive))
+            partial.append(camera);
+    }
+    if (partial.size() == 1) {
+        *selected = partial.first();
+        return true;
+    }
+    *error = failure(kExitUsage, partial.isEmpty()
+                                     ? QStringLiteral("no camera is named \"%1\"").arg(options.camera)
+                                     : QStringLiteral("\"%1\" names %2 cameras; use the index")
+                                           .arg(options.camera)
+                                           .arg(partial.size()));
+    return false;
+}
+
+QString hex4(int value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+Outcome listCommand()
+{
+    Outcome outcome;
+    QJsonArray array;
+    QStringList lines;
+    const QVector<ListedCamera> cameras = listCameras();
+    for (int i = 0; i < cameras.size(); ++i) {
+        const ListedCamera& camera = cameras.at(i);
+        QJsonObject object;
+        object.insert(QStringLiteral("index"), i);
+        object.insert(QStringLiteral("name"), camera.entry.name);
+        object.insert(QStringLiteral("id"), camera.entry.id);
+        object.insert(QStringLiteral("vid"), hex4(camera.vid));
+        object.insert(QStringLiteral("pid"), hex4(camera.pid));
+        object.insert(QStringLiteral("model"), camera.model);
+        array.append(object);
+        lines << QStringLiteral("%1\t%2\t%3\t%4:%5\t%6")
+                     .arg(i)
+                     .arg(camera.entry.name, camera.entry.id, hex4(camera.vid), hex4(camera.pid))
+                     .arg(camera.model);
+    }
+    outcome.result.insert(QStringLiteral("cameras"), array);
+    outcome.text = lines.join(QLatin1Char('\n'));
+    return outcome;
+}
+
+// An opened camera: the extension unit and the standard controls.
+class OpenedCamera
+{
+public:
+    bool open(const ListedCamera& camera, Outcome* error)
+    {
+        if (!m_unit.InitVideoDevice(camera.entry.id, camera.entry.name)) {
+            *error = failure(kExitDevice, QStringLiteral("cannot open %1").arg(camera.entry.name));
+            return false;
+        }
+        int index = 0;
+        m_controlsBound = m_controls.openCameraFilter(camera.entry.id, camera.entry.name, index);
+        return true;
+    }
+    ~OpenedCamera() { m_controls.releaseCameraFilter(); }
+
+    UVCExtensionUnit m_unit;
+    DShowCameraWrapper m_controls;
+    bool m_controlsBound = false;
+};
+
+const QString kNoAnswer = QStringLiteral("the camera did not answer");
+
+Outcome infoCommand(const ListedCamera& camera)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    QString firmware;
+    QString audio;
+    if (!opened.m_unit.getCameraVersion(firmware) || !opened.m_unit.getAudioVersion(audio))
+        return failure(kExitDevice, kNoAnswer + QStringLiteral(" (version query)"));
+    const std::optional<ModelEntry> model = modelEntry(camera.model);
+    const QString modelName = model ? model->name : QStringLiteral("unknown");
+    outcome.result.insert(QStringLiteral("model"), camera.model);
+    outcome.result.insert(QStringLiteral("modelName"), modelName);
+    outcome.result.insert(QStringLiteral("firmware"), firmware);
+    outcome.result.insert(QStringLiteral("audio"), audio);
+    outcome.text = QStringLiteral("model: %1 %2\nfirmware: %3\naudio: %4")
+                       .arg(QString::number(camera.model), modelName, firmware, audio);
+    return outcome;
+}
+
+Outcome valueOutcome(const CliSetting& setting, int value)
+{
+    Outcome outcome;
+    const QString text = settingValueText(setting, value);
+    outcome.result.insert(QStringLiteral("setting"), setting.name);
+    if (setting.words.isEmpty())
+        outcome.result.insert(QStringLiteral("value"), value);
+    else
+        outcome.result.insert(QStringLiteral("value"), text);
+    outcome.text = text;
+    return outcome;
+}
+
+// Reads a setting; false with *error when the camera did not answer.
+bool readSetting(OpenedCamera& camera, const CliSetting& setting, int* value, Outcome* error)
+{
+    bool ok = false;
+    switch (setting.kind) {
+    case SettingKind::Vendor:
+        ok = (camera.m_unit.*setting.get)(*value);
+        break;
+    case SettingKind::MaxZoom: {
+        std::uint16_t zoom = 0;
+        ok = camera.m_unit.getMAXZoomInfo(zoom);
+        *value = zoom;
+        break;
+    }
+    case SettingKind::CameraCtrl:
+        ok = camera.m_controlsBound && camera.m_controls.getCameraControl(setting.controlId, *value);
+        break;
+    case SettingKind::PictureCtrl:
+        ok = camera.m_controlsBound && camera.m_controls.getVideoProcAmp(setting.controlId, *value);
+        break;
+    case SettingKind::Volume: {
+        *value = SpeakerVolume(names::kSpeakerDeviceName).getVolume();
+        if (*value == -100) {
+            *error = failure(kExitDevice, QStringLiteral("no camera speaker found on the sound server"));
+            return false;
+        }
+        ok = true;
+        break;
+    }
+    }
+    if (!ok)
+        *error = failure(kExitDevice, kNoAnswer);
+    return ok;
+}
+
+bool writeSetting(OpenedCamera& camera, const CliSetting& setting, int value, Outcome* error)
+{
+    bool ok = false;
+    switch (setting.kind) {
+    case SettingKind::Vendor:
+        ok = (camera.m_unit.*setting.set)(value);
+        break;
+    case SettingKind::MaxZoom:
+        ok = camera.m_unit.setMaxZoom(static_cast<std::uint16_t>(value));
+        break;
+    case SettingKind::CameraCtrl:
+        ok = camera.m_controlsBound && camera.m_controls.setCameraControl(setting.controlId, value);
+        break;
+    case SettingKind::PictureCtrl:
+        ok = camera.m_controlsBound && camera.m_controls.setVideoProcAmp(setting.controlId, value);
+        break;
+    case SettingKind::Volume:
+        SpeakerVolume(names::kSpeakerDeviceName).setVolume(value);
+        ok = true;
+        break;
+    }
+    if (!ok)
+        *error = failure(kExitDevice, QStringLiteral("the camera refused the setting or did not answer"));
+    return ok;
+}
+
+Outcome getCommand(const ListedCamera& camera, const CliSetting& setting)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    int value = 0;
+    if (!readSetting(opened, setting, &value, &outcome))
+        return outcome;
+    return valueOutcome(setting, value);
+}
+
+Outcome setCommand(const ListedCamera& camera, const CliSetting& setting, int value)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    if (!writeSetting(opened, setting, value, &outcome))
+        return outcome;
+    int readBack = 0;
+    if (!readSetting(opened, setting, &readBack, &outcome))
+        return outcome;
+    if (setting.kind == SettingKind::PictureCtrl && readBack != value)
+        return failure(
+            kExitDevice,
+            QStringLiteral("the camera kept %1: Any change in the setting takes effect only if the camera is "
+                           "working.")
+                .arg(readBack));
+    return valueOutcome(setting, readBack);
+}
+
+Outcome factoryResetCommand(const ListedCamera& camera)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    if (!opened.m_unit.setDefault())
+        return failure(kExitDevice, QStringLiteral("the camera refused the factory reset or did not answer"));
+    outcome.result.insert(QStringLiteral("factoryReset"), true);
+    outcome.text = QStringLiteral("factory settings restored");
+    return outcome;
+}
+
+Outcome dispatch(const Options& options)
+{
+    const QString& command = options.command;
+    const int expected = command == QLatin1String("get") ? 1 : command == QLatin1String("set") ? 2 : 0;
+    const QStringList known = {QStringLiteral("list"), QStringLiteral("info"), QStringLiteral("get"),
+                               QStringLiteral("set"), QStringLiteral("factory-reset")};
+    if (!known.contains(command))
+        return failure(kExitUsage, QStringLiteral("unknown command %1").arg(command));
+    if (options.arguments.size() != expected)
+        return failure(kExitUsage, QStringLiteral("%1 takes %2 argument(s)").arg(command).arg(expected));
+    if (command == QLatin1String("list"))
+        return listCommand();
+
+    const CliSetting* setting = nullptr;
+    int value = 0;
+    if (expected > 0) {
+        setting = findSetting(options.arguments.at(0));
+        if (!setting)
+            return failure(kExitUsage,
+                           QStringLiteral("unknown setting %1; settings: %2")
+                               .arg(options.arguments.at(0), settingNames().join(QStringLiteral(", "))));
+        if (expected == 2) {
+            const std::optional<int> parsed = parseSettingValue(*setting, options.arguments.at(1));
+            if (!parsed)
+                return failure(kExitUsage,
+                               QStringLiteral("bad value %1 for %2; accepted: %3")
+                                   .arg(options.arguments.at(1), setting->name, acceptedValues(*setting)));
+            value = *parsed;
+        }
+    }
+    ListedCamera camera;
+    Outcome error;
+    if (!selectCamera(options, &camera, &error))
+        return error;
+    if (command == QLatin1String("info"))
+        return infoCommand(camera);
+    if (command == QLatin1String("get"))
+        return getCommand(camera, *setting);
+    if (command == QLatin1String("set"))
+        return setCommand(camera, *setting, value);
+    return factoryResetCommand(camera);
+}
+
+} // namespace
+
+QString usage()
+{
+    return QStringLiteral(
+               "usage: deckctl-cli [--camera INDEX|NAME] [--json] COMMAND [ARGS]\n"
+               "  list                   one line per camera: index, name, id, vid:pid, model index\n"
+               "  info                   model index and name, firmware version, audio version\n"
+               "  get SETTING            prints the value\n"
+               "  set SETTING VALUE\n"
+               "  factory-reset\n"
+               "SETTING: %1")
+        .arg(settingNames().join(QStringLiteral(", ")));
+}
+
+int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
+{
+    Options options;
+    QString parseError;
+    Outcome outcome;
+    if (!parseOptions(arguments, &options, &parseError)) {
+        outcome = failure(kExitUsage, parseError);
+        options.json = arguments.contains(QStringLiteral("--json"));
+    } else {
+        outcome = dispatch(options);
+    }
+
+    if (outcome.status != kExitOk) {
+        err << "deckctl-cli: " << outcome.reason << '\n';
+        if (outcome.status == kExitUsage && !options.json)
+            err << usage() << '\n';
+        if (options.json) {
+            QJsonObject object;
+            object.insert(QStringLiteral("error"), outcome.reason);
+            object.insert(QStringLiteral("status"), outcome.status);
+            out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        }
+        return outcome.status;
+    }
+    if (options.json)
+        out << QJsonDocument(outcome.result).toJson(QJsonDocument::Compact) << '\n';
+    else if (!outcome.text.isEmpty())
+        out << outcome.text << '\n';
+    return kExitOk;
+}
+
+} // namespace cli
