@@ -1,0 +1,321 @@
+// deckctl-cli as a script sees it: the real program against virtual cameras whose state lives
+// in a file, so successive calls talk to one camera.
+
+#include <QtTest>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+struct Run
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+} // namespace
+
+class TstCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+
+    void listsCamerasWithoutMicrophones();
+    void infoReportsModelAndVersions();
+    void settingsRoundTrip_data();
+    void settingsRoundTrip();
+    void blocksReachTheCamera();
+    void pictureControlNeedsStreaming();
+    void selectsCameraByIndexOrName();
+    void usageErrors_data();
+    void usageErrors();
+    void cameraFailures();
+    void factoryReset();
+    void noCameraAndBadConfiguration();
+
+private:
+    void configure(const QByteArray& json);
+    Run cli(const QStringList& arguments);
+    QStringList journalLines();
+
+    QScopedPointer<QTemporaryDir> m_dir;
+};
+
+void TstCli::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    QVERIFY(m_dir->isValid());
+    configure(R"({"cameras": [{"model": 7}, {"model": 6, "serial": "", "streaming": true}]})");
+}
+
+void TstCli::configure(const QByteArray& json)
+{
+    QFile::remove(m_dir->filePath(QStringLiteral("state.json")));
+    QFile file(m_dir->filePath(QStringLiteral("cameras.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(json);
+}
+
+Run TstCli::cli(const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_dir->path());
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_CAMERA"), m_dir->filePath(QStringLiteral("cameras.json")));
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"), arguments);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QStringList TstCli::journalLines()
+{
+    QFile file(m_dir->filePath(QStringLiteral("journal.jsonl")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void TstCli::listsCamerasWithoutMicrophones()
+{
+    const Run text = cli({"list"});
+    QCOMPARE(text.status, 0);
+    QCOMPARE(text.err, QString());
+    const QStringList lines = text.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    const QStringList first = lines.at(0).split(QLatin1Char('\t'));
+    QCOMPARE(first.size(), 5);
+    QCOMPARE(first.at(0), QStringLiteral("0"));
+    QCOMPARE(first.at(1), QStringLiteral("PX QB18"));
+    QVERIFY(first.at(2).startsWith(QLatin1String("vid_1d6b&pid_c015&mi_00#")));
+    QCOMPARE(first.at(3), QStringLiteral("1d6b:c015"));
+    QCOMPARE(first.at(4), QStringLiteral("7"));
+    QVERIFY(lines.at(1).startsWith(QLatin1String("1\tPX QB18Z\t")));
+    QVERIFY(lines.at(1).endsWith(QLatin1String("\t1d6b:0113\t6")));
+    QVERIFY(!text.out.contains(QLatin1String("MIC")));
+
+    const Run json = cli({"--json", "list"});
+    QCOMPARE(json.status, 0);
+    const QJsonArray cameras = QJsonDocument::fromJson(json.out.toUtf8()).object().value("cameras").toArray();
+    QCOMPARE(cameras.size(), 2);
+    QCOMPARE(cameras.at(1).toObject().value("model").toInt(), 6);
+    QCOMPARE(cameras.at(1).toObject().value("pid").toString(), QStringLiteral("0113"));
+    QCOMPARE(cameras.at(0).toObject().value("id").toString(), first.at(2));
+}
+
+void TstCli::infoReportsModelAndVersions()
+{
+    const Run text = cli({"info"});
+    QCOMPARE(text.status, 0);
+    QCOMPARE(text.out, QStringLiteral("model: 7 QB18\nfirmware: 1.2.10\naudio: 1.0.3\n"));
+    const Run json = cli({"--camera", "1", "--json", "info"});
+    QCOMPARE(json.status, 0);
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    QCOMPARE(object.value("model").toInt(), 6);
+    QCOMPARE(object.value("modelName").toString(), QStringLiteral("QB18Z"));
+    QCOMPARE(object.value("firmware").toString(), QStringLiteral("1.2.10"));
+}
+
+void TstCli::settingsRoundTrip_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("before");
+    QTest::newRow("tracking mode") << "tracking-mode"
+                                   << "presenter-tracking"
+                                   << "auto-framing";
+    QTest::newRow("framing effect") << "framing-effect"
+                                    << "immediate"
+                                    << "smooth";
+    QTest::newRow("framing speed") << "framing-speed"
+                                   << "fast"
+                                   << "normal";
+    QTest::newRow("anti-flicker") << "anti-flicker"
+                                  << "60"
+                                  << "50";
+    QTest::newRow("mirror") << "mirror"
+                            << "on"
+                            << "off";
+    QTest::newRow("hdr") << "hdr"
+                         << "on"
+                         << "off";
+    QTest::newRow("hd mode") << "hd-mode"
+                             << "on"
+                             << "off";
+    QTest::newRow("shutter") << "shutter"
+                             << "on"
+                             << "off";
+    QTest::newRow("microphone") << "mic"
+                                << "off"
+                                << "on";
+    QTest::newRow("maximum zoom") << "max-zoom"
+                                  << "1.5"
+                                  << "5";
+    QTest::newRow("audio") << "audio"
+                           << "200"
+                           << "0";
+    QTest::newRow("pan in degrees") << "pan"
+                                    << "-12"
+                                    << "0";
+    QTest::newRow("tilt") << "tilt"
+                          << "7"
+                          << "0";
+    QTest::newRow("zoom") << "zoom"
+                          << "250"
+                          << "100";
+    QTest::newRow("brightness") << "brightness"
+                                << "80"
+                                << "50";
+    QTest::newRow("sharpness") << "sharpness"
+                               << "10"
+                               << "128";
+    QTest::newRow("speaker volume") << "volume"
+                                    << "33"
+                                    << "50";
+}
+
+void TstCli::settingsRoundTrip()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, value);
+    QFETCH(QString, before);
+    // Camera 1 streams, so its picture controls take effect.
+    QCOMPARE(cli({"--camera", "1", "get", setting}).out, before + '\n');
+    const Run set = cli({"--camera", "1", "set", setting, value});
+    QCOMPARE(set.status, 0);
+    QCOMPARE(set.out, value + '\n');
+    QCOMPARE(cli({"--camera", "1", "get", setting}).out, value + '\n');
+    const Run json = cli({"--camera", "1", "--json", "get", setting});
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    QCOMPARE(object.value("setting").toString(), setting);
+    QCOMPARE(object.value("value").toVariant().toString(), value);
+    // The other camera kept its value.
+    if (setting != QLatin1String("volume"))
+        QCOMPARE(cli({"--camera", "0", "get", setting}).out, before + '\n');
+}
+
+void TstCli::blocksReachTheCamera()
+{
+    QCOMPARE(cli({"set", "tracking-mode", "speaker-tracking"}).status, 0);
+    QCOMPARE(cli({"set", "pan", "5"}).status, 0);
+    const QString journal = journalLines().join(QLatin1Char('\n'));
+    QVERIFY(journal.contains(QLatin1String("\"data\":\"10 01 02 00 00 00 00 00\"")));
+    // Pan travels in arc-seconds.
+    QVERIFY2(journal.contains(QLatin1String("\"control\":10094856,\"event\":\"ctrl-set\",\"value\":18000")),
+             qPrintable(journal));
+}
+
+void TstCli::pictureControlNeedsStreaming()
+{
+    const Run run = cli({"--camera", "0", "set", "contrast", "70"});
+    QCOMPARE(run.status, 1);
+    QVERIFY(run.err.contains(
+        QLatin1String("Any change in the setting takes effect only if the camera is working.")));
+    QCOMPARE(cli({"--camera", "0", "get", "contrast"}).out, QStringLiteral("50\n"));
+}
+
+void TstCli::selectsCameraByIndexOrName()
+{
+    QCOMPARE(cli({"--camera", "PX QB18", "info"}).out.section('\n', 0, 0), QStringLiteral("model: 7 QB18"));
+    QCOMPARE(cli({"--camera", "qb18z", "info"}).out.section('\n', 0, 0), QStringLiteral("model: 6 QB18Z"));
+    QCOMPARE(cli({"--camera=1", "info"}).out.section('\n', 0, 0), QStringLiteral("model: 6 QB18Z"));
+    const Run ambiguous = cli({"--camera", "QB", "info"});
+    QCOMPARE(ambiguous.status, 2);
+    QVERIFY(ambiguous.err.contains(QLatin1String("names 2 cameras")));
+    QCOMPARE(cli({"--camera", "Webcam", "info"}).status, 2);
+    QCOMPARE(cli({"--camera", "2", "info"}).status, 2);
+}
+
+void TstCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("no command") << QStringList() << "no command given";
+    QTest::newRow("unknown command") << QStringList{"reboot"} << "unknown command reboot";
+    QTest::newRow("unknown option") << QStringList{"--fast", "list"} << "unknown option --fast";
+    QTest::newRow("camera without value") << QStringList{"--camera"} << "--camera needs";
+    QTest::newRow("unknown setting") << QStringList{"get", "focus"}
+                                     << "unknown setting focus; settings: tracking-mode";
+    QTest::newRow("bad word") << QStringList{"set", "tracking-mode", "auto"}
+                              << "accepted: off, auto-framing, speaker-tracking, presenter-tracking";
+    QTest::newRow("bad zoom") << QStringList{"set", "max-zoom", "6"} << "accepted: 1.5, 2, 3, 4, 5, 8";
+    QTest::newRow("volume out of range") << QStringList{"set", "volume", "101"} << "an integer from 0 to 100";
+    QTest::newRow("audio not a number") << QStringList{"set", "audio", "loud"} << "an integer from 0 to 255";
+    QTest::newRow("missing value") << QStringList{"set", "hdr"} << "set takes 2 argument(s)";
+    QTest::newRow("extra argument") << QStringList{"list", "all"} << "list takes 0 argument(s)";
+}
+
+void TstCli::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const Run run = cli(arguments);
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    const Run json = cli(QStringList{"--json"} + arguments);
+    QCOMPARE(json.status, 2);
+    QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("status").toInt(), 2);
+}
+
+void TstCli::cameraFailures()
+{
+    configure(R"({"cameras": [{"model": 7, "faults": {"fail": 1}}]})");
+    const Run failed = cli({"get", "hdr"});
+    QCOMPARE(failed.status, 1);
+    QVERIFY(failed.err.contains(QLatin1String("the camera did not answer")));
+    QCOMPARE(cli({"get", "hdr"}).status, 0); // the fault was used up
+
+    configure(R"({"cameras": [{"model": 7, "faults": {"refuse": 1}}]})");
+    const Run refused = cli({"--json", "set", "mirror", "on"});
+    QCOMPARE(refused.status, 1);
+    QVERIFY(
+        QJsonDocument::fromJson(refused.out.toUtf8()).object().value("error").toString().contains("refused"));
+
+    configure(R"({"cameras": [{"model": 7, "extensionUnit": null}]})");
+    QCOMPARE(cli({"info"}).status, 1);
+    QCOMPARE(cli({"get", "zoom"}).status, 0); // standard controls still work
+}
+
+void TstCli::factoryReset()
+{
+    QCOMPARE(cli({"set", "mirror", "on"}).status, 0);
+    QCOMPARE(cli({"set", "tracking-mode", "off"}).status, 0);
+    const Run reset = cli({"factory-reset"});
+    QCOMPARE(reset.status, 0);
+    QVERIFY(journalLines().join('\n').contains(QLatin1String("\"data\":\"7f 01 00 00 00 00 00 00\"")));
+    QCOMPARE(cli({"get", "mirror"}).out, QStringLiteral("off\n"));
+    QCOMPARE(cli({"get", "tracking-mode"}).out, QStringLiteral("auto-framing\n"));
+}
+
+void TstCli::noCameraAndBadConfiguration()
+{
+    configure(R"({"cameras": []})");
+    QCOMPARE(cli({"list"}).status, 0);
+    const Run none = cli({"info"});
+    QCOMPARE(none.status, 1);
+    QVERIFY(none.err.contains(QLatin1String("no camera is connected")));
+
+    configure("{not json");
+    const Run bad = cli({"list"});
+    QCOMPARE(bad.status, 2);
+    QVERIFY(bad.err.contains(QLatin1String("virtual camera configuration")));
+    configure(R"({"cameras": [{"model": 11}]})");
+    QCOMPARE(cli({"list"}).status, 2);
+}
+
+QTEST_GUILESS_MAIN(TstCli)
+#include "tst_cli.moc"
