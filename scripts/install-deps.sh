@@ -13,6 +13,8 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core
   # device layer: udev listing, V4L2 headers, libusb, the sound server
   libudev-dev libv4l-dev libusb-1.0-0-dev libpulse-dev
+  # a private sound server for the speaker volume test
+  pulseaudio pulseaudio-utils
   # preview: FFmpeg libraries
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   # package extraction
