@@ -3,6 +3,7 @@
 #include "app/logging.h"
 #include "app/settings.h"
 #include "app/startup.h"
+#include "sim/virtualplatform.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -41,6 +42,11 @@ int main(int argc, char* argv[])
     qInfo() << rule;
     qInfo() << "- System Start!";
     qInfo() << rule;
+
+    // DECKCTL_VIRTUAL_CAMERA runs the program on virtual cameras (demonstrations, tests).
+    QString virtualError;
+    if (!installVirtualPlatformIfRequested(&virtualError))
+        qWarning().noquote() << "Virtual camera not started:" << virtualError;
 
     QTranslator translator;
     const bool translationLoaded = loadTranslation(translator, QStringLiteral(DECKCTL_TRANSLATIONS_DIR));
