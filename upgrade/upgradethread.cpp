@@ -1,0 +1,244 @@
+#include "upgradethread.h"
+
+#include "device/uvcextensionunit.h"
+
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QThread>
+
+namespace {
+
+constexpr int kMaxScriptReruns = 3;
+// Re-runs of the camera script in the current camera upgrade.
+int g_reRunScriptCount = 0;
+
+const char* const kCameraScript = "auto_update.txt";
+
+} // namespace
+
+UpgradeThread::UpgradeThread(int manufacturer, int model, bool cameraConnected,
+                             UVCExtensionUnit* extensionUnit, QObject* parent)
+    : QObject(parent), m_manufacturer(manufacturer), m_model(model), m_cameraConnected(cameraConnected),
+      m_extensionUnit(extensionUnit)
+{
+}
+
+void UpgradeThread::start()
+{
+    {
+        QMutexLocker locker(&m_mutex);
+        m_isRunning = true;
+    }
+    emit workStart();
+    doWork();
+}
+
+void UpgradeThread::stop()
+{
+    QMutexLocker locker(&m_mutex);
+    m_isRunning = false;
+    m_stopRequested = true;
+    m_stopped.wakeAll();
+}
+
+bool UpgradeThread::running()
+{
+    QMutexLocker locker(&m_mutex);
+    return m_isRunning;
+}
+
+bool UpgradeThread::sleepUnlessStopped(int ms)
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_isRunning)
+        return false;
+    m_stopped.wait(&m_mutex, QDeadlineTimer(ms));
+    return m_isRunning;
+}
+
+void UpgradeThread::report(bool success, const QString& message)
+{
+    if (m_reported)
+        return; // one report per run
+    m_reported = true;
+    emit onUpgradeReport(success, success ? 100 : 0, message);
+}
+
+void UpgradeThread::doWork()
+{
+    USB_ScsiFindDevice(m_manufacturer, m_dev_state);
+    if (m_dev_state != Other) {
+        upgradeCamera();
+    } else if (m_model != 6) {
+        upgradeAudio();
+        if (!m_audioFailed)
+            upgradeCamera();
+    } else {
+        upgrade222D();
+        if (!m_chipFailed)
+            upgradeCamera();
+    }
+    emit workFinished();
+}
+
+bool UpgradeThread::waitForMassStorage()
+{
+    for (int countdown = m_timing.pollCountdown;;) {
+        if (!sleepUnlessStopped(m_timing.pollIntervalMs))
+            return false;
+        if (USB_ScsiFindDevice(m_manufacturer, m_dev_state))
+            return true;
+        if (--countdown < 0) {
+            report(false, tr("The device is not able to upgrade, please try again."));
+            return false;
+        }
+    }
+}
+
+void UpgradeThread::loadBootLoader()
+{
+    if (loadUbootImage(QStringLiteral("u-boot.bin")) != 0)
+        return;
+    // The device restarts into its boot loader and comes back as a new mass-storage device.
+    QThread::msleep(static_cast<unsigned long>(m_timing.settleAfterBootLoaderMs));
+    QDeadlineTimer deadline(m_timing.bootLoaderReturnMs);
+    USB_ExitDevice();
+    while (!USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
+        if (deadline.hasExpired()) {
+            qCritical() << "The device did not come back after the boot loader load";
+            report(false, tr("The device is not able to upgrade, please try again."));
+            return;
+        }
+        QMutexLocker locker(&m_mutex);
+        if (m_isRunning)
+            m_stopped.wait(&m_mutex, QDeadlineTimer(m_timing.pollIntervalMs));
+        else
+            QThread::msleep(static_cast<unsigned long>(m_timing.pollIntervalMs));
+    }
+    if (m_dev_state != UBoot)
+        qCritical().noquote()
+            << QStringLiteral("Invalid device state %1.").arg(static_cast<int>(m_dev_state));
+}
+
+bool UpgradeThread::climbBootStages()
+{
+    if (m_dev_state == ROM && sendUpdaterImage(QStringLiteral("usb_updater.bin")) == 0)
+        m_dev_state = Updater;
+    if (m_dev_state == Updater)
+        loadBootLoader();
+    return m_dev_state == UBoot;
+}
+
+void UpgradeThread::upgradeCamera()
+{
+    g_reRunScriptCount = 0;
+    if (USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
+        qInfo("Enter the upgrade process of the camera in an abnormal state.");
+        if (climbBootStages())
+            runCameraScript();
+        return;
+    }
+    if (!m_cameraConnected) {
+        report(false, tr("No device detected, please make sure your device is connected correctly."));
+        qDebug("Upgrade failed.");
+        return;
+    }
+    if (!m_extensionUnit || !m_extensionUnit->setUpdateCamera())
+        return;
+    qInfo("Enter the normal state of the camera upgrade process.");
+    if (waitForMassStorage() && m_dev_state == UBoot)
+        runCameraScript();
+}
+
+void UpgradeThread::runCameraScript()
+{
+    for (;;) {
+        setUpgradeFileFolder(m_packageFolder);
+        qDebug().noquote() << "curPath:" << m_packageFolder;
+        if (runUpgradeScript(QString::fromLatin1(kCameraScript), 0) == 0) {
+            USB_ExitDevice();
+            report(true, tr("Upgrade done."));
+            qDebug("Upgrade seccess.");
+            return;
+        }
+        qDebug() << "reRunScriptCount:" << g_reRunScriptCount;
+        if (g_reRunScriptCount >= kMaxScriptReruns)
+            break;
+        ++g_reRunScriptCount;
+        qDebug("auto_update.txt [retry %d]\n", g_reRunScriptCount);
+    }
+    USB_ExitDevice();
+    report(false, tr("Upgrade failed."));
+    qDebug("Upgrade failed.");
+}
+
+void UpgradeThread::upgrade222D()
+{
+    if (USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
+        qInfo("Enter the upgrade process of the 222D in an abnormal state.");
+        if (climbBootStages())
+            run222DScript();
+        return;
+    }
+    if (!m_cameraConnected || !m_extensionUnit || !m_extensionUnit->setUpdateSSD222D())
+        return;
+    qInfo("Enter the normal state of the 222D upgrade process.");
+    if (!waitForMassStorage()) {
+        if (m_reported)
+            m_chipFailed = true;
+        return;
+    }
+    if (m_dev_state == UBoot)
+        run222DScript();
+}
+
+void UpgradeThread::run222DScript()
+{
+    const QString folder = m_packageFolder + QStringLiteral("/images");
+    setUpgradeFileFolder(folder);
+    qDebug().noquote() << "curPath:" << folder;
+    if (runUpgradeScript(QString::fromLatin1(kCameraScript), 1) != 0) {
+        m_chipFailed = true;
+        report(false, tr("Upgrade failed."));
+        qDebug("Upgrade failed.");
+        return;
+    }
+    qDebug("Upgrade seccess.");
+}
+
+void UpgradeThread::upgradeAudio()
+{
+    qDebug() << "upgradeAudio:" << QThread::currentThreadId();
+    if (!m_cameraConnected || !m_extensionUnit || !m_extensionUnit->setUpdateXmos())
+        return;
+    qDebug("begin upgrade xmos...");
+    const QFileInfoList images =
+        QDir(m_packageFolder).entryInfoList({QStringLiteral("*.dfu")}, QDir::Files, QDir::NoSort);
+    qDebug("xmos filenums:%d\n", static_cast<int>(images.size()));
+    if (images.size() != 1)
+        return;
+    const QString path = images.first().absoluteFilePath();
+    qDebug().noquote() << "upgradefilepath:" << path;
+    qDebug() << "fileUpgrade:" << path.toLocal8Bit();
+
+    XmosPollTiming timing = m_timing.audio;
+    timing.cancelled = [this] {
+        QMutexLocker locker(&m_mutex);
+        return m_stopRequested;
+    };
+    bool ok = transXmosToDev(*m_extensionUnit, path);
+    if (ok) {
+        qDebug("Xmos file Trans finished");
+        ok = queryXmosUpOver(*m_extensionUnit, timing);
+        if (ok)
+            qDebug("Xmos Upgrade finished");
+    }
+    if (!ok) {
+        m_audioFailed = true;
+        report(false, tr("XMOS Upgrade failed"));
+        qDebug("XMOS Upgrade failed.");
+    }
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+// One firmware upgrade of the selected device, on a thread of its own: the audio module or the
+// main board first, then the camera board through its mass-storage boot stages, and one report
+// at the end.
+
+#include "upgrade/libsstarufu.h"
+#include "upgrade/xmostransfer.h"
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QWaitCondition>
+
+class UVCExtensionUnit;
+
+// The waits of an upgrade run; tests shorten them.
+struct UpgradeTiming
+{
+    int pollIntervalMs = 500; // between discoveries while waiting for the loader
+    int pollCountdown = 50;   // polls before giving up (51 in all)
+    int settleAfterBootLoaderMs = 1000;
+    int bootLoaderReturnMs = 30000; // the device must be back this soon after the boot loader load
+    XmosPollTiming audio;
+};
+
+class UpgradeThread : public QObject
+{
+    Q_OBJECT
+public:
+    UpgradeThread(int manufacturer, int model, bool cameraConnected, UVCExtensionUnit* extensionUnit,
+                  QObject* parent = nullptr);
+
+    // The folder holding the prepared package (auto_update.txt, images/, ...).
+    void setPackageFolder(const QString& folder) { m_packageFolder = folder; }
+    void setTiming(const UpgradeTiming& timing) { m_timing = timing; }
+
+signals:
+    void workFinished();
+    void workStart();
+    void onUpgradeReport(bool success, int progress, const QString& message);
+
+public slots:
+    void start();
+    void doWork();
+    void stop();
+
+private:
+    void upgradeCamera();
+    void upgrade222D();
+    void upgradeAudio();
+    // Takes a device found in ROM or updater stage up to U-Boot. Returns true when the device is
+    // in U-Boot afterwards.
+    bool climbBootStages();
+    void loadBootLoader();
+    // Waits until the device shows up in mass-storage mode. False when it did not (or on stop()).
+    bool waitForMassStorage();
+    void runCameraScript();
+    void run222DScript();
+
+    bool running();
+    // Sleeps up to ms; returns false at once when stop() is called.
+    bool sleepUnlessStopped(int ms);
+    void report(bool success, const QString& message);
+
+    QMutex m_mutex; // guards m_isRunning
+    QWaitCondition m_stopped;
+    bool m_isRunning = false;
+    bool m_stopRequested = false; // stop() was called during this run
+    int m_manufacturer;
+    int m_model;
+    bool m_cameraConnected;
+    UVCExtensionUnit* m_extensionUnit;
+    DeviceState m_dev_state = Other;
+    bool m_audioFailed = false;
+    bool m_chipFailed = false;
+    bool m_reported = false;
+    QString m_packageFolder;
+    UpgradeTiming m_timing;
+};

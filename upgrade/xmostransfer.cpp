@@ -1,0 +1,106 @@
+#include "xmostransfer.h"
+
+#include "app/globals.h"
+#include "device/uvcextensionunit.h"
+#include "device/xuprotocol.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QThread>
+
+#include <array>
+
+namespace {
+
+const char* const kClosedCamera = "Tran Xmos file Failed--g_bOpenCamera!!!";
+
+bool writePacket(UVCExtensionUnit& unit, std::array<std::uint8_t, xu::kAudioPacketLength>& packet)
+{
+    unsigned long returned = 0;
+    return unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_AUDIO_DATA, xu::kFlagsSet, packet.data(),
+                                    packet.size(), &returned) == 0;
+}
+
+} // namespace
+
+bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath)
+{
+    QFile file(imagePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug("Couldn't open file given as argument: '%s'\n", qPrintable(imagePath));
+        return false;
+    }
+    const QByteArray image = file.readAll();
+    file.close();
+    if (image.isEmpty())
+        return false;
+
+    std::array<std::uint8_t, xu::kAudioPacketLength> packet{};
+    for (int offset = 0; offset < image.size();) {
+        const int length = std::min(xmos::kMaxPayload, image.size() - offset);
+        packet.fill(0);
+        packet[xmos::kOffsetMarker] = xmos::kPacketMarker;
+        packet[xmos::kOffsetPayloadLength] = static_cast<std::uint8_t>(length);
+        for (int i = 0; i < 4; ++i)
+            packet[static_cast<size_t>(xmos::kOffsetImageOffset + i)] =
+                static_cast<std::uint8_t>(offset >> (8 * i));
+        std::copy(image.constBegin() + offset, image.constBegin() + offset + length,
+                  packet.begin() + xmos::kOffsetPayload);
+        if (!g_bOpenCamera) {
+            qDebug("%s", kClosedCamera);
+            return false;
+        }
+        if (!writePacket(unit, packet)) {
+            qDebug("Tran Xmos file Failed!!!");
+            return false;
+        }
+        offset += length;
+    }
+    packet.fill(0);
+    packet[xmos::kOffsetMarker] = xmos::kPacketMarker;
+    if (!writePacket(unit, packet)) {
+        qDebug("Tran Xmos file Failed!!!");
+        return false;
+    }
+    qDebug("begin upgrade xmos...");
+    return true;
+}
+
+bool queryXmosUpOver(UVCExtensionUnit& unit, const XmosPollTiming& timing)
+{
+    if (!g_bOpenCamera) {
+        qDebug("%s", kClosedCamera);
+        return false;
+    }
+    for (int count = 0;;) {
+        if (timing.cancelled && timing.cancelled())
+            return false;
+        std::array<std::uint8_t, xu::kBlockLength> status{};
+        status[0] = xmos::kStatusPrefill;
+        unsigned long returned = 0;
+        if (unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_AUDIO_STATUS, xu::kFlagsGet, status.data(),
+                                     status.size(), &returned) == 0) {
+            const int result = status[xmos::kOffsetStatus];
+            qDebug() << "Upgrad Result:" << result;
+            if (result == 0) {
+                qDebug("Xmos Upgrade finished!!!");
+                return true;
+            }
+            if (result > xmos::kStatusRunningMax) {
+                qDebug("Xmos Upgrade failed!!!");
+                return false;
+            }
+        }
+        qDebug("Xmos Upgrade Checking...");
+        qDebug() << "Upgrad count:" << count;
+        if (++count > timing.maxCount) {
+            qDebug("Xmos Upgrade failed!!!");
+            return false;
+        }
+        QThread::msleep(static_cast<unsigned long>(timing.intervalMs));
+        if (!g_bOpenCamera) {
+            qDebug("%s", kClosedCamera);
+            return false;
+        }
+    }
+}
