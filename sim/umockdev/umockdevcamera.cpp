@@ -1,0 +1,733 @@
+// umockdev first: its GIO headers must be read before any Qt header could define "signals".
+#include <umockdev.h>
+
+#include "umockdevcamera.h"
+
+#include "sim/virtualcamera.h"
+#include "sim/virtualrig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStringList>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <linux/uvcvideo.h>
+#include <linux/videodev2.h>
+#include <vector>
+
+namespace {
+
+constexpr int kVideoMajor = 81;
+constexpr int kUsbDeviceMajor = 189;
+constexpr const char* kControllerPath = "pci0000:00/0000:00:14.0";
+// The kernel version VIDIOC_QUERYCAP reports (6.1.0).
+constexpr std::uint32_t kKernelVersion = (6u << 16) | (1u << 8);
+
+enum class NodeKind
+{
+    Capture,
+    Metadata,
+    Microphone,
+};
+
+struct DataUnref
+{
+    void operator()(UMockdevIoctlData* data) const { umockdev_ioctl_data_unref(data); }
+};
+using DataPtr = std::unique_ptr<UMockdevIoctlData, DataUnref>;
+
+// A local copy of length bytes that the pointer at offset inside parent points to in the client;
+// written back to the client when the ioctl completes. nullptr for a null or unreadable pointer.
+DataPtr resolve(UMockdevIoctlData* parent, std::size_t offset, std::size_t length)
+{
+    GError* error = nullptr;
+    DataPtr data(umockdev_ioctl_data_resolve(parent, offset, length, &error));
+    if (error)
+        g_error_free(error);
+    if (data && (data->data == nullptr || static_cast<std::size_t>(data->data_len) < length))
+        data.reset();
+    return data;
+}
+
+template <typename T> T load(const DataPtr& data)
+{
+    T value;
+    std::memcpy(&value, data->data, sizeof value);
+    return value;
+}
+
+template <typename T> void store(const DataPtr& data, const T& value)
+{
+    std::memcpy(data->data, &value, sizeof value);
+}
+
+// Copies text into a fixed, zero-terminated kernel string field, truncating as strscpy does.
+template <std::size_t N> void copyText(__u8 (&field)[N], const QByteArray& text)
+{
+    const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(text.size()), N - 1);
+    std::memcpy(field, text.constData(), length);
+    field[length] = 0;
+}
+
+QByteArray controlName(std::uint32_t id)
+{
+    switch (id) {
+    case V4L2_CID_BRIGHTNESS:
+        return "Brightness";
+    case V4L2_CID_CONTRAST:
+        return "Contrast";
+    case V4L2_CID_SATURATION:
+        return "Saturation";
+    case V4L2_CID_HUE:
+        return "Hue";
+    case V4L2_CID_SHARPNESS:
+        return "Sharpness";
+    case V4L2_CID_HUE_AUTO:
+        return "Hue, Auto";
+    case V4L2_CID_AUTOBRIGHTNESS:
+        return "Brightness, Automatic";
+    case V4L2_CID_PAN_ABSOLUTE:
+        return "Pan, Absolute";
+    case V4L2_CID_TILT_ABSOLUTE:
+        return "Tilt, Absolute";
+    case V4L2_CID_ZOOM_ABSOLUTE:
+        return "Zoom, Absolute";
+    default:
+        return QByteArray("Control ") + QByteArray::number(id, 16);
+    }
+}
+
+std::uint32_t controlType(std::uint32_t id)
+{
+    switch (id) {
+    case V4L2_CID_HUE_AUTO:
+    case V4L2_CID_AUTOBRIGHTNESS:
+    case V4L2_CID_AUTO_WHITE_BALANCE:
+        return V4L2_CTRL_TYPE_BOOLEAN;
+    default:
+        return V4L2_CTRL_TYPE_INTEGER;
+    }
+}
+
+// One emulated /dev/videoN. Its ioctls are answered on umockdev's worker thread while the
+// calling thread waits in ioctl(); everything but `removed` is fixed before the first client.
+struct Node
+{
+    VirtualRig* rig = nullptr;
+    int camera = 0;
+    NodeKind kind = NodeKind::Capture;
+    QByteArray devnode; // "/dev/videoN"
+    QString syspath;
+    QByteArray card;
+    QByteArray busInfo;
+    UMockdevIoctlBase* handler = nullptr;
+    gulong signalId = 0;
+    bool attached = false;
+    std::atomic<bool> removed{false};
+
+    // Answers one ioctl: 0 or the errno to fail it with.
+    int answer(gulong request, UMockdevIoctlData* arg);
+
+private:
+    int queryCapability(UMockdevIoctlData* arg);
+    int extensionUnitQuery(UMockdevIoctlData* arg);
+    int queryControl(UMockdevIoctlData* arg);
+    int getControl(UMockdevIoctlData* arg);
+    int setControl(UMockdevIoctlData* arg);
+};
+
+int Node::answer(gulong request, UMockdevIoctlData* arg)
+{
+    // A disconnected device's open descriptors fail every call, as V4L2 does for an
+    // unregistered video device.
+    if (removed.load())
+        return ENODEV;
+    if (request == VIDIOC_QUERYCAP)
+        return queryCapability(arg);
+    // uvcvideo's metadata node has neither controls nor the extension-unit ioctl.
+    if (kind == NodeKind::Metadata)
+        return ENOTTY;
+    switch (request) {
+    case UVCIOC_CTRL_QUERY:
+        return extensionUnitQuery(arg);
+    case VIDIOC_QUERYCTRL:
+        return queryControl(arg);
+    case VIDIOC_G_CTRL:
+        return getControl(arg);
+    case VIDIOC_S_CTRL:
+        return setControl(arg);
+    default:
+        return ENOTTY;
+    }
+}
+
+int Node::queryCapability(UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(v4l2_capability));
+    if (!data)
+        return EFAULT;
+    const int state = rig->withCamera(
+        camera, [](VirtualCamera& model, QVector<JournalEvent>*) { return model.present() ? 0 : -ENODEV; });
+    if (state != 0)
+        return -state;
+    v4l2_capability capability{};
+    copyText(capability.driver, "uvcvideo");
+    copyText(capability.card, card);
+    copyText(capability.bus_info, busInfo);
+    capability.version = kKernelVersion;
+    // The driver's capabilities cover all nodes of the device; device_caps are this node's.
+    capability.capabilities =
+        V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
+    capability.device_caps = kind == NodeKind::Metadata ? V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING
+                                                        : V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    store(data, capability);
+    return 0;
+}
+
+int Node::extensionUnitQuery(UMockdevIoctlData* arg)
+{
+    const DataPtr header = resolve(arg, 0, sizeof(uvc_xu_control_query));
+    if (!header)
+        return EFAULT;
+    // Read the header before resolving its data pointer, which replaces that pointer locally.
+    const auto query = load<uvc_xu_control_query>(header);
+    if (kind == NodeKind::Microphone) {
+        const int state = rig->withCamera(camera, [](VirtualCamera& model, QVector<JournalEvent>*) {
+            return model.present() ? -ENOENT : -ENODEV;
+        });
+        return -state;
+    }
+    // The model works on its own copy; the caller's buffer changes only when the request
+    // succeeds, as the driver copies back only then.
+    QByteArray buffer(static_cast<int>(query.size), '\0');
+    DataPtr payload;
+    if (query.size > 0) {
+        payload = resolve(header.get(), offsetof(uvc_xu_control_query, data), query.size);
+        if (!payload)
+            return EFAULT;
+        std::memcpy(buffer.data(), payload->data, query.size);
+    }
+    const int result =
+        rig->withCamera(camera, [&query, &buffer](VirtualCamera& model, QVector<JournalEvent>* journal) {
+            return model.xuRequest(query.unit, query.selector, query.query,
+                                   reinterpret_cast<std::uint8_t*>(buffer.data()), query.size, journal);
+        });
+    if (result != 0)
+        return -result;
+    if (payload)
+        std::memcpy(payload->data, buffer.constData(), query.size);
+    return 0;
+}
+
+int Node::queryControl(UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(v4l2_queryctrl));
+    if (!data)
+        return EFAULT;
+    const auto request = load<v4l2_queryctrl>(data);
+    const std::uint32_t nextFlags = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
+    const bool next = (request.id & nextFlags) != 0;
+    const std::uint32_t id = request.id & ~nextFlags;
+    const bool microphone = kind == NodeKind::Microphone;
+    VirtualControl control;
+    const int result = rig->withCamera(camera, [&](VirtualCamera& model, QVector<JournalEvent>*) {
+        if (!model.present())
+            return -ENODEV;
+        if (microphone)
+            return -EINVAL;
+        std::uint32_t target = id;
+        if (next) {
+            // The control with the next higher id, as the V4L2 control framework enumerates.
+            bool found = false;
+            for (const std::uint32_t candidate : model.controlIds()) {
+                if (candidate > id && (!found || candidate < target)) {
+                    target = candidate;
+                    found = true;
+                }
+            }
+            if (!found)
+                return -EINVAL;
+        }
+        return model.queryControl(target, &control);
+    });
+    if (result != 0)
+        return -result;
+    v4l2_queryctrl answer{};
+    answer.id = control.id;
+    answer.type = controlType(control.id);
+    copyText(answer.name, controlName(control.id));
+    answer.minimum = control.minimum;
+    answer.maximum = control.maximum;
+    answer.step = static_cast<__s32>(control.step);
+    answer.default_value = control.defaultValue;
+    answer.flags = 0;
+    store(data, answer);
+    return 0;
+}
+
+int Node::getControl(UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(v4l2_control));
+    if (!data)
+        return EFAULT;
+    auto control = load<v4l2_control>(data);
+    const bool microphone = kind == NodeKind::Microphone;
+    std::int32_t value = 0;
+    const int result = rig->withCamera(camera, [&](VirtualCamera& model, QVector<JournalEvent>* journal) {
+        if (microphone)
+            return model.present() ? -EINVAL : -ENODEV;
+        return model.getControl(control.id, &value, journal);
+    });
+    if (result != 0)
+        return -result;
+    control.value = value;
+    store(data, control);
+    return 0;
+}
+
+int Node::setControl(UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(v4l2_control));
+    if (!data)
+        return EFAULT;
+    auto control = load<v4l2_control>(data);
+    const bool microphone = kind == NodeKind::Microphone;
+    std::int32_t applied = control.value;
+    const int result = rig->withCamera(camera, [&](VirtualCamera& model, QVector<JournalEvent>* journal) {
+        if (microphone)
+            return model.present() ? -EINVAL : -ENODEV;
+        const int error = model.setControl(control.id, control.value, journal);
+        // The driver hands back the value as it clamped and rounded it; the model's journal
+        // entry carries exactly that value.
+        if (error == 0 && !journal->isEmpty() &&
+            journal->last().value(QStringLiteral("event")).toString() == QLatin1String("ctrl-set"))
+            applied = journal->last().value(QStringLiteral("value")).toInt(control.value);
+        return error;
+    });
+    if (result != 0)
+        return -result;
+    control.value = applied;
+    store(data, control);
+    return 0;
+}
+
+gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)
+{
+    Node* node = static_cast<Node*>(user);
+    const int error =
+        node->answer(umockdev_ioctl_client_get_request(client), umockdev_ioctl_client_get_arg(client));
+    umockdev_ioctl_client_complete(client, error == 0 ? 0 : -1, error);
+    return TRUE;
+}
+
+// "1-2" or "3-1.4": the bus number and the port path.
+bool parsePort(const QString& port, int* bus)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^([1-9][0-9]{0,2})-([1-9][0-9]*(\\.[1-9][0-9]*)*)$"));
+    const QRegularExpressionMatch match = pattern.match(port);
+    if (!match.hasMatch())
+        return false;
+    *bus = match.captured(1).toInt();
+    return *bus <= 127;
+}
+
+QByteArray line(const QByteArray& text)
+{
+    return text + '\n';
+}
+
+QByteArray hex4(int value)
+{
+    return QByteArray::number(value & 0xFFFF, 16).rightJustified(4, '0');
+}
+
+QByteArray decimal3(int value)
+{
+    return QByteArray::number(value).rightJustified(3, '0');
+}
+
+using Pairs = QVector<QPair<QByteArray, QByteArray>>;
+
+} // namespace
+
+struct EmulatedCameras::Private
+{
+    struct Camera
+    {
+        bool presented = false;
+        QString usbDevice;
+        QString usbInterface;
+        QVector<Node*> nodes; // capture, metadata, microphone
+    };
+
+    std::unique_ptr<VirtualRig> ownRig;
+    VirtualRig* rig = nullptr;
+    UMockdevTestbed* testbed = nullptr;
+    bool active = false;
+    QString rootDir;
+    QStringList errors;
+    std::vector<std::unique_ptr<Node>> nodes;
+    QVector<Camera> cameras;
+    QMap<int, QString> rootHubs; // by bus number
+
+    ~Private();
+    void build();
+    void addCamera(int index, const VirtualCamera& camera, int bus, int devnum, int* nextNode);
+    QString rootHub(int bus);
+    Node* addNode(int camera, NodeKind kind, int number, const VirtualCamera& model);
+    QString addDevice(const char* subsystem, const QString& name, const QString& parent,
+                      const Pairs& attributes, const Pairs& properties);
+    bool createDeviceFile(const QByteArray& devnode);
+};
+
+EmulatedCameras::Private::~Private()
+{
+    // No client may reach a node once it is freed: disconnect first, then detach.
+    for (const std::unique_ptr<Node>& node : nodes) {
+        if (node->handler && node->signalId != 0)
+            g_signal_handler_disconnect(node->handler, node->signalId);
+        if (testbed && node->attached)
+            umockdev_testbed_detach_ioctl(testbed, node->devnode.constData(), nullptr);
+    }
+    if (testbed)
+        g_object_unref(testbed);
+    for (const std::unique_ptr<Node>& node : nodes) {
+        if (node->handler)
+            g_object_unref(node->handler);
+    }
+}
+
+QString EmulatedCameras::Private::addDevice(const char* subsystem, const QString& name, const QString& parent,
+                                            const Pairs& attributes, const Pairs& properties)
+{
+    // umockdev takes zero-terminated lists of alternating names and values.
+    std::vector<QByteArray> storage;
+    auto list = [&storage](const Pairs& pairs) {
+        std::vector<gchar*> pointers;
+        for (const auto& pair : pairs) {
+            storage.push_back(pair.first);
+            pointers.push_back(storage.back().data());
+            storage.push_back(pair.second);
+            pointers.push_back(storage.back().data());
+        }
+        pointers.push_back(nullptr);
+        return pointers;
+    };
+    storage.reserve(static_cast<std::size_t>(2 * (attributes.size() + properties.size())));
+    std::vector<gchar*> attributeList = list(attributes);
+    std::vector<gchar*> propertyList = list(properties);
+    const QByteArray nameBytes = name.toUtf8();
+    const QByteArray parentBytes = parent.toUtf8();
+    gchar* path = umockdev_testbed_add_devicev(testbed, subsystem, nameBytes.constData(),
+                                               parent.isEmpty() ? nullptr : parentBytes.constData(),
+                                               attributeList.data(), propertyList.data());
+    if (!path) {
+        errors << QStringLiteral("cannot add %1 device %2").arg(QLatin1String(subsystem), name);
+        return QString();
+    }
+    const QString result = QString::fromUtf8(path);
+    g_free(path);
+    return result;
+}
+
+bool EmulatedCameras::Private::createDeviceFile(const QByteArray& devnode)
+{
+    // The node itself is a plain file in the testbed's dev/; the preload library reports it as
+    // the character device its "dev" attribute names and routes its ioctls to the handler.
+    const QString path = rootDir + QString::fromUtf8(devnode);
+    QFile file(path);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()) || !file.open(QIODevice::WriteOnly)) {
+        errors << QStringLiteral("cannot create %1").arg(path);
+        return false;
+    }
+    return true;
+}
+
+QString EmulatedCameras::Private::rootHub(int bus)
+{
+    if (rootHubs.contains(bus))
+        return rootHubs.value(bus);
+    const QByteArray devnode = "/dev/bus/usb/" + decimal3(bus) + "/001";
+    const QByteArray minor = QByteArray::number((bus - 1) * 128);
+    const QString path =
+        addDevice("usb", QStringLiteral("%1/usb%2").arg(QLatin1String(kControllerPath)).arg(bus), QString(),
+                  {{"idVendor", line("1d6b")},
+                   {"idProduct", line("0002")},
+                   {"product", line("xHCI Host Controller")},
+                   {"busnum", line(QByteArray::number(bus))},
+                   {"devnum", line("1")},
+                   {"speed", line("480")},
+                   {"bDeviceClass", line("09")},
+                   {"dev", QByteArray::number(kUsbDeviceMajor) + ':' + minor}},
+                  {{"DEVNAME", devnode},
+                   {"DEVTYPE", "usb_device"},
+                   {"DRIVER", "usb"},
+                   {"BUSNUM", decimal3(bus)},
+                   {"DEVNUM", "001"},
+                   {"MAJOR", QByteArray::number(kUsbDeviceMajor)},
+                   {"MINOR", minor}});
+    if (path.isEmpty() || !createDeviceFile(devnode))
+        return QString();
+    rootHubs.insert(bus, path);
+    return path;
+}
+
+Node* EmulatedCameras::Private::addNode(int camera, NodeKind kind, int number, const VirtualCamera& model)
+{
+    auto node = std::make_unique<Node>();
+    node->rig = rig;
+    node->camera = camera;
+    node->kind = kind;
+    node->devnode = "/dev/video" + QByteArray::number(number);
+    node->card = model.friendlyName().toUtf8();
+    if (kind == NodeKind::Microphone)
+        node->card += " MIC Array";
+    node->busInfo = "usb-0000:00:14.0-" + model.busPort().section(QLatin1Char('-'), 1).toUtf8();
+    node->handler = umockdev_ioctl_base_new();
+    node->signalId =
+        g_signal_connect_data(node->handler, "handle-ioctl", reinterpret_cast<GCallback>(&handleIoctl),
+                              node.get(), nullptr, static_cast<GConnectFlags>(0));
+    // The handler is attached before the node exists, so no open() can miss it.
+    GError* error = nullptr;
+    node->attached = umockdev_testbed_attach_ioctl(testbed, node->devnode.constData(), node->handler, &error);
+    if (!node->attached) {
+        errors << QStringLiteral("cannot attach the ioctl handler to %1: %2")
+                      .arg(QString::fromUtf8(node->devnode),
+                           error ? QString::fromUtf8(error->message) : QStringLiteral("unknown error"));
+    }
+    if (error)
+        g_error_free(error);
+    nodes.push_back(std::move(node));
+    return nodes.back().get();
+}
+
+void EmulatedCameras::Private::addCamera(int index, const VirtualCamera& camera, int bus, int devnum,
+                                         int* nextNode)
+{
+    Camera& entry = cameras[index];
+    const QString port = camera.busPort();
+    const int first = *nextNode;
+    entry.nodes << addNode(index, NodeKind::Capture, first, camera)
+                << addNode(index, NodeKind::Metadata, first + 1, camera);
+    if (camera.hasMicrophoneNode())
+        entry.nodes << addNode(index, NodeKind::Microphone, first + 2, camera);
+    *nextNode = first + static_cast<int>(entry.nodes.size());
+
+    const QString hub = rootHub(bus);
+    if (hub.isEmpty())
+        return;
+    const QByteArray usbNode = "/dev/bus/usb/" + decimal3(bus) + '/' + decimal3(devnum);
+    const QByteArray usbMinor = QByteArray::number((bus - 1) * 128 + devnum - 1);
+    const QByteArray product = hex4(camera.vendorId()) + '/' + hex4(camera.productId()) + "/100";
+    Pairs attributes = {{"idVendor", line(hex4(camera.vendorId()))},
+                        {"idProduct", line(hex4(camera.productId()))},
+                        {"product", line(camera.friendlyName().toUtf8())},
+                        {"busnum", line(QByteArray::number(bus))},
+                        {"devnum", line(QByteArray::number(devnum))},
+                        {"speed", line("480")},
+                        {"bDeviceClass", line("ef")},
+                        {"bDeviceSubClass", line("02")},
+                        {"bDeviceProtocol", line("01")},
+                        {"bNumConfigurations", line("1")},
+                        {"bConfigurationValue", line("1")},
+                        {"bNumInterfaces", line(" 2")},
+                        {"version", line(" 2.00")}};
+    // A device without a serial number string has no "serial" attribute at all.
+    if (!camera.serial().isEmpty())
+        attributes.append({"serial", line(camera.serial().toUtf8())});
+    attributes.append({"dev", QByteArray::number(kUsbDeviceMajor) + ':' + usbMinor});
+    entry.usbDevice = addDevice("usb", port, hub, attributes,
+                                {{"DEVNAME", usbNode},
+                                 {"DEVTYPE", "usb_device"},
+                                 {"DRIVER", "usb"},
+                                 {"PRODUCT", product},
+                                 {"TYPE", "239/2/1"},
+                                 {"BUSNUM", decimal3(bus)},
+                                 {"DEVNUM", decimal3(devnum)},
+                                 {"MAJOR", QByteArray::number(kUsbDeviceMajor)},
+                                 {"MINOR", usbMinor}});
+    if (entry.usbDevice.isEmpty() || !createDeviceFile(usbNode))
+        return;
+    QByteArray descriptors = camera.usbDescriptors();
+    umockdev_testbed_set_attribute_binary(testbed, entry.usbDevice.toUtf8().constData(), "descriptors",
+                                          reinterpret_cast<guint8*>(descriptors.data()), descriptors.size());
+
+    entry.usbInterface = addDevice("usb", port + QStringLiteral(":1.0"), entry.usbDevice,
+                                   {{"bInterfaceNumber", line("00")},
+                                    {"bAlternateSetting", line(" 0")},
+                                    {"bInterfaceClass", line("0e")},
+                                    {"bInterfaceSubClass", line("01")},
+                                    {"bInterfaceProtocol", line("00")},
+                                    {"bNumEndpoints", line("01")}},
+                                   {{"DEVTYPE", "usb_interface"},
+                                    {"DRIVER", "uvcvideo"},
+                                    {"PRODUCT", product},
+                                    {"TYPE", "239/2/1"},
+                                    {"INTERFACE", "14/1/0"}});
+    if (entry.usbInterface.isEmpty())
+        return;
+
+    for (int i = 0; i < entry.nodes.size(); ++i) {
+        Node* node = entry.nodes.at(i);
+        const QByteArray number = node->devnode.mid(static_cast<int>(std::strlen("/dev/video")));
+        node->syspath = addDevice(
+            "video4linux", QStringLiteral("video4linux/video") + QString::fromLatin1(number),
+            entry.usbInterface,
+            {{"name", line(node->card)},
+             {"index", line(node->kind == NodeKind::Metadata ? "1" : "0")},
+             {"dev", QByteArray::number(kVideoMajor) + ':' + number}},
+            {{"DEVNAME", node->devnode}, {"MAJOR", QByteArray::number(kVideoMajor)}, {"MINOR", number}});
+        if (node->syspath.isEmpty() || !createDeviceFile(node->devnode))
+            return;
+    }
+    entry.presented = true;
+}
+
+void EmulatedCameras::Private::build()
+{
+    testbed = umockdev_testbed_new();
+    // Only meaningful once a testbed exists.
+    active = umockdev_in_mock_environment();
+    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    rootDir = QString::fromUtf8(root);
+    g_free(root);
+    if (!active) {
+        errors << QStringLiteral("umockdev's preload library is not loaded (run under umockdev-wrapper)");
+        return;
+    }
+
+    const QVector<VirtualCamera> models = rig->cameras();
+    cameras.resize(models.size());
+    QSet<QString> ports;
+    QMap<int, int> lastDevnum; // by bus; the root hub is device 1
+    int nextNode = 0;
+    for (int i = 0; i < models.size(); ++i) {
+        const VirtualCamera& camera = models.at(i);
+        if (!camera.present())
+            continue; // unplugged, or restarted into a loader: no camera nodes
+        int bus = 0;
+        if (!parsePort(camera.busPort(), &bus)) {
+            errors << QStringLiteral("camera %1: \"%2\" is not a USB port name").arg(i).arg(camera.busPort());
+            continue;
+        }
+        if (ports.contains(camera.busPort())) {
+            errors << QStringLiteral("camera %1: port %2 is taken by another camera")
+                          .arg(i)
+                          .arg(camera.busPort());
+            continue;
+        }
+        ports.insert(camera.busPort());
+        const int devnum = lastDevnum.value(bus, 1) + 1;
+        lastDevnum[bus] = devnum;
+        addCamera(i, camera, bus, devnum, &nextNode);
+    }
+}
+
+EmulatedCameras::EmulatedCameras(VirtualRig& rig) : d(std::make_unique<Private>())
+{
+    d->rig = &rig;
+    d->build();
+}
+
+EmulatedCameras::EmulatedCameras(const QVector<VirtualCamera>& cameras, const QString& journalPath)
+    : d(std::make_unique<Private>())
+{
+    d->ownRig = std::make_unique<VirtualRig>(cameras, QString(), journalPath);
+    d->rig = d->ownRig.get();
+    d->build();
+}
+
+EmulatedCameras::~EmulatedCameras() = default;
+
+bool EmulatedCameras::emulationActive() const
+{
+    return d->active;
+}
+
+bool EmulatedCameras::isValid() const
+{
+    return d->active && d->errors.isEmpty();
+}
+
+QString EmulatedCameras::errorString() const
+{
+    return d->errors.join(QStringLiteral("; "));
+}
+
+VirtualRig& EmulatedCameras::rig()
+{
+    return *d->rig;
+}
+
+QString EmulatedCameras::rootDirectory() const
+{
+    return d->rootDir;
+}
+
+EmulatedCameraNodes EmulatedCameras::nodes(int camera) const
+{
+    EmulatedCameraNodes result;
+    if (camera < 0 || camera >= d->cameras.size() || !d->cameras.at(camera).presented)
+        return result;
+    const Private::Camera& entry = d->cameras.at(camera);
+    result.usbDevice = entry.usbDevice;
+    result.usbInterface = entry.usbInterface;
+    for (const Node* node : entry.nodes) {
+        const QString devnode = QString::fromUtf8(node->devnode);
+        switch (node->kind) {
+        case NodeKind::Capture:
+            result.captureNode = devnode;
+            break;
+        case NodeKind::Metadata:
+            result.metadataNode = devnode;
+            break;
+        case NodeKind::Microphone:
+            result.microphoneNode = devnode;
+            break;
+        }
+    }
+    return result;
+}
+
+bool EmulatedCameras::unplug(int camera)
+{
+    if (camera < 0 || camera >= d->cameras.size() || !d->cameras.at(camera).presented)
+        return false;
+    Private::Camera& entry = d->cameras[camera];
+    entry.presented = false;
+    // From here on the nodes answer ENODEV, also on descriptors opened before.
+    for (Node* node : qAsConst(entry.nodes))
+        node->removed.store(true);
+    d->rig->modify([camera](QVector<VirtualCamera>& models) {
+        if (camera < models.size())
+            models[camera].unplug();
+    });
+    JournalEvent event;
+    event.insert(QStringLiteral("event"), QStringLiteral("unplug"));
+    event.insert(QStringLiteral("camera"), camera);
+    d->rig->journal({event});
+
+    // Children before parents, for the uevents and for the removal (removing a parent would
+    // leave its children's /dev nodes behind).
+    QStringList paths;
+    for (auto it = entry.nodes.crbegin(); it != entry.nodes.crend(); ++it) {
+        if (!(*it)->syspath.isEmpty())
+            paths << (*it)->syspath;
+    }
+    paths << entry.usbInterface << entry.usbDevice;
+    paths.removeAll(QString());
+    for (const QString& path : qAsConst(paths))
+        umockdev_testbed_uevent(d->testbed, path.toUtf8().constData(), "remove");
+    for (const QString& path : qAsConst(paths))
+        umockdev_testbed_remove_device(d->testbed, path.toUtf8().constData());
+    return true;
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+// The emulated kernel face of the virtual cameras, for test programs. A umockdev testbed in this
+// process presents every attached camera of a VirtualRig the way the uvcvideo driver does on a
+// real machine, and answers the ioctls on its nodes from the camera's device model:
+//
+//   /sys/devices/pci0000:00/0000:00:14.0/usb<B>                      root hub (usb_device)
+//     <port>                                                        the camera (usb_device) with
+//                                                                   idVendor, idProduct, product,
+//                                                                   serial (when it has one), busnum,
+//                                                                   devnum, speed, descriptors
+//       <port>:1.0                                                  VideoControl interface
+//         video4linux/video<N>     /dev/video<N>                    video capture (card = name)
+//         video4linux/video<N+1>   /dev/video<N+1>                  metadata capture only
+//         video4linux/video<N+2>   /dev/video<N+2>                  "<name> MIC Array" capture
+//                                                                   node, when the camera has one
+//
+// Node numbers are handed out in rig order. The capture node answers VIDIOC_QUERYCAP,
+// UVCIOC_CTRL_QUERY (through VirtualCamera::xuRequest, size passed through unchanged, so the
+// model's checks apply as the driver's would), VIDIOC_QUERYCTRL (with V4L2_CTRL_FLAG_NEXT_CTRL),
+// VIDIOC_G_CTRL and VIDIOC_S_CTRL; the metadata node answers VIDIOC_QUERYCAP only, everything
+// else with ENOTTY as uvcvideo's metadata node does; the microphone node has neither the vendor
+// unit (ENOENT) nor controls (EINVAL), like the in-process face. Every request goes through
+// VirtualRig::withCamera, so the journal sees it tagged with the camera index.
+//
+// The code under test runs unchanged: its open(), ioctl(), stat() and libudev calls reach the
+// testbed through umockdev's preload library (the test program runs under umockdev-wrapper).
+// Create this object before the code under test creates any udev monitor, and destroy it only
+// after every device it opened is closed again. umockdev.h stays out of this header: its GIO
+// headers clash with Qt's "signals" keyword.
+
+#include <QString>
+#include <QVector>
+
+#include <memory>
+
+class VirtualCamera;
+class VirtualRig;
+
+// Where one emulated camera lives. Empty strings: the camera is not presented (not attached, in
+// a boot stage, unplugged) or has no such node.
+struct EmulatedCameraNodes
+{
+    QString usbDevice;      // sysfs path of the camera's usb_device
+    QString usbInterface;   // sysfs path of its VideoControl interface
+    QString captureNode;    // /dev/videoN
+    QString metadataNode;   // /dev/videoN+1
+    QString microphoneNode; // /dev/videoN+2, only when the camera has a microphone node
+};
+
+class EmulatedCameras
+{
+public:
+    // Presents the cameras of rig that are attached and in normal operation now (ports must be
+    // distinct USB port names such as "1-2"); rig must outlive this object.
+    explicit EmulatedCameras(VirtualRig& rig);
+    // Presents cameras through a rig of its own that journals to journalPath (none when empty).
+    explicit EmulatedCameras(const QVector<VirtualCamera>& cameras, const QString& journalPath = QString());
+    ~EmulatedCameras();
+    EmulatedCameras(const EmulatedCameras&) = delete;
+    EmulatedCameras& operator=(const EmulatedCameras&) = delete;
+
+    // Whether umockdev's preload library serves this process: without it, device access goes to
+    // the real /sys and /dev and nothing here is seen.
+    bool emulationActive() const;
+    // Whether every camera could be set up; errorString() says what failed otherwise.
+    bool isValid() const;
+    QString errorString() const;
+
+    VirtualRig& rig();
+    // The testbed's root directory (its sys/ and dev/ stand for /sys and /dev).
+    QString rootDirectory() const;
+    EmulatedCameraNodes nodes(int camera) const;
+
+    // Unplugs camera index as the kernel reports a disconnect: the model is marked unplugged,
+    // remove uevents go out (children first), the devices leave sysfs and /dev, and descriptors
+    // that are still open answer ENODEV from then on. False when the camera is not presented.
+    bool unplug(int camera);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,925 @@
+// The Linux video bindings (LinuxVideoBackend, UVCExtensionUnit, DShowCameraWrapper) end to end
+// against emulated kernel devices: the program runs under umockdev-wrapper, EmulatedCameras
+// presents virtual cameras as USB devices with uvcvideo nodes, and the production code does its
+// real open(), ioctl() and libudev calls on them. Every answer comes from the camera's device
+// model, and the rig's journal shows which camera received which request.
+//
+// Without umockdev's preload library the whole program reports SKIP (exit code 77).
+
+#include "app/catalogue.h"
+#include "device/cameracontroltable.h"
+#include "device/deviceid.h"
+#include "device/dshowcamerawrapper.h"
+#include "device/linuxvideobackend.h"
+#include "device/uvcextensionunit.h"
+#include "device/xuprotocol.h"
+#include "sim/umockdev/umockdevcamera.h"
+#include "sim/virtualcamera.h"
+#include "sim/virtualrig.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/uvcvideo.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::uint8_t kGetLen = 0x85;
+constexpr std::uint8_t kGetInfo = 0x86;
+constexpr std::uint8_t kSetCur = 0x01;
+constexpr std::uint8_t kGetCur = 0x81;
+
+// A testbed with its cameras and the journal of everything they received.
+class Bench
+{
+public:
+    // One camera per configuration (VirtualCamera::fromJson; "port" places it on the bus).
+    explicit Bench(const QVector<QJsonObject>& configurations)
+        : m_journalPath(m_directory.filePath(QStringLiteral("journal.jsonl"))),
+          m_emulated(cameras(configurations), m_journalPath)
+    {
+    }
+
+    EmulatedCameras& emulated() { return m_emulated; }
+    VirtualRig& rig() { return m_emulated.rig(); }
+    EmulatedCameraNodes nodes(int camera) const { return m_emulated.nodes(camera); }
+    VirtualCamera camera(int index) { return rig().cameras().at(index); }
+
+    // The journal's events named name (all events when name is empty), in order.
+    QVector<QJsonObject> events(const QString& name = QString()) const
+    {
+        QVector<QJsonObject> result;
+        QFile file(m_journalPath);
+        if (!file.open(QIODevice::ReadOnly))
+            return result;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            if (line.trimmed().isEmpty())
+                continue;
+            const QJsonObject event = QJsonDocument::fromJson(line).object();
+            if (name.isEmpty() || event.value(QStringLiteral("event")).toString() == name)
+                result.append(event);
+        }
+        return result;
+    }
+
+    // The camera indices that received the events named name.
+    QVector<int> camerasOf(const QString& name) const
+    {
+        QVector<int> result;
+        for (const QJsonObject& event : events(name))
+            result.append(event.value(QStringLiteral("camera")).toInt(-1));
+        return result;
+    }
+
+    int controlValue(int camera, std::uint32_t id)
+    {
+        VirtualControl control;
+        if (this->camera(camera).queryControl(id, &control) != 0)
+            return INT_MIN;
+        return control.value;
+    }
+
+private:
+    static QVector<VirtualCamera> cameras(const QVector<QJsonObject>& configurations)
+    {
+        QVector<VirtualCamera> result;
+        for (const QJsonObject& configuration : configurations)
+            result.append(VirtualCamera::fromJson(configuration));
+        return result;
+    }
+
+    QTemporaryDir m_directory;
+    QString m_journalPath;
+    EmulatedCameras m_emulated; // last: destroyed first, while the journal directory exists
+};
+
+#define REQUIRE_BENCH(bench)                                                                                 \
+    QVERIFY2((bench).emulated().isValid(), qPrintable((bench).emulated().errorString()))
+
+// Releases the process-wide camera binding of DShowCameraWrapper before the testbed goes away.
+struct BoundFilterGuard
+{
+    DShowCameraWrapper& wrapper;
+    ~BoundFilterGuard() { wrapper.releaseCameraFilter(); }
+};
+
+QJsonObject cameraConfig(int model, const QString& port, bool microphone = false)
+{
+    return {{QStringLiteral("model"), model},
+            {QStringLiteral("port"), port},
+            {QStringLiteral("micNode"), microphone}};
+}
+
+QJsonObject with(QJsonObject configuration, const QString& key, const QJsonValue& value)
+{
+    configuration.insert(key, value);
+    return configuration;
+}
+
+QString friendlyName(int model)
+{
+    return VirtualCamera(model).friendlyName();
+}
+
+CameraEntry entryOnPort(const QVector<CameraEntry>& entries, const QString& port)
+{
+    for (const CameraEntry& entry : entries) {
+        if (entry.id.contains(QLatin1Char('&') + port + QLatin1Char('&')))
+            return entry;
+    }
+    return {};
+}
+
+// One raw UVCIOC_CTRL_QUERY on an open node: 0 or the errno.
+int rawXuQuery(int fd, int unit, int selector, std::uint8_t request, std::uint8_t* data, std::uint16_t size)
+{
+    uvc_xu_control_query query{};
+    query.unit = static_cast<__u8>(unit);
+    query.selector = static_cast<__u8>(selector);
+    query.query = request;
+    query.size = size;
+    query.data = data;
+    return ::ioctl(fd, UVCIOC_CTRL_QUERY, &query) == 0 ? 0 : errno;
+}
+
+// Closes a raw descriptor at the end of its scope.
+struct Fd
+{
+    int fd;
+    explicit Fd(const QString& node) : fd(::open(QFile::encodeName(node).constData(), O_RDWR | O_CLOEXEC)) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+} // namespace
+
+class TstKernelBindings : public QObject
+{
+    Q_OBJECT
+public:
+    bool emulationUnavailable() const { return m_unavailable; }
+
+private slots:
+    void initTestCase();
+    void init();
+
+    // The emulation itself answers as uvcvideo does, so that the tests below mean something.
+    void emulatedNodesAreAsStrictAsTheDriver();
+
+    // Enumeration.
+    void capturesListedInPortOrder();
+    void microphoneDroppedButCounted();
+    void initVideoDeviceOpensTheNamedCamera_data();
+    void initVideoDeviceOpensTheNamedCamera();
+    void idShape_data();
+    void idShape();
+    void idSurvivesReplugging();
+
+    // The vendor extension unit.
+    void extensionUnitAtAnyUnitId_data();
+    void extensionUnitAtAnyUnitId();
+    void cameraWithoutExtensionUnit();
+    void failedRequestAsksForReinit_data();
+    void failedRequestAsksForReinit();
+    void failedQueryLeavesValueUntouched_data();
+    void failedQueryLeavesValueUntouched();
+    void transfersKeepLengthAndDirection_data();
+    void transfersKeepLengthAndDirection();
+    void settingsRoundTrip_data();
+    void settingsRoundTrip();
+    void cameraVersion_data();
+    void cameraVersion();
+
+    // Standard controls.
+    void controlRangesInDegrees();
+    void panTiltWrittenInArcSeconds();
+
+    // Hot-unplug.
+    void unplugDuringUse();
+
+private:
+    LinuxVideoBackend m_backend;
+    bool m_unavailable = false;
+};
+
+void TstKernelBindings::initTestCase()
+{
+    const EmulatedCameras probe{QVector<VirtualCamera>()};
+    if (!probe.emulationActive()) {
+        m_unavailable = true;
+        QSKIP("umockdev's preload library is not loaded: run this program under umockdev-wrapper");
+    }
+}
+
+void TstKernelBindings::init()
+{
+    CameraControlTable::instance().reset();
+}
+
+void TstKernelBindings::emulatedNodesAreAsStrictAsTheDriver()
+{
+    Bench bench({with(cameraConfig(7, QStringLiteral("1-1")), QStringLiteral("extensionUnit"), 4)});
+    REQUIRE_BENCH(bench);
+    const EmulatedCameraNodes nodes = bench.nodes(0);
+
+    Fd capture(nodes.captureNode);
+    QVERIFY2(capture.fd >= 0, strerror(errno));
+    v4l2_capability capability{};
+    QCOMPARE(::ioctl(capture.fd, VIDIOC_QUERYCAP, &capability), 0);
+    QCOMPARE(capability.device_caps, std::uint32_t(V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING));
+    QCOMPARE(QString::fromUtf8(reinterpret_cast<const char*>(capability.card)), friendlyName(7));
+
+    // The driver checks every request before the camera sees it.
+    std::uint8_t length[2] = {};
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_COMMAND, kGetLen, length, 2), 0);
+    QCOMPARE(int(length[0] | length[1] << 8), xu::kBlockLength);
+    std::uint8_t info = 0;
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_RESPONSE, kGetInfo, &info, 1), 0);
+    QCOMPARE(int(info), 0x01); // get only
+    xu::Block block = {xu::queryCode(xu::XU_TRACKING_MODE), 1};
+    QCOMPARE(rawXuQuery(capture.fd, 6, xu::SELECTOR_COMMAND, kSetCur, block.data(), 8), ENOENT);
+    QCOMPARE(rawXuQuery(capture.fd, 4, 3, kSetCur, block.data(), 8), ENOENT);
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_COMMAND, kSetCur, block.data(), 7), ENOBUFS);
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_COMMAND, kGetLen, length, 1), ENOBUFS);
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_COMMAND, kGetCur, block.data(), 8), EBADRQC);
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_RESPONSE, kSetCur, block.data(), 8), EBADRQC);
+    QVERIFY(bench.events().isEmpty()); // nothing of that reached the camera
+
+    // A valid exchange reaches the camera and is journaled; a block it refuses stalls.
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_COMMAND, kSetCur, block.data(), 8), 0);
+    xu::Block answer = {};
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_RESPONSE, kGetCur, answer.data(), 8), 0);
+    QCOMPARE(int(answer[xu::kOffsetCode]), int(xu::queryCode(xu::XU_TRACKING_MODE)));
+    QCOMPARE(int(answer[xu::kOffsetValue]), 1); // factory tracking mode
+    QCOMPARE(bench.camerasOf(QStringLiteral("xu-set")), QVector<int>{0});
+    QCOMPARE(bench.camerasOf(QStringLiteral("xu-get")), QVector<int>{0});
+    xu::Block unknown = {0x6E};
+    QCOMPARE(rawXuQuery(capture.fd, 4, xu::SELECTOR_COMMAND, kSetCur, unknown.data(), 8), EPIPE);
+
+    // V4L2 controls: enumerated in id order, clamped and rounded, unknown ids refused.
+    QVector<std::uint32_t> enumerated;
+    v4l2_queryctrl query{};
+    query.id = V4L2_CTRL_FLAG_NEXT_CTRL;
+    int error = 0;
+    for (;;) {
+        if (::ioctl(capture.fd, VIDIOC_QUERYCTRL, &query) != 0) {
+            error = errno;
+            break;
+        }
+        enumerated.append(query.id);
+        query.id |= V4L2_CTRL_FLAG_NEXT_CTRL;
+    }
+    QCOMPARE(error, EINVAL);
+    QVector<std::uint32_t> expected = bench.camera(0).controlIds();
+    std::sort(expected.begin(), expected.end());
+    QCOMPARE(enumerated, expected);
+    v4l2_control control{V4L2_CID_PAN_ABSOLUTE, 200000};
+    QCOMPARE(::ioctl(capture.fd, VIDIOC_S_CTRL, &control), 0);
+    QCOMPARE(control.value, 30 * 3600);
+    control = {V4L2_CID_TILT_ABSOLUTE, 3599};
+    QCOMPARE(::ioctl(capture.fd, VIDIOC_S_CTRL, &control), 0);
+    QCOMPARE(control.value, 3600);
+    control = {V4L2_CID_FOCUS_ABSOLUTE, 0};
+    const int result = ::ioctl(capture.fd, VIDIOC_G_CTRL, &control);
+    error = errno;
+    QCOMPARE(result, -1);
+    QCOMPARE(error, EINVAL);
+
+    // The metadata node only describes itself.
+    Fd metadata(nodes.metadataNode);
+    QVERIFY2(metadata.fd >= 0, strerror(errno));
+    QCOMPARE(::ioctl(metadata.fd, VIDIOC_QUERYCAP, &capability), 0);
+    QCOMPARE(capability.device_caps, std::uint32_t(V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING));
+    QVERIFY(capability.capabilities & V4L2_CAP_VIDEO_CAPTURE); // the device's, not the node's
+    QCOMPARE(rawXuQuery(metadata.fd, 4, xu::SELECTOR_COMMAND, kSetCur, block.data(), 8), ENOTTY);
+}
+
+void TstKernelBindings::capturesListedInPortOrder()
+{
+    // The same model twice: same name, same serial. Node numbers follow the rig (1-10 first);
+    // the listing orders by port number, where "1-2" comes before "1-10".
+    Bench bench({cameraConfig(7, QStringLiteral("1-10")), cameraConfig(7, QStringLiteral("1-2"), true)});
+    REQUIRE_BENCH(bench);
+    const EmulatedCameraNodes onPort10 = bench.nodes(0);
+    const EmulatedCameraNodes onPort2 = bench.nodes(1);
+    QVERIFY(!onPort2.microphoneNode.isEmpty());
+
+    const QVector<VideoDeviceInfo> devices = m_backend.listCaptureDevices();
+    QCOMPARE(devices.size(), 3); // no metadata node
+    QCOMPARE(devices.at(0).node, onPort2.captureNode);
+    QCOMPARE(devices.at(0).friendlyName, friendlyName(7));
+    QCOMPARE(devices.at(1).node, onPort2.microphoneNode);
+    QCOMPARE(devices.at(1).friendlyName, friendlyName(7) + QStringLiteral(" MIC Array"));
+    QCOMPARE(devices.at(2).node, onPort10.captureNode);
+    QCOMPARE(devices.at(2).friendlyName, friendlyName(7));
+
+    const QString id2 = deviceIdFromPath(devices.at(0).devicePath);
+    const QString idMicrophone = deviceIdFromPath(devices.at(1).devicePath);
+    const QString id10 = deviceIdFromPath(devices.at(2).devicePath);
+    QVERIFY(id2.contains(QStringLiteral("&1-2&")));
+    QVERIFY(id10.contains(QStringLiteral("&1-10&")));
+    QVERIFY(id2.endsWith(QStringLiteral("&0000")));
+    QVERIFY(idMicrophone.endsWith(QStringLiteral("&0001"))); // the device's second capture node
+    QVERIFY(id10.endsWith(QStringLiteral("&0000")));
+    QVERIFY(id2 != id10);
+    QVERIFY(!id2.contains(id10) && !id10.contains(id2));
+
+    // Listing again gives the same list.
+    const QVector<VideoDeviceInfo> again = m_backend.listCaptureDevices();
+    QCOMPARE(again.size(), devices.size());
+    for (int i = 0; i < devices.size(); ++i) {
+        QCOMPARE(again.at(i).devicePath, devices.at(i).devicePath);
+        QCOMPARE(again.at(i).node, devices.at(i).node);
+    }
+    QVERIFY(bench.events().isEmpty()); // listing asks the driver only, never the camera
+}
+
+void TstKernelBindings::microphoneDroppedButCounted()
+{
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"), true), cameraConfig(2, QStringLiteral("1-2"))});
+    REQUIRE_BENCH(bench);
+    DShowCameraWrapper wrapper(&m_backend);
+    QVector<CameraEntry> entries;
+    QCOMPARE(wrapper.listVideoDevices(entries), 2);
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.at(0).index, 0);
+    QCOMPARE(entries.at(0).name, friendlyName(7));
+    QCOMPARE(entries.at(1).index, 2); // position 1 is the microphone node
+    QCOMPARE(entries.at(1).name, friendlyName(2));
+    for (const CameraEntry& entry : entries)
+        QVERIFY(!entry.name.contains(QLatin1String("MIC"), Qt::CaseInsensitive));
+    const QVector<VideoDeviceInfo> devices = m_backend.listCaptureDevices();
+    QCOMPARE(entries.at(1).id, deviceIdFromPath(devices.at(2).devicePath));
+
+    // The index reaches the right device: its ranges are read from the second camera.
+    const int pan = 12 * 3600;
+    bench.rig().modify([pan](QVector<VirtualCamera>& cameras) {
+        QVector<JournalEvent> ignored;
+        cameras[1].setControl(V4L2_CID_PAN_ABSOLUTE, pan, &ignored);
+    });
+    QVERIFY(wrapper.queryControlRanges(entries.at(1).index));
+    QCOMPARE(CameraControlTable::instance().get(CameraControl::Pan).current, 12);
+}
+
+void TstKernelBindings::initVideoDeviceOpensTheNamedCamera_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("rigIndex");
+    QTest::newRow("listed first (port 1-2)") << QStringLiteral("1-2") << 1;
+    QTest::newRow("listed last (port 1-10)") << QStringLiteral("1-10") << 0;
+}
+
+void TstKernelBindings::initVideoDeviceOpensTheNamedCamera()
+{
+    QFETCH(QString, port);
+    QFETCH(int, rigIndex);
+    Bench bench({cameraConfig(7, QStringLiteral("1-10")), cameraConfig(7, QStringLiteral("1-2"), true)});
+    REQUIRE_BENCH(bench);
+    DShowCameraWrapper wrapper(&m_backend);
+    QVector<CameraEntry> entries;
+    QCOMPARE(wrapper.listVideoDevices(entries), 2);
+    const CameraEntry entry = entryOnPort(entries, port);
+    QVERIFY2(!entry.id.isEmpty(), qPrintable(port));
+
+    UVCExtensionUnit unit(&m_backend);
+    QVERIFY(unit.InitVideoDevice(entry.id, entry.name));
+    QVERIFY(unit.setTrackingMode(3));
+    int mode = -1;
+    QVERIFY(unit.getTrackingMode(mode));
+    QCOMPARE(mode, 3);
+    // Only the named camera received the blocks.
+    QCOMPARE(bench.camerasOf(QStringLiteral("xu-set")), (QVector<int>{rigIndex, rigIndex}));
+    QCOMPARE(bench.camerasOf(QStringLiteral("xu-get")), QVector<int>{rigIndex});
+    QCOMPARE(bench.camera(rigIndex).setting(xu::XU_TRACKING_MODE), 3);
+    QCOMPARE(bench.camera(1 - rigIndex).setting(xu::XU_TRACKING_MODE), 1);
+
+    // The wrapper binds the same camera by id and name and reports its listing position.
+    BoundFilterGuard guard{wrapper};
+    int index = -1;
+    QVERIFY(wrapper.openCameraFilter(entry.id, entry.name, index));
+    QCOMPARE(index, entry.index);
+    QVERIFY(wrapper.setCameraControl(camera_control_id::Zoom, 250));
+    QCOMPARE(bench.controlValue(rigIndex, V4L2_CID_ZOOM_ABSOLUTE), 250);
+    QCOMPARE(bench.controlValue(1 - rigIndex, V4L2_CID_ZOOM_ABSOLUTE), 100);
+
+    // A name that does not match opens nothing.
+    UVCExtensionUnit other(&m_backend);
+    QVERIFY(!other.InitVideoDevice(entry.id, entry.name + QStringLiteral(" MIC Array")));
+    QVERIFY(!other.isOpen());
+}
+
+void TstKernelBindings::idShape_data()
+{
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QJsonValue>("serial"); // undefined: the model's own
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("serialField");
+    for (const ModelEntry& entry : modelNameTable()) {
+        QTest::addRow("model %d", entry.modelIndex)
+            << entry.modelIndex << QJsonValue(QJsonValue::Undefined) << QStringLiteral("1-1")
+            << QStringLiteral("vc%1a0001").arg(entry.modelIndex, 2, 10, QLatin1Char('0'));
+    }
+    QTest::newRow("no serial number")
+        << 7 << QJsonValue(QString()) << QStringLiteral("1-1") << QStringLiteral("0");
+    QTest::newRow("serial with separators")
+        << 2 << QJsonValue(QStringLiteral("AB#12&x y")) << QStringLiteral("1-1") << QStringLiteral("ab12xy");
+    QTest::newRow("behind a hub on bus 2")
+        << 9 << QJsonValue(QStringLiteral("S1")) << QStringLiteral("2-1.4") << QStringLiteral("s1");
+}
+
+void TstKernelBindings::idShape()
+{
+    QFETCH(int, model);
+    QFETCH(QJsonValue, serial);
+    QFETCH(QString, port);
+    QFETCH(QString, serialField);
+    QJsonObject configuration = cameraConfig(model, port);
+    if (!serial.isUndefined())
+        configuration.insert(QStringLiteral("serial"), serial);
+    Bench bench({configuration});
+    REQUIRE_BENCH(bench);
+    const std::optional<ModelEntry> catalogue = modelEntry(model);
+    QVERIFY(catalogue.has_value());
+    if (serial.isString() && serial.toString().isEmpty()) // the device has no serial attribute at all
+        QVERIFY(!QFile::exists(bench.emulated().rootDirectory() + bench.nodes(0).usbDevice +
+                               QStringLiteral("/serial")));
+
+    const QVector<VideoDeviceInfo> devices = m_backend.listCaptureDevices();
+    QCOMPARE(devices.size(), 1);
+    const QString path = devices.at(0).devicePath;
+    const QStringList parts = path.split(QLatin1Char('#'));
+    QCOMPARE(parts.size(), 4);
+    const QStringList fields = parts.at(2).split(QLatin1Char('&'));
+    QCOMPARE(fields.size(), 4);
+    QCOMPARE(fields.at(0), serialField);
+    QCOMPARE(fields.at(1), port);
+    QCOMPARE(fields.at(3), QStringLiteral("0000"));
+    QCOMPARE(path, path.toLower());
+    const QString id = deviceIdFromPath(path);
+    QVERIFY2(id.contains(QStringLiteral("vid_%1&pid_%2&")
+                             .arg(catalogue->vendorId, 4, 16, QLatin1Char('0'))
+                             .arg(catalogue->productId, 4, 16, QLatin1Char('0'))),
+             qPrintable(id));
+
+    DShowCameraWrapper wrapper(&m_backend);
+    QVector<CameraEntry> entries;
+    QCOMPARE(wrapper.listVideoDevices(entries), 1);
+    QCOMPARE(entries.at(0).id, id);
+    int vendor = -1;
+    int product = -1;
+    QVERIFY(DShowCameraWrapper::parseVidPid(entries.at(0).id, vendor, product));
+    QCOMPARE(vendor, catalogue->vendorId);
+    QCOMPARE(product, catalogue->productId);
+}
+
+void TstKernelBindings::idSurvivesReplugging()
+{
+    VirtualRig rig({VirtualCamera::fromJson(cameraConfig(7, QStringLiteral("1-3")))});
+    QString before;
+    {
+        EmulatedCameras emulated(rig);
+        QVERIFY2(emulated.isValid(), qPrintable(emulated.errorString()));
+        const QVector<VideoDeviceInfo> devices = m_backend.listCaptureDevices();
+        QCOMPARE(devices.size(), 1);
+        before = deviceIdFromPath(devices.at(0).devicePath);
+        QVERIFY(emulated.unplug(0));
+        QVERIFY(m_backend.listCaptureDevices().isEmpty());
+    }
+    // Plugged in again on the same port, now after another camera: other node numbers and
+    // another device number, the same id.
+    rig.modify([](QVector<VirtualCamera>& cameras) {
+        QJsonObject again = cameras[0].toJson();
+        again.insert(QStringLiteral("present"), true);
+        cameras[0] = VirtualCamera::fromJson(again);
+        cameras.prepend(VirtualCamera::fromJson(cameraConfig(2, QStringLiteral("1-1"), true)));
+    });
+    EmulatedCameras emulated(rig);
+    QVERIFY2(emulated.isValid(), qPrintable(emulated.errorString()));
+    QVERIFY(emulated.nodes(1).captureNode != QStringLiteral("/dev/video0"));
+    const QVector<VideoDeviceInfo> devices = m_backend.listCaptureDevices();
+    QCOMPARE(devices.size(), 3);
+    QCOMPARE(devices.at(2).node, emulated.nodes(1).captureNode);
+    QCOMPARE(deviceIdFromPath(devices.at(2).devicePath), before);
+}
+
+void TstKernelBindings::extensionUnitAtAnyUnitId_data()
+{
+    QTest::addColumn<int>("unitId");
+    QTest::newRow("unit 6") << 6;
+    QTest::newRow("unit 3") << 3;
+    QTest::newRow("unit 200") << 200;
+}
+
+void TstKernelBindings::extensionUnitAtAnyUnitId()
+{
+    QFETCH(int, unitId);
+    Bench bench({QJsonObject{{QStringLiteral("model"), 7},
+                             {QStringLiteral("extensionUnit"), unitId},
+                             {QStringLiteral("port"), QStringLiteral("1-1")}}});
+    REQUIRE_BENCH(bench);
+    UVCExtensionUnit unit(&m_backend);
+    QSignalSpy reinit(&unit, &UVCExtensionUnit::reInitUvc);
+    QVERIFY(unit.InitVideoDevice(QString(), friendlyName(7)));
+    // The driver refuses requests to any other unit id, so these succeed only on the unit the
+    // descriptors name.
+    QVERIFY(unit.setTrackingMode(2));
+    int mode = -1;
+    QVERIFY(unit.getTrackingMode(mode));
+    QCOMPARE(mode, 2);
+    QCOMPARE(reinit.count(), 0);
+    QCOMPARE(bench.camerasOf(QStringLiteral("xu-set")).size(), 2);
+}
+
+void TstKernelBindings::cameraWithoutExtensionUnit()
+{
+    Bench bench({QJsonObject{{QStringLiteral("model"), 7},
+                             {QStringLiteral("extensionUnit"), QJsonValue::Null},
+                             {QStringLiteral("port"), QStringLiteral("1-1")}}});
+    REQUIRE_BENCH(bench);
+    UVCExtensionUnit unit(&m_backend);
+    QSignalSpy reinit(&unit, &UVCExtensionUnit::reInitUvc);
+    QVERIFY(unit.InitVideoDevice(QString(), friendlyName(7)));
+    xu::Block block = {xu::XU_TRACKING_MODE, 1, 2};
+    unsigned long returned = 99;
+    QCOMPARE(unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_COMMAND, xu::kFlagsSet, block.data(),
+                                      block.size(), &returned),
+             xu::kErrorNoUnit);
+    QVERIFY(!unit.setTrackingMode(2));
+    int mode = 77;
+    QVERIFY(!unit.getTrackingMode(mode));
+    QCOMPARE(mode, 77);
+    QCOMPARE(reinit.count(), 0);
+    QVERIFY(bench.events().isEmpty());
+    // The standard controls work without the vendor unit.
+    DShowCameraWrapper wrapper(&m_backend);
+    QVERIFY(wrapper.queryControlRanges(0));
+    QCOMPARE(CameraControlTable::instance().get(CameraControl::Pan).maximum, 30);
+}
+
+void TstKernelBindings::failedRequestAsksForReinit_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("error");
+    QTest::newRow("stall") << QStringLiteral("refuse") << EPIPE;
+    QTest::newRow("I/O error") << QStringLiteral("fail") << EIO;
+    QTest::newRow("no answer") << QStringLiteral("silent") << ETIMEDOUT;
+}
+
+void TstKernelBindings::failedRequestAsksForReinit()
+{
+    QFETCH(QString, fault);
+    QFETCH(int, error);
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    UVCExtensionUnit unit(&m_backend);
+    QSignalSpy reinit(&unit, &UVCExtensionUnit::reInitUvc);
+    QVERIFY(unit.InitVideoDevice(QString(), friendlyName(7)));
+    auto inject = [&bench, &fault](int count) {
+        bench.rig().modify([&fault, count](QVector<VirtualCamera>& cameras) {
+            VirtualFaults& faults = cameras[0].faults();
+            (fault == QLatin1String("refuse") ? faults.refuseNext
+             : fault == QLatin1String("fail") ? faults.failNext
+                                              : faults.silentNext) = count;
+        });
+    };
+
+    inject(1);
+    xu::Block block = {xu::XU_TRACKING_MODE, 9, 2};
+    unsigned long returned = 0;
+    QCOMPARE(unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_COMMAND, xu::kFlagsSet, block.data(),
+                                      block.size(), &returned),
+             long(-error));
+    QCOMPARE(reinit.count(), 1);
+    QCOMPARE(bench.camera(0).setting(xu::XU_TRACKING_MODE), 1);
+
+    inject(1);
+    QVERIFY(!unit.setTrackingMode(2));
+    QCOMPARE(reinit.count(), 2);
+    QCOMPARE(bench.camera(0).setting(xu::XU_TRACKING_MODE), 1);
+
+    // The fault is spent: the same device works again.
+    QVERIFY(unit.setTrackingMode(2));
+    QCOMPARE(reinit.count(), 2);
+    QCOMPARE(bench.camera(0).setting(xu::XU_TRACKING_MODE), 2);
+    QCOMPARE(bench.events(QStringLiteral("fault")).size(), 2);
+}
+
+void TstKernelBindings::failedQueryLeavesValueUntouched_data()
+{
+    QTest::addColumn<QString>("failingStep");
+    QTest::newRow("the question") << QStringLiteral("question");
+    QTest::newRow("the answer") << QStringLiteral("answer");
+}
+
+void TstKernelBindings::failedQueryLeavesValueUntouched()
+{
+    QFETCH(QString, failingStep);
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    UVCExtensionUnit unit(&m_backend);
+    QSignalSpy reinit(&unit, &UVCExtensionUnit::reInitUvc);
+    QVERIFY(unit.InitVideoDevice(QString(), friendlyName(7)));
+    const bool question = failingStep == QLatin1String("question");
+    auto arm = [&bench, question] {
+        bench.rig().modify([question](QVector<VirtualCamera>& cameras) {
+            if (question)
+                cameras[0].faults().failNext = 1;
+            else
+                cameras[0].faults().vanishAfter = 1; // the question passes, the camera is gone for the answer
+        });
+    };
+
+    arm();
+    int mode = 77;
+    QVERIFY(!unit.getTrackingMode(mode));
+    QCOMPARE(mode, 77);
+    QCOMPARE(reinit.count(), 1);
+    QCOMPARE(bench.events(QStringLiteral("xu-set")).size(), question ? 0 : 1);
+    QVERIFY(bench.events(QStringLiteral("xu-get")).isEmpty());
+
+    if (question) {
+        // The same for a version: nothing is stored on failure.
+        arm();
+        QString version = QStringLiteral("untouched");
+        QVERIFY(!unit.getCameraVersion(version));
+        QCOMPARE(version, QStringLiteral("untouched"));
+        QCOMPARE(reinit.count(), 2);
+    }
+}
+
+void TstKernelBindings::transfersKeepLengthAndDirection_data()
+{
+    QTest::addColumn<int>("selector");
+    QTest::addColumn<bool>("get");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("error"); // 0: accepted
+    QTest::newRow("command block") << xu::SELECTOR_COMMAND << false << 8 << 0;
+    QTest::newRow("answer") << xu::SELECTOR_RESPONSE << true << 8 << 0;
+    QTest::newRow("audio packet") << xu::SELECTOR_AUDIO_DATA << false << 32 << 0;
+    QTest::newRow("audio status") << xu::SELECTOR_AUDIO_STATUS << true << 8 << 0;
+    QTest::newRow("short audio packet") << xu::SELECTOR_AUDIO_DATA << false << 8 << ENOBUFS;
+    QTest::newRow("long command block") << xu::SELECTOR_COMMAND << false << 32 << ENOBUFS;
+    QTest::newRow("reading the command selector") << xu::SELECTOR_COMMAND << true << 8 << EBADRQC;
+    QTest::newRow("writing the answer selector") << xu::SELECTOR_RESPONSE << false << 8 << EBADRQC;
+    QTest::newRow("selector the unit lacks") << 3 << false << 8 << ENOENT;
+}
+
+void TstKernelBindings::transfersKeepLengthAndDirection()
+{
+    QFETCH(int, selector);
+    QFETCH(bool, get);
+    QFETCH(int, length);
+    QFETCH(int, error);
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    UVCExtensionUnit unit(&m_backend);
+    QSignalSpy reinit(&unit, &UVCExtensionUnit::reInitUvc);
+    QVERIFY(unit.InitVideoDevice(QString(), friendlyName(7)));
+
+    QVector<std::uint8_t> data(length);
+    for (int i = 0; i < length; ++i)
+        data[i] = static_cast<std::uint8_t>(0xA0 + i);
+    if (selector == xu::SELECTOR_COMMAND) { // a block the camera accepts: tracking mode 2
+        data[0] = xu::XU_TRACKING_MODE;
+        data[2] = 2;
+    }
+    const QVector<std::uint8_t> sent = data;
+    unsigned long returned = 99;
+    const long result = unit.SetGetExtensionUnit(xu::kUnitGuid, static_cast<unsigned long>(selector),
+                                                 get ? xu::kFlagsGet : xu::kFlagsSet, data.data(),
+                                                 static_cast<unsigned long>(length), &returned);
+    QCOMPARE(result, long(-error));
+    QCOMPARE(reinit.count(), error == 0 ? 0 : 1);
+    if (error != 0) {
+        QCOMPARE(data, sent); // nothing came back
+        QCOMPARE(returned, 99ul);
+        QVERIFY(bench.events().isEmpty());
+        return;
+    }
+    QCOMPARE(returned, get ? static_cast<unsigned long>(length) : 0ul);
+    const QVector<QJsonObject> events =
+        bench.events(get ? QStringLiteral("xu-get") : QStringLiteral("xu-set"));
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events.at(0).value(QStringLiteral("selector")).toInt(), selector);
+    // The camera saw, or sent, exactly these bytes.
+    QCOMPARE(events.at(0).value(QStringLiteral("data")).toString(),
+             hexBytes(get ? data.data() : sent.data(), length));
+    if (get)
+        QVERIFY(data != sent);
+}
+
+void TstKernelBindings::settingsRoundTrip_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("mode 0") << 0;
+    QTest::newRow("mode 2") << 2;
+    QTest::newRow("mode 3") << 3;
+}
+
+void TstKernelBindings::settingsRoundTrip()
+{
+    QFETCH(int, mode);
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    UVCExtensionUnit unit(&m_backend);
+    QSignalSpy reinit(&unit, &UVCExtensionUnit::reInitUvc);
+    QVERIFY(unit.InitVideoDevice(QString(), friendlyName(7)));
+    QVERIFY(unit.setTrackingMode(mode));
+    QCOMPARE(bench.camera(0).setting(xu::XU_TRACKING_MODE), mode);
+    int read = -1;
+    QVERIFY(unit.getTrackingMode(read));
+    QCOMPARE(read, mode);
+    // One block for the setting, then question and answer.
+    const QVector<QJsonObject> sets = bench.events(QStringLiteral("xu-set"));
+    QCOMPARE(sets.size(), 2);
+    QCOMPARE(sets.at(0).value(QStringLiteral("selector")).toInt(), xu::SELECTOR_COMMAND);
+    QVERIFY(sets.at(0)
+                .value(QStringLiteral("data"))
+                .toString()
+                .startsWith(QStringLiteral("10 01 0%1").arg(mode)));
+    QVERIFY(sets.at(1).value(QStringLiteral("data")).toString().startsWith(QStringLiteral("90 02")));
+    const QVector<QJsonObject> gets = bench.events(QStringLiteral("xu-get"));
+    QCOMPARE(gets.size(), 1);
+    QCOMPARE(gets.at(0).value(QStringLiteral("selector")).toInt(), xu::SELECTOR_RESPONSE);
+    // A value the camera refuses is reported as a failed request.
+    QVERIFY(!unit.setTrackingMode(9));
+    QCOMPARE(reinit.count(), 1);
+    QCOMPARE(bench.camera(0).setting(xu::XU_TRACKING_MODE), mode);
+}
+
+void TstKernelBindings::cameraVersion_data()
+{
+    QTest::addColumn<QJsonValue>("firmware");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("factory firmware") << QJsonValue(QJsonValue::Undefined) << QStringLiteral("1.2.10");
+    QTest::newRow("large numbers") << QJsonValue(QStringLiteral("2.300.65535"))
+                                   << QStringLiteral("2.300.65535");
+}
+
+void TstKernelBindings::cameraVersion()
+{
+    QFETCH(QJsonValue, firmware);
+    QFETCH(QString, expected);
+    QJsonObject configuration = cameraConfig(7, QStringLiteral("1-1"));
+    if (!firmware.isUndefined())
+        configuration.insert(QStringLiteral("firmware"), firmware);
+    Bench bench({configuration});
+    REQUIRE_BENCH(bench);
+    UVCExtensionUnit unit(&m_backend);
+    QVERIFY(unit.InitVideoDevice(QString(), friendlyName(7)));
+    QString version;
+    QVERIFY(unit.getCameraVersion(version));
+    QCOMPARE(version, expected);
+}
+
+void TstKernelBindings::controlRangesInDegrees()
+{
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    DShowCameraWrapper wrapper(&m_backend);
+    QVERIFY(wrapper.queryControlRanges(0));
+    const CameraControlTable& table = CameraControlTable::instance();
+    auto check = [&table](CameraControl control, int minimum, int maximum, int defaultValue, int current) {
+        const ControlValues values = table.get(control);
+        return values.minimum == minimum && values.maximum == maximum &&
+               values.defaultValue == defaultValue && values.current == current;
+    };
+    // The model has pan +-30 and tilt +-20 degrees in arc-seconds.
+    QVERIFY(check(CameraControl::Pan, -30, 30, 0, 0));
+    QVERIFY(check(CameraControl::Tilt, -20, 20, 0, 0));
+    QVERIFY(check(CameraControl::Zoom, 100, 800, 100, 100));
+    QVERIFY(check(CameraControl::Brightness, 0, 100, 50, 50));
+    QVERIFY(check(CameraControl::Contrast, 0, 100, 50, 50));
+    QVERIFY(check(CameraControl::Hue, 0, 30, 15, 15));
+    QVERIFY(check(CameraControl::Saturation, 0, 127, 63, 63));
+    QVERIFY(check(CameraControl::Sharpness, 0, 255, 128, 128));
+    QVERIFY(!wrapper.queryControlRanges(1)); // there is no second device
+}
+
+void TstKernelBindings::panTiltWrittenInArcSeconds()
+{
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    DShowCameraWrapper wrapper(&m_backend);
+    BoundFilterGuard guard{wrapper};
+    QVector<CameraEntry> entries;
+    QCOMPARE(wrapper.listVideoDevices(entries), 1);
+    int index = -1;
+    QVERIFY(wrapper.openCameraFilter(entries.at(0).id, entries.at(0).name, index));
+
+    QVERIFY(wrapper.setCameraControl(camera_control_id::Pan, 5));
+    QCOMPARE(bench.controlValue(0, V4L2_CID_PAN_ABSOLUTE), 18000);
+    QVERIFY(wrapper.setCameraControl(camera_control_id::Tilt, -7));
+    QCOMPARE(bench.controlValue(0, V4L2_CID_TILT_ABSOLUTE), -25200);
+    int value = 0;
+    QVERIFY(wrapper.getCameraControl(camera_control_id::Pan, value));
+    QCOMPARE(value, 5);
+    QCOMPARE(CameraControlTable::instance().get(CameraControl::Pan).current, 5);
+    QVERIFY(wrapper.getCameraControl(camera_control_id::Tilt, value));
+    QCOMPARE(value, -7);
+
+    // Beyond the range the driver clamps; the window reads back the limit in degrees.
+    QVERIFY(wrapper.setCameraControl(camera_control_id::Pan, 45));
+    QCOMPARE(bench.controlValue(0, V4L2_CID_PAN_ABSOLUTE), 108000);
+    QVERIFY(wrapper.getCameraControl(camera_control_id::Pan, value));
+    QCOMPARE(value, 30);
+    // Zoom passes unchanged.
+    QVERIFY(wrapper.setCameraControl(camera_control_id::Zoom, 350));
+    QCOMPARE(bench.controlValue(0, V4L2_CID_ZOOM_ABSOLUTE), 350);
+    QVERIFY(wrapper.getCameraControl(camera_control_id::Zoom, value));
+    QCOMPARE(value, 350);
+    // A control the camera lacks fails.
+    QVERIFY(!wrapper.getCameraControl(2 /* roll */, value));
+}
+
+void TstKernelBindings::unplugDuringUse()
+{
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"), true), cameraConfig(2, QStringLiteral("1-2"))});
+    REQUIRE_BENCH(bench);
+    DShowCameraWrapper wrapper(&m_backend);
+    BoundFilterGuard guard{wrapper};
+    QVector<CameraEntry> entries;
+    QCOMPARE(wrapper.listVideoDevices(entries), 2);
+    const CameraEntry gone = entries.at(0);
+    const CameraEntry staying = entries.at(1);
+    const QVector<VideoDeviceInfo> before = m_backend.listCaptureDevices();
+
+    UVCExtensionUnit unit(&m_backend);
+    QSignalSpy reinit(&unit, &UVCExtensionUnit::reInitUvc);
+    QVERIFY(unit.InitVideoDevice(gone.id, gone.name));
+    int mode = -1;
+    QVERIFY(unit.getTrackingMode(mode));
+    int index = -1;
+    QVERIFY(wrapper.openCameraFilter(gone.id, gone.name, index));
+    UVCExtensionUnit other(&m_backend);
+    QVERIFY(other.InitVideoDevice(staying.id, staying.name));
+    const EmulatedCameraNodes nodes = bench.nodes(0);
+
+    QVERIFY(bench.emulated().unplug(0));
+    QVERIFY(!bench.emulated().unplug(0));
+
+    // The open device fails every request with ENODEV; values stay untouched.
+    mode = 55;
+    QVERIFY(!unit.getTrackingMode(mode));
+    QCOMPARE(mode, 55);
+    QCOMPARE(reinit.count(), 1);
+    xu::Block block = {xu::XU_TRACKING_MODE, 1, 2};
+    unsigned long returned = 0;
+    QCOMPARE(unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_COMMAND, xu::kFlagsSet, block.data(),
+                                      block.size(), &returned),
+             long(-ENODEV));
+    QCOMPARE(reinit.count(), 2);
+    int pan = 99;
+    QVERIFY(!wrapper.getCameraControl(camera_control_id::Pan, pan));
+    QCOMPARE(pan, 99);
+    QVERIFY(!wrapper.setCameraControl(camera_control_id::Pan, 3));
+    unit.CloseVideoDevice();
+    wrapper.releaseCameraFilter();
+
+    // Its nodes are gone: neither listed nor openable.
+    QVERIFY(!QFile::exists(bench.emulated().rootDirectory() + nodes.captureNode));
+    int error = 0;
+    QVERIFY(!m_backend.open(before.at(0), &error));
+    QCOMPARE(error, -ENODEV);
+    const QVector<VideoDeviceInfo> after = m_backend.listCaptureDevices();
+    QCOMPARE(after.size(), 1);
+    QCOMPARE(after.at(0).devicePath, before.at(2).devicePath);
+    QVERIFY(!unit.InitVideoDevice(gone.id, gone.name));
+    QVector<CameraEntry> remaining;
+    QCOMPARE(wrapper.listVideoDevices(remaining), 1);
+    QCOMPARE(remaining.at(0).id, staying.id);
+    QCOMPARE(remaining.at(0).index, 0);
+
+    // The other camera carries on, on the descriptor it had open.
+    QVERIFY(other.setTrackingMode(0));
+    QCOMPARE(bench.camera(1).setting(xu::XU_TRACKING_MODE), 0);
+    QCOMPARE(bench.camerasOf(QStringLiteral("unplug")), QVector<int>{0});
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    TstKernelBindings test;
+    const int failures = QTest::qExec(&test, argc, argv);
+    if (failures == 0 && test.emulationUnavailable())
+        return 77; // reported as skipped
+    return failures;
+}
+
+#include "tst_kernel_bindings.moc"
