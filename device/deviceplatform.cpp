@@ -2,6 +2,7 @@
 
 #include "device/linuxvideobackend.h"
 #include "device/pulsesoundserver.h"
+#include "upgrade/linuxmassstorage.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -13,10 +14,12 @@ class LinuxPlatform : public DevicePlatform
 public:
     VideoBackend& video() override { return m_video; }
     SoundServer& sound() override { return m_sound; }
+    MassStorageBackend& massStorage() override { return m_massStorage; }
 
 private:
     LinuxVideoBackend m_video;
     PulseSoundServer m_sound;
+    LinuxMassStorageBackend m_massStorage;
 };
 
 QMutex g_platformLock; // guards g_platform

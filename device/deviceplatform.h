@@ -5,6 +5,7 @@
 
 #include <memory>
 
+class MassStorageBackend;
 class SoundServer;
 class VideoBackend;
 
@@ -14,6 +15,8 @@ public:
     virtual ~DevicePlatform() = default;
     virtual VideoBackend& video() = 0;
     virtual SoundServer& sound() = 0;
+    // Boot-stage devices for the mass-storage upgrade (upgrade/massstorage.h).
+    virtual MassStorageBackend& massStorage() = 0;
 };
 
 // The platform in use; the Linux one unless another was installed. Thread-safe.

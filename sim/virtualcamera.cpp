@@ -465,10 +465,17 @@ void VirtualCamera::enterLoader(const char* reason, QVector<JournalEvent>* journ
 {
     // The camera acknowledges the block, then restarts into its mass-storage loader.
     m_stage = QStringLiteral("uboot");
+    m_loader.reenumerated();
     JournalEvent e = event("reenumerate");
     e.insert(QStringLiteral("stage"), m_stage);
     e.insert(QStringLiteral("reason"), QString::fromLatin1(reason));
     journal->append(e);
+}
+
+bool VirtualCamera::inBootStage() const
+{
+    return m_present && (m_stage == QLatin1String("rom") || m_stage == QLatin1String("updater") ||
+                         m_stage == QLatin1String("uboot"));
 }
 
 void VirtualCamera::factoryReset()
@@ -597,6 +604,8 @@ QJsonObject VirtualCamera::toJson() const
     // The pending answer belongs to the state: a query's two transfers may reach the camera
     // through separate accesses to the state file.
     json.insert(QStringLiteral("response"), QString::fromLatin1(m_response.toHex()));
+    json.insert(QStringLiteral("loader"), m_loader.toJson());
+    json.insert(QStringLiteral("loaderFaults"), m_loader.faults().toJson());
     return json;
 }
 
@@ -658,5 +667,8 @@ VirtualCamera VirtualCamera::fromJson(const QJsonObject& json)
     camera.m_faults.vanishAfter = faults.value(QLatin1String("vanishAfter")).toInt(-1);
     if (faults.value(QLatin1String("vanish")).toBool())
         camera.m_present = false;
+    camera.m_loader.fromJson(json.value(QLatin1String("loader")).toObject());
+    camera.m_loader.faults() =
+        VirtualLoaderFaults::fromJson(json.value(QLatin1String("loaderFaults")).toObject());
     return camera;
 }

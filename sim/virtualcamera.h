@@ -10,6 +10,8 @@
 // code; standard controls by V4L2 id in the kernel's units (pan and tilt in arc-seconds).
 // Results are 0 or a negative errno, as the uvcvideo driver would return them.
 
+#include "sim/virtualloader.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMap>
@@ -64,6 +66,11 @@ public:
     bool present() const { return m_present && m_stage == QLatin1String("normal"); }
     bool attached() const { return m_present; }
     QString stage() const { return m_stage; }
+    // Attached and answering as a mass-storage device in a boot stage ("rom", "updater", "uboot").
+    bool inBootStage() const;
+    // The boot stages' mass-storage face (virtualloader.h).
+    VirtualLoader& loader() { return m_loader; }
+    const VirtualLoader& loader() const { return m_loader; }
     bool streaming() const { return m_streaming; }
     void setStreaming(bool on) { m_streaming = on; }
     VirtualFaults& faults() { return m_faults; }
@@ -90,6 +97,8 @@ public:
     int takeFault(QVector<JournalEvent>* journal);
 
 private:
+    friend class VirtualLoader; // changes the stage and the presence as the boot stages restart
+
     int handleCommandBlock(const std::uint8_t* block, QVector<JournalEvent>* journal);
     int handleBootCommand(const std::uint8_t* block, QVector<JournalEvent>* journal);
     void factoryReset();
@@ -119,6 +128,7 @@ private:
     QMap<int, QVector<std::int32_t>> m_presets;
     QByteArray m_response; // the answer to the block sent last
     VirtualFaults m_faults;
+    VirtualLoader m_loader;
 };
 
 // "01 a0 ff" for the journal.

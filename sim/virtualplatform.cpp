@@ -3,6 +3,9 @@
 #include "device/deviceid.h"
 #include "device/usbdescriptors.h"
 #include "sim/virtualrig.h"
+#include "upgrade/botframing.h"
+
+#include <QStringList>
 
 #include <cerrno>
 
@@ -11,6 +14,93 @@ namespace {
 const QString kNodePrefix = QStringLiteral("virtual:video");
 const QString kBuiltInSink = QStringLiteral("virtual_builtin_audio");
 const QString kSpeakerSinkPrefix = QStringLiteral("virtual_speaker_");
+const QString kMassStoragePrefix = QStringLiteral("virtual:msc:");
+
+// "virtual:msc:<camera>:<generation>"
+bool parseMassStorageKey(const QString& key, int* camera, int* generation)
+{
+    if (!key.startsWith(kMassStoragePrefix))
+        return false;
+    const QStringList parts = key.mid(kMassStoragePrefix.size()).split(QLatin1Char(':'));
+    bool ok[2] = {};
+    if (parts.size() != 2)
+        return false;
+    *camera = parts.at(0).toInt(&ok[0]);
+    *generation = parts.at(1).toInt(&ok[1]);
+    return ok[0] && ok[1] && *camera >= 0;
+}
+
+// The identification as the kernel shows it in sysfs: blanks from the first zero byte on and in
+// place of non-printable bytes.
+QByteArray asKernelShowsIt(const QByteArray& identification)
+{
+    QByteArray shown(identification.size(), ' ');
+    for (int i = 0; i < identification.size() && identification.at(i) != '\0'; ++i) {
+        const auto c = static_cast<unsigned char>(identification.at(i));
+        shown[i] = (c >= 0x20 && c <= 0x7E) ? static_cast<char>(c) : ' ';
+    }
+    return shown;
+}
+
+class VirtualMassStorageDevice : public MassStorageDevice, private bot::BulkPipe
+{
+public:
+    VirtualMassStorageDevice(VirtualRig& rig, int camera, int generation)
+        : m_rig(rig), m_camera(camera), m_generation(generation)
+    {
+    }
+
+    ~VirtualMassStorageDevice() override
+    {
+        m_rig.withCamera(m_camera, [this](VirtualCamera& camera, QVector<JournalEvent>* journal) {
+            camera.loader().release(camera, m_generation, journal);
+            return 0;
+        });
+    }
+
+    VirtualMassStorageDevice(const VirtualMassStorageDevice&) = delete;
+    VirtualMassStorageDevice& operator=(const VirtualMassStorageDevice&) = delete;
+
+    int scsiCommand(const std::uint8_t* cdb, int cdbLength, ScsiDirection direction, std::uint8_t* data,
+                    std::uint32_t length, int timeoutMs) override
+    {
+        return m_transport.command(*this, cdb, cdbLength, direction, data, length, timeoutMs);
+    }
+
+private:
+    static VirtualLoader::Endpoint endpointOf(bot::Endpoint endpoint)
+    {
+        return endpoint == bot::Endpoint::In ? VirtualLoader::Endpoint::In : VirtualLoader::Endpoint::Out;
+    }
+
+    int bulkTransfer(bot::Endpoint endpoint, std::uint8_t* data, int length, int* transferred, int) override
+    {
+        *transferred = 0;
+        return m_rig.withCamera(m_camera, [&](VirtualCamera& camera, QVector<JournalEvent>* journal) {
+            return camera.loader().bulkTransfer(camera, m_generation, endpointOf(endpoint), data, length,
+                                                transferred, journal);
+        });
+    }
+
+    int clearHalt(bot::Endpoint endpoint) override
+    {
+        return m_rig.withCamera(m_camera, [&](VirtualCamera& camera, QVector<JournalEvent>* journal) {
+            return camera.loader().clearHalt(camera, m_generation, endpointOf(endpoint), journal);
+        });
+    }
+
+    int resetRecovery() override
+    {
+        return m_rig.withCamera(m_camera, [&](VirtualCamera& camera, QVector<JournalEvent>* journal) {
+            return camera.loader().resetRecovery(camera, m_generation, journal);
+        });
+    }
+
+    VirtualRig& m_rig;
+    int m_camera;
+    int m_generation;
+    bot::HostTransport m_transport;
+};
 
 // Node names encode the camera and whether it is the microphone's node: virtual:video<2i+mic>.
 bool parseNode(const QString& node, int* camera, bool* microphone)
@@ -180,8 +270,40 @@ bool VirtualSoundServer::setSinkVolume(const QString& sinkName, double volume)
     }) == 0;
 }
 
+QVector<MassStorageCandidate> VirtualMassStorageBackend::listDevices()
+{
+    QVector<MassStorageCandidate> devices;
+    const QVector<VirtualCamera> cameras = m_rig.cameras();
+    for (int i = 0; i < cameras.size(); ++i) {
+        const VirtualCamera& camera = cameras.at(i);
+        if (!camera.inBootStage())
+            continue;
+        devices.append({kMassStoragePrefix + QStringLiteral("%1:%2").arg(i).arg(camera.loader().generation()),
+                        asKernelShowsIt(camera.loader().vendor(camera)),
+                        asKernelShowsIt(camera.loader().product(camera))});
+    }
+    return devices;
+}
+
+std::unique_ptr<MassStorageDevice> VirtualMassStorageBackend::open(const QString& key, int* error)
+{
+    int camera = 0;
+    int generation = 0;
+    if (!parseMassStorageKey(key, &camera, &generation)) {
+        *error = -ENOENT;
+        return nullptr;
+    }
+    const QVector<VirtualCamera> cameras = m_rig.cameras();
+    if (camera >= cameras.size() || !cameras.at(camera).inBootStage() ||
+        cameras.at(camera).loader().generation() != generation) {
+        *error = -ENODEV;
+        return nullptr;
+    }
+    return std::make_unique<VirtualMassStorageDevice>(m_rig, camera, generation);
+}
+
 VirtualPlatform::VirtualPlatform(std::unique_ptr<VirtualRig> rig)
-    : m_rig(std::move(rig)), m_video(*m_rig), m_sound(*m_rig)
+    : m_rig(std::move(rig)), m_video(*m_rig), m_sound(*m_rig), m_massStorage(*m_rig)
 {
 }
 

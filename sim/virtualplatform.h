@@ -6,6 +6,7 @@
 #include "device/deviceplatform.h"
 #include "device/soundserver.h"
 #include "device/videobackend.h"
+#include "upgrade/massstorage.h"
 
 #include <QString>
 
@@ -38,6 +39,21 @@ private:
     double m_builtInVolume = 0.4;
 };
 
+// Every attached camera in a boot stage is a mass-storage device; its key names the camera and
+// its USB generation, so a device that re-enumerated needs a new discovery. The opened devices
+// speak the bulk-only transport with the camera's loader (virtualloader.h) and refer to the rig:
+// close them before the rig goes.
+class VirtualMassStorageBackend : public MassStorageBackend
+{
+public:
+    explicit VirtualMassStorageBackend(VirtualRig& rig) : m_rig(rig) {}
+    QVector<MassStorageCandidate> listDevices() override;
+    std::unique_ptr<MassStorageDevice> open(const QString& key, int* error) override;
+
+private:
+    VirtualRig& m_rig;
+};
+
 class VirtualPlatform : public DevicePlatform
 {
 public:
@@ -45,12 +61,14 @@ public:
     ~VirtualPlatform() override;
     VideoBackend& video() override { return m_video; }
     SoundServer& sound() override { return m_sound; }
+    MassStorageBackend& massStorage() override { return m_massStorage; }
     VirtualRig& rig() { return *m_rig; }
 
 private:
     std::unique_ptr<VirtualRig> m_rig;
     VirtualVideoBackend m_video;
     VirtualSoundServer m_sound;
+    VirtualMassStorageBackend m_massStorage;
 };
 
 // Installs the virtual platform when DECKCTL_VIRTUAL_CAMERA asks for it. Returns false with

@@ -1,0 +1,657 @@
+#include "virtualloader.h"
+
+#include "app/catalogue.h"
+#include "sim/virtualcamera.h"
+#include "upgrade/botframing.h"
+
+#include <QCryptographicHash>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace {
+
+constexpr std::uint8_t kInquiry = 0x12;
+constexpr std::uint8_t kVendorCommand = 0xE8;
+constexpr int kInquiryLength = 36;
+constexpr int kVendorLength = 8;
+constexpr int kProductLength = 16;
+constexpr int kLoadHeaderLength = 24;
+constexpr std::uint32_t kBootLoaderAddress = 0xFFFFFFFF;
+
+// Vendor sub-commands.
+constexpr int kData = 1;
+constexpr int kStatus = 2;
+constexpr int kDataEnd = 4;
+constexpr int kLoadInfo = 5;
+constexpr int kRunCommand = 6;
+
+const QString kRom = QStringLiteral("rom");
+const QString kUpdater = QStringLiteral("updater");
+const QString kUBoot = QStringLiteral("uboot");
+const QString kNormal = QStringLiteral("normal");
+
+JournalEvent event(const char* name)
+{
+    JournalEvent e;
+    e.insert(QStringLiteral("event"), QString::fromLatin1(name));
+    return e;
+}
+
+QByteArray field(const QByteArray& text, int length)
+{
+    QByteArray out = text.left(length);
+    out.append(QByteArray(length - out.size(), ' '));
+    return out;
+}
+
+std::uint32_t getLe32(const char* in)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | static_cast<std::uint8_t>(in[i]);
+    return value;
+}
+
+std::uint32_t getBe32(const char* in)
+{
+    std::uint32_t value = 0;
+    for (int i = 0; i < 4; ++i)
+        value = (value << 8) | static_cast<std::uint8_t>(in[i]);
+    return value;
+}
+
+bool isBootStage(const QString& stage)
+{
+    return stage == kRom || stage == kUpdater || stage == kUBoot;
+}
+
+// The vendor identification the boot stages of a model report.
+QByteArray modelVendor(int model, int vendorId)
+{
+    for (const ModelEntry& entry : modelIdTable()) {
+        if (entry.modelIndex != model)
+            continue;
+        const QByteArray id = entry.name.toLatin1();
+        if (id.startsWith("PX") || id.startsWith("QB18") || id.startsWith("ARDEN"))
+            return id;
+    }
+    return vendorId == 0x343B ? QByteArrayLiteral("ARDEN300") : QByteArrayLiteral("PXCAM000");
+}
+
+QString phaseName(int phase)
+{
+    static const char* const names[] = {"command", "data-out", "data-in", "status"};
+    return QString::fromLatin1(names[std::clamp(phase, 0, 3)]);
+}
+
+int phaseFromName(const QString& name)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (phaseName(i) == name)
+            return i;
+    }
+    return 0;
+}
+
+} // namespace
+
+QJsonObject VirtualLoaderFaults::toJson() const
+{
+    QJsonObject json;
+    if (stallCount != 0)
+        json.insert(QStringLiteral("stall"), QJsonObject{{QStringLiteral("command"), stallCommand},
+                                                         {QStringLiteral("phase"), stallPhase},
+                                                         {QStringLiteral("count"), stallCount}});
+    if (wrongTagCount != 0)
+        json.insert(QStringLiteral("wrongTag"), QJsonObject{{QStringLiteral("command"), wrongTagCommand},
+                                                            {QStringLiteral("count"), wrongTagCount}});
+    if (badStatusCount != 0)
+        json.insert(QStringLiteral("badStatus"), QJsonObject{{QStringLiteral("match"), badStatusMatch},
+                                                             {QStringLiteral("count"), badStatusCount}});
+    if (noStatusCount != 0)
+        json.insert(QStringLiteral("noStatus"), QJsonObject{{QStringLiteral("match"), noStatusMatch},
+                                                            {QStringLiteral("count"), noStatusCount}});
+    if (unplugSkip >= 0)
+        json.insert(QStringLiteral("unplug"), QJsonObject{{QStringLiteral("command"), unplugCommand},
+                                                          {QStringLiteral("skip"), unplugSkip}});
+    if (neverReturn)
+        json.insert(QStringLiteral("neverReturn"), true);
+    return json;
+}
+
+VirtualLoaderFaults VirtualLoaderFaults::fromJson(const QJsonObject& json)
+{
+    VirtualLoaderFaults faults;
+    auto object = [&json](const char* key) { return json.value(QLatin1String(key)).toObject(); };
+    auto text = [](const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toString(); };
+    const QJsonObject stall = object("stall");
+    faults.stallCommand = text(stall, "command");
+    faults.stallPhase = text(stall, "phase");
+    faults.stallCount = stall.value(QLatin1String("count")).toInt(stall.isEmpty() ? 0 : 1);
+    const QJsonObject wrongTag = object("wrongTag");
+    faults.wrongTagCommand = text(wrongTag, "command");
+    faults.wrongTagCount = wrongTag.value(QLatin1String("count")).toInt(wrongTag.isEmpty() ? 0 : 1);
+    const QJsonObject badStatus = object("badStatus");
+    faults.badStatusMatch = text(badStatus, "match");
+    faults.badStatusCount = badStatus.value(QLatin1String("count")).toInt(badStatus.isEmpty() ? 0 : 1);
+    const QJsonObject noStatus = object("noStatus");
+    faults.noStatusMatch = text(noStatus, "match");
+    faults.noStatusCount = noStatus.value(QLatin1String("count")).toInt(noStatus.isEmpty() ? 0 : 1);
+    const QJsonObject unplug = object("unplug");
+    faults.unplugCommand = text(unplug, "command");
+    faults.unplugSkip = unplug.isEmpty() ? -1 : unplug.value(QLatin1String("skip")).toInt(0);
+    faults.neverReturn = json.value(QLatin1String("neverReturn")).toBool(false);
+    return faults;
+}
+
+QByteArray VirtualLoader::vendor(const VirtualCamera& camera) const
+{
+    if (!m_vendorOverride.isEmpty())
+        return field(m_vendorOverride.toLatin1(), kVendorLength);
+    return field(modelVendor(camera.model(), camera.vendorId()), kVendorLength);
+}
+
+QByteArray VirtualLoader::product(const VirtualCamera& camera) const
+{
+    if (!m_productOverride.isEmpty())
+        return field(m_productOverride, kProductLength);
+    if (camera.stage() == kRom)
+        return field(QByteArray("\0SSTAR ROM", 10), kProductLength); // a boot ROM starts with 0x00
+    if (camera.stage() == kUpdater)
+        return field("UPDATER USB DISK", kProductLength);
+    return field("UBOOT USB DISK", kProductLength);
+}
+
+void VirtualLoader::resetTransport()
+{
+    m_phase = Phase::Command;
+    m_haltIn = false;
+    m_haltOut = false;
+    m_tag = 0;
+    m_dataLength = 0;
+    m_dataInDirection = false;
+    m_block.clear();
+    m_dataOut.clear();
+    m_dataIn.clear();
+    m_status = bot::kStatusPassed;
+    m_residue = 0;
+    m_wrongTag = false;
+    m_restartAfterWrapper.clear();
+}
+
+void VirtualLoader::reenumerated()
+{
+    ++m_generation;
+    resetTransport();
+    m_claimed = false;
+    m_result = Result::None;
+    m_loading = false;
+    m_loadAddress = 0;
+    m_loadSize = 0;
+    m_loadMd5.clear();
+    m_image.clear();
+    m_restartAfterStatusRead.clear();
+}
+
+void VirtualLoader::restart(VirtualCamera& camera, const QString& stage, QVector<JournalEvent>* journal)
+{
+    camera.m_stage = stage;
+    reenumerated();
+    if (m_faults.neverReturn) {
+        camera.m_present = false;
+        journal->append(event("unplug"));
+        return;
+    }
+    JournalEvent e = event("reenumerate");
+    e.insert(QStringLiteral("stage"), stage);
+    journal->append(e);
+}
+
+int VirtualLoader::checkDevice(VirtualCamera& camera, int generation, QVector<JournalEvent>* journal)
+{
+    if (!camera.m_present || !isBootStage(camera.m_stage) || generation != m_generation)
+        return -ENODEV;
+    if (!m_claimed) {
+        m_claimed = true;
+        journal->append(event("claim"));
+    }
+    return 0;
+}
+
+QString VirtualLoader::commandName() const
+{
+    if (m_block.isEmpty())
+        return QString();
+    const auto opcode = static_cast<std::uint8_t>(m_block.at(0));
+    if (opcode == kInquiry)
+        return QStringLiteral("INQUIRY");
+    if (opcode != kVendorCommand || m_block.size() < 2)
+        return QStringLiteral("OTHER");
+    switch (m_block.at(1)) {
+    case kData:
+        return QStringLiteral("DATA");
+    case kStatus:
+        return QStringLiteral("STATUS");
+    case kDataEnd:
+        return QStringLiteral("DATA_END");
+    case kLoadInfo:
+        return QStringLiteral("LOADINFO");
+    case kRunCommand:
+        return QStringLiteral("RUNCMD");
+    default:
+        return QStringLiteral("OTHER");
+    }
+}
+
+bool VirtualLoader::takeStall(const QString& phase)
+{
+    if (m_faults.stallCount == 0 || m_faults.stallPhase != phase ||
+        (m_faults.stallCommand != QLatin1String("any") && m_faults.stallCommand != commandName()))
+        return false;
+    if (m_faults.stallCount > 0)
+        --m_faults.stallCount;
+    return true;
+}
+
+void VirtualLoader::stall(Endpoint endpoint, const char* phase, QVector<JournalEvent>* journal)
+{
+    (endpoint == Endpoint::In ? m_haltIn : m_haltOut) = true;
+    JournalEvent e = event("stall");
+    e.insert(QStringLiteral("phase"), QString::fromLatin1(phase));
+    e.insert(QStringLiteral("command"), commandName());
+    journal->append(e);
+}
+
+int VirtualLoader::bulkTransfer(VirtualCamera& camera, int generation, Endpoint endpoint, std::uint8_t* data,
+                                int length, int* transferred, QVector<JournalEvent>* journal)
+{
+    *transferred = 0;
+    if (const int error = checkDevice(camera, generation, journal))
+        return error;
+    if (length < 0 || (length > 0 && !data))
+        return -EINVAL;
+    return endpoint == Endpoint::Out ? receive(camera, data, length, transferred, journal)
+                                     : send(camera, data, length, transferred, journal);
+}
+
+int VirtualLoader::receive(VirtualCamera& camera, const std::uint8_t* data, int length, int* transferred,
+                           QVector<JournalEvent>* journal)
+{
+    if (m_haltOut)
+        return -EPIPE;
+    if (m_phase == Phase::Command) {
+        bot::CommandWrapper wrapper;
+        if (!bot::decodeCommand(data, length, &wrapper)) {
+            // Not a command wrapper: both endpoints stall until the host recovers.
+            m_haltIn = true;
+            stall(Endpoint::Out, "cbw", journal);
+            return -EPIPE;
+        }
+        resetTransport();
+        m_tag = wrapper.tag;
+        m_dataLength = wrapper.dataLength;
+        m_dataInDirection = wrapper.dataIn;
+        m_block = QByteArray(reinterpret_cast<const char*>(wrapper.block.data()), wrapper.blockLength);
+        if (m_faults.unplugSkip >= 0 &&
+            (m_faults.unplugCommand == QLatin1String("any") || m_faults.unplugCommand == commandName())) {
+            if (m_unplugSeen == m_faults.unplugSkip) {
+                camera.m_present = false;
+                m_faults.unplugSkip = -1;
+                m_unplugSeen = 0;
+                JournalEvent e = event("unplug");
+                e.insert(QStringLiteral("command"), commandName());
+                journal->append(e);
+                return -ENODEV;
+            }
+            ++m_unplugSeen;
+        }
+        if (takeStall(QStringLiteral("cbw"))) {
+            stall(Endpoint::Out, "cbw", journal);
+            m_block.clear();
+            return -EPIPE;
+        }
+        if (m_faults.wrongTagCount != 0 &&
+            (m_faults.wrongTagCommand == QLatin1String("any") || m_faults.wrongTagCommand == commandName())) {
+            m_wrongTag = true;
+            if (m_faults.wrongTagCount > 0)
+                --m_faults.wrongTagCount;
+        }
+        *transferred = length;
+        if (m_dataLength == 0 || m_dataInDirection) {
+            m_status = execute(camera, QByteArray(), journal);
+            m_phase = m_dataLength == 0 ? Phase::Status : Phase::DataIn;
+        } else {
+            m_phase = Phase::DataOut;
+        }
+        return 0;
+    }
+    if (m_phase != Phase::DataOut) {
+        // The host sends while the device has something to send: out of step.
+        stall(Endpoint::Out, "out-of-step", journal);
+        return -EPIPE;
+    }
+    if (takeStall(QStringLiteral("data"))) {
+        stall(Endpoint::Out, "data", journal);
+        m_status = bot::kStatusFailed;
+        m_residue = m_dataLength - static_cast<std::uint32_t>(m_dataOut.size());
+        m_phase = Phase::Status;
+        return -EPIPE;
+    }
+    const int take = static_cast<int>(
+        std::min<std::uint32_t>(static_cast<std::uint32_t>(length), m_dataLength - m_dataOut.size()));
+    m_dataOut.append(reinterpret_cast<const char*>(data), take);
+    *transferred = take;
+    if (static_cast<std::uint32_t>(m_dataOut.size()) == m_dataLength) {
+        m_status = execute(camera, m_dataOut, journal);
+        m_dataOut.clear();
+        m_phase = Phase::Status;
+    }
+    return 0;
+}
+
+int VirtualLoader::send(VirtualCamera& camera, std::uint8_t* data, int length, int* transferred,
+                        QVector<JournalEvent>* journal)
+{
+    if (m_haltIn)
+        return -EPIPE;
+    if (m_phase == Phase::DataIn) {
+        if (takeStall(QStringLiteral("data"))) {
+            stall(Endpoint::In, "data", journal);
+            m_status = bot::kStatusFailed;
+            m_residue = m_dataLength;
+            m_phase = Phase::Status;
+            return -EPIPE;
+        }
+        const int count =
+            std::min({length, static_cast<int>(m_dataIn.size()), static_cast<int>(m_dataLength)});
+        std::copy(m_dataIn.begin(), m_dataIn.begin() + count, data);
+        *transferred = count;
+        m_residue = m_dataLength - static_cast<std::uint32_t>(count);
+        m_dataIn.clear();
+        m_phase = Phase::Status;
+        return 0;
+    }
+    if (m_phase != Phase::Status)
+        return -ETIMEDOUT; // nothing to send: the host would wait in vain
+    if (takeStall(QStringLiteral("csw"))) {
+        stall(Endpoint::In, "csw", journal);
+        return -EPIPE;
+    }
+    bot::StatusWrapper wrapper;
+    wrapper.tag = m_wrongTag ? m_tag + 0x100 : m_tag;
+    wrapper.residue = m_residue;
+    wrapper.status = m_status;
+    const auto bytes = bot::encodeStatus(wrapper);
+    const int count = std::min(length, bot::kStatusWrapperLength);
+    std::copy(bytes.begin(), bytes.begin() + count, data);
+    *transferred = count;
+    const QString restartStage = m_restartAfterWrapper;
+    m_phase = Phase::Command;
+    m_block.clear();
+    m_restartAfterWrapper.clear();
+    if (!restartStage.isEmpty())
+        restart(camera, restartStage, journal);
+    return 0;
+}
+
+int VirtualLoader::clearHalt(VirtualCamera& camera, int generation, Endpoint endpoint,
+                             QVector<JournalEvent>* journal)
+{
+    if (const int error = checkDevice(camera, generation, journal))
+        return error;
+    (endpoint == Endpoint::In ? m_haltIn : m_haltOut) = false;
+    return 0;
+}
+
+int VirtualLoader::resetRecovery(VirtualCamera& camera, int generation, QVector<JournalEvent>* journal)
+{
+    if (const int error = checkDevice(camera, generation, journal))
+        return error;
+    const QString restartStage = m_restartAfterWrapper;
+    resetTransport();
+    journal->append(event("bot-reset"));
+    if (!restartStage.isEmpty())
+        restart(camera, restartStage, journal); // the command was done; its wrapper got lost
+    return 0;
+}
+
+void VirtualLoader::release(VirtualCamera& camera, int generation, QVector<JournalEvent>* journal)
+{
+    if (generation != m_generation || !m_claimed)
+        return;
+    m_claimed = false;
+    const QString restartStage = m_restartAfterWrapper;
+    resetTransport();
+    journal->append(event("release"));
+    if (camera.m_present && !restartStage.isEmpty())
+        restart(camera, restartStage, journal);
+}
+
+std::uint8_t VirtualLoader::execute(VirtualCamera& camera, const QByteArray& dataOut,
+                                    QVector<JournalEvent>* journal)
+{
+    m_dataIn.clear();
+    const auto opcode = m_block.isEmpty() ? std::uint8_t(0) : static_cast<std::uint8_t>(m_block.at(0));
+    if (opcode == kInquiry) {
+        QByteArray answer(kInquiryLength, '\0');
+        answer[1] = char(0x80); // removable
+        answer[2] = char(0x02);
+        answer[3] = char(0x02);
+        answer[4] = char(kInquiryLength - 5);
+        answer.replace(8, kVendorLength, vendor(camera));
+        answer.replace(16, kProductLength, product(camera));
+        answer.replace(32, 4, "1.00");
+        const int allocation = m_block.size() > 4 ? static_cast<std::uint8_t>(m_block.at(4)) : 0;
+        m_dataIn = answer.left(std::min<int>(allocation, static_cast<int>(m_dataLength)));
+        JournalEvent e = event("inquiry");
+        e.insert(QStringLiteral("stage"), camera.m_stage);
+        journal->append(e);
+        return bot::kStatusPassed;
+    }
+    if (opcode != kVendorCommand || m_block.size() < 10)
+        return bot::kStatusFailed;
+    const int subCommand = static_cast<std::uint8_t>(m_block.at(1));
+    const bool dataIn = subCommand == kStatus;
+    if (getBe32(m_block.constData() + 6) != m_dataLength || (m_dataLength > 0 && dataIn != m_dataInDirection))
+        return bot::kStatusFailed;
+    return executeVendor(camera, subCommand, dataOut, journal) ? bot::kStatusPassed : bot::kStatusFailed;
+}
+
+void VirtualLoader::applyStatusFaults(const QString& subject)
+{
+    auto matches = [&subject](const QString& match) {
+        return match == subject || match == QLatin1String("any");
+    };
+    if (m_faults.badStatusCount != 0 && matches(m_faults.badStatusMatch)) {
+        m_result = Result::Bad;
+        if (m_faults.badStatusCount > 0)
+            --m_faults.badStatusCount;
+    } else if (m_faults.noStatusCount != 0 && matches(m_faults.noStatusMatch)) {
+        m_result = Result::Silent;
+        if (m_faults.noStatusCount > 0)
+            --m_faults.noStatusCount;
+    }
+}
+
+void VirtualLoader::completeLoad(VirtualCamera& camera, QVector<JournalEvent>* journal)
+{
+    const QByteArray md5 = QCryptographicHash::hash(m_image, QCryptographicHash::Md5);
+    const bool ok = static_cast<std::uint32_t>(m_image.size()) == m_loadSize && md5 == m_loadMd5;
+    JournalEvent e = event("load");
+    e.insert(QStringLiteral("stage"), camera.m_stage);
+    e.insert(QStringLiteral("address"), static_cast<qint64>(m_loadAddress));
+    e.insert(QStringLiteral("size"), m_image.size());
+    e.insert(QStringLiteral("md5"), QString::fromLatin1(md5.toHex()));
+    e.insert(QStringLiteral("ok"), ok);
+    journal->append(e);
+    m_result = ok ? Result::Good : Result::Bad;
+    applyStatusFaults(QStringLiteral("load"));
+    if (ok && camera.m_stage == kUpdater && m_loadAddress == kBootLoaderAddress) {
+        // The updater starts the boot loader it received: after answering, or instead of it.
+        if (m_result == Result::Good)
+            m_restartAfterStatusRead = kUBoot;
+        else if (m_result == Result::Silent)
+            m_restartAfterWrapper = kUBoot;
+    }
+    m_loading = false;
+    m_image.clear();
+}
+
+bool VirtualLoader::executeVendor(VirtualCamera& camera, int subCommand, const QByteArray& data,
+                                  QVector<JournalEvent>* journal)
+{
+    const QString stage = camera.m_stage;
+    switch (subCommand) {
+    case kRunCommand: {
+        JournalEvent e = event("runcmd");
+        e.insert(QStringLiteral("text"), QString::fromLatin1(data));
+        journal->append(e);
+        if (stage != kUBoot) {
+            m_result = Result::Bad; // only the boot loader runs command lines
+            return stage != kRom;
+        }
+        m_result = Result::Good;
+        applyStatusFaults(QString::fromLatin1(data));
+        if (data == "reset")
+            m_restartAfterWrapper = kNormal;
+        return true;
+    }
+    case kLoadInfo: {
+        if (stage == kRom || data.size() != kLoadHeaderLength)
+            return false;
+        m_loading = true;
+        m_loadAddress = getLe32(data.constData());
+        m_loadSize = getLe32(data.constData() + 4);
+        m_loadMd5 = data.mid(8, 16);
+        m_image.clear();
+        m_result = Result::None;
+        JournalEvent e = event("loadinfo");
+        e.insert(QStringLiteral("address"), static_cast<qint64>(m_loadAddress));
+        e.insert(QStringLiteral("size"), static_cast<qint64>(m_loadSize));
+        e.insert(QStringLiteral("md5"), QString::fromLatin1(m_loadMd5.toHex()));
+        journal->append(e);
+        return true;
+    }
+    case kData:
+    case kDataEnd: {
+        JournalEvent chunk = event(subCommand == kData ? "data" : "data-end");
+        chunk.insert(QStringLiteral("size"), data.size());
+        journal->append(chunk);
+        if (stage == kRom) {
+            m_image.append(data);
+            if (subCommand == kDataEnd) {
+                // The ROM starts the updater it received, on the same USB device.
+                JournalEvent e = event("load");
+                e.insert(QStringLiteral("stage"), stage);
+                e.insert(QStringLiteral("size"), m_image.size());
+                e.insert(
+                    QStringLiteral("md5"),
+                    QString::fromLatin1(QCryptographicHash::hash(m_image, QCryptographicHash::Md5).toHex()));
+                e.insert(QStringLiteral("ok"), true);
+                journal->append(e);
+                m_image.clear();
+                camera.m_stage = kUpdater;
+                JournalEvent next = event("stage");
+                next.insert(QStringLiteral("stage"), kUpdater);
+                journal->append(next);
+            }
+            return true;
+        }
+        if (!m_loading) {
+            m_result = Result::Bad; // data without a load header
+            return true;
+        }
+        m_image.append(data);
+        if (subCommand == kDataEnd)
+            completeLoad(camera, journal);
+        return true;
+    }
+    case kStatus: {
+        if (stage == kRom)
+            return false;
+        QByteArray word;
+        if (m_result == Result::Good)
+            word = QByteArray::fromHex("0d000000");
+        else if (m_result != Result::Silent)
+            word = QByteArray::fromHex("0e010000");
+        m_dataIn = word.left(static_cast<int>(m_dataLength));
+        JournalEvent e = event("status");
+        e.insert(QStringLiteral("data"), QString::fromLatin1(word.toHex()));
+        journal->append(e);
+        if (m_result == Result::Good && !m_restartAfterStatusRead.isEmpty()) {
+            m_restartAfterWrapper = m_restartAfterStatusRead;
+            m_restartAfterStatusRead.clear();
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+QJsonObject VirtualLoader::toJson() const
+{
+    QJsonObject json;
+    if (!m_vendorOverride.isEmpty())
+        json.insert(QStringLiteral("vendor"), m_vendorOverride);
+    if (!m_productOverride.isEmpty())
+        json.insert(QStringLiteral("product"), QString::fromLatin1(m_productOverride));
+    json.insert(QStringLiteral("generation"), m_generation);
+    json.insert(QStringLiteral("phase"), phaseName(static_cast<int>(m_phase)));
+    json.insert(QStringLiteral("claimed"), m_claimed);
+    json.insert(QStringLiteral("haltIn"), m_haltIn);
+    json.insert(QStringLiteral("haltOut"), m_haltOut);
+    json.insert(QStringLiteral("tag"), static_cast<qint64>(m_tag));
+    json.insert(QStringLiteral("dataLength"), static_cast<qint64>(m_dataLength));
+    json.insert(QStringLiteral("dataIn"), m_dataInDirection);
+    json.insert(QStringLiteral("block"), QString::fromLatin1(m_block.toHex()));
+    json.insert(QStringLiteral("received"), QString::fromLatin1(m_dataOut.toBase64()));
+    json.insert(QStringLiteral("answer"), QString::fromLatin1(m_dataIn.toBase64()));
+    json.insert(QStringLiteral("status"), m_status);
+    json.insert(QStringLiteral("residue"), static_cast<qint64>(m_residue));
+    json.insert(QStringLiteral("wrongTag"), m_wrongTag);
+    json.insert(QStringLiteral("restartAfterWrapper"), m_restartAfterWrapper);
+    json.insert(QStringLiteral("result"), static_cast<int>(m_result));
+    json.insert(QStringLiteral("loading"), m_loading);
+    json.insert(QStringLiteral("loadAddress"), static_cast<qint64>(m_loadAddress));
+    json.insert(QStringLiteral("loadSize"), static_cast<qint64>(m_loadSize));
+    json.insert(QStringLiteral("loadMd5"), QString::fromLatin1(m_loadMd5.toHex()));
+    json.insert(QStringLiteral("image"), QString::fromLatin1(m_image.toBase64()));
+    json.insert(QStringLiteral("restartAfterStatus"), m_restartAfterStatusRead);
+    json.insert(QStringLiteral("unplugSeen"), m_unplugSeen);
+    return json;
+}
+
+void VirtualLoader::fromJson(const QJsonObject& json)
+{
+    auto value = [&json](const char* key) { return json.value(QLatin1String(key)); };
+    auto bytes = [&value](const char* key) {
+        return QByteArray::fromBase64(value(key).toString().toLatin1());
+    };
+    m_vendorOverride = value("vendor").toString();
+    m_productOverride = value("product").toString().toLatin1();
+    m_generation = value("generation").toInt(1);
+    m_phase = static_cast<Phase>(phaseFromName(value("phase").toString()));
+    m_claimed = value("claimed").toBool();
+    m_haltIn = value("haltIn").toBool();
+    m_haltOut = value("haltOut").toBool();
+    m_tag = static_cast<std::uint32_t>(value("tag").toDouble());
+    m_dataLength = static_cast<std::uint32_t>(value("dataLength").toDouble());
+    m_dataInDirection = value("dataIn").toBool();
+    m_block = QByteArray::fromHex(value("block").toString().toLatin1());
+    m_dataOut = bytes("received");
+    m_dataIn = bytes("answer");
+    m_status = static_cast<std::uint8_t>(value("status").toInt());
+    m_residue = static_cast<std::uint32_t>(value("residue").toDouble());
+    m_wrongTag = value("wrongTag").toBool();
+    m_restartAfterWrapper = value("restartAfterWrapper").toString();
+    m_result = static_cast<Result>(std::clamp(value("result").toInt(), 0, static_cast<int>(Result::Silent)));
+    m_loading = value("loading").toBool();
+    m_loadAddress = static_cast<std::uint32_t>(value("loadAddress").toDouble());
+    m_loadSize = static_cast<std::uint32_t>(value("loadSize").toDouble());
+    m_loadMd5 = QByteArray::fromHex(value("loadMd5").toString().toLatin1());
+    m_image = bytes("image");
+    m_restartAfterStatusRead = value("restartAfterStatus").toString();
+    m_unplugSeen = value("unplugSeen").toInt();
+}
