@@ -316,16 +316,13 @@ int VirtualCamera::xuRequest(int unit, int selector, std::uint8_t request, std::
             result = handleCommandBlock(data, journal);
         else if (selector == xu::SELECTOR_BOOT_COMMAND)
             result = handleBootCommand(data, journal);
-        else if (selector == xu::SELECTOR_AUDIO_DATA) {
-            JournalEvent packet = event("audio-packet");
-            packet.insert(QStringLiteral("data"), QString(hexBytes(data, size)).remove(QLatin1Char(' ')));
-            journal->append(packet);
-        }
+        else if (selector == xu::SELECTOR_AUDIO_DATA)
+            result = m_audioModule.packet(data, size, journal);
     } else {
         if (selector == xu::SELECTOR_RESPONSE)
             std::copy(m_response.begin(), m_response.end(), data);
         else
-            std::fill(data, data + size, 0);
+            m_audioModule.status(data, size, journal);
         e.insert(QStringLiteral("data"), hexBytes(data, size));
         journal->append(e);
     }
@@ -356,7 +353,8 @@ int VirtualCamera::handleCommandBlock(const std::uint8_t* block, QVector<Journal
         putVersion(m_firmwareVersion);
         break;
     case xu::XU_AUDIO_VERSION:
-        putVersion(m_audioVersion);
+        putVersion(m_audioModule.upgradedVersion().isEmpty() ? m_audioVersion
+                                                             : m_audioModule.upgradedVersion());
         break;
     case xu::XU_LOADER_STATE:
         response[0] = 0; // a camera in normal operation has no loader answering
@@ -430,7 +428,7 @@ int VirtualCamera::handleCommandBlock(const std::uint8_t* block, QVector<Journal
         const bool signed_ = std::equal(xu::kLoaderSignature.begin(), xu::kLoaderSignature.end(),
                                         block + xu::kOffsetSignature);
         if (allZero)
-            journal->append(event("audio-announce"));
+            m_audioModule.announce(journal);
         else if (signed_ && (block[2] == xu::kMainSocLoaderParam || block[2] == 0x01))
             enterLoader("main-soc", journal);
         else
@@ -605,6 +603,7 @@ QJsonObject VirtualCamera::toJson() const
     // through separate accesses to the state file.
     json.insert(QStringLiteral("response"), QString::fromLatin1(m_response.toHex()));
     json.insert(QStringLiteral("loader"), m_loader.toJson());
+    json.insert(QStringLiteral("audioModule"), m_audioModule.toJson());
     json.insert(QStringLiteral("loaderFaults"), m_loader.faults().toJson());
     return json;
 }
@@ -668,6 +667,14 @@ VirtualCamera VirtualCamera::fromJson(const QJsonObject& json)
     if (faults.value(QLatin1String("vanish")).toBool())
         camera.m_present = false;
     camera.m_loader.fromJson(json.value(QLatin1String("loader")).toObject());
+    camera.m_audioModule.fromJson(json.value(QLatin1String("audioModule")).toObject());
+    if (json.contains(QLatin1String("audioFaults"))) {
+        const QJsonObject audioFaults = json.value(QLatin1String("audioFaults")).toObject();
+        VirtualAudioFaults& target = camera.m_audioModule.faults();
+        target.failWith = audioFaults.value(QLatin1String("failWith")).toInt(target.failWith);
+        target.runningReads = audioFaults.value(QLatin1String("runningReads")).toInt(target.runningReads);
+        target.refusePacket = audioFaults.value(QLatin1String("refusePacket")).toInt(target.refusePacket);
+    }
     camera.m_loader.faults() =
         VirtualLoaderFaults::fromJson(json.value(QLatin1String("loaderFaults")).toObject());
     return camera;

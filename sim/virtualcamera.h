@@ -10,6 +10,7 @@
 // code; standard controls by V4L2 id in the kernel's units (pan and tilt in arc-seconds).
 // Results are 0 or a negative errno, as the uvcvideo driver would return them.
 
+#include "sim/virtualaudiomodule.h"
 #include "sim/virtualloader.h"
 
 #include <QByteArray>
@@ -71,6 +72,7 @@ public:
     // The boot stages' mass-storage face (virtualloader.h).
     VirtualLoader& loader() { return m_loader; }
     const VirtualLoader& loader() const { return m_loader; }
+    VirtualAudioModule& audioModule() { return m_audioModule; }
     bool streaming() const { return m_streaming; }
     void setStreaming(bool on) { m_streaming = on; }
     VirtualFaults& faults() { return m_faults; }
@@ -129,6 +131,7 @@ private:
     QByteArray m_response; // the answer to the block sent last
     VirtualFaults m_faults;
     VirtualLoader m_loader;
+    VirtualAudioModule m_audioModule;
 };
 
 // "01 a0 ff" for the journal.

@@ -69,6 +69,8 @@ void UpgradeThread::report(bool success, const QString& message)
 
 void UpgradeThread::doWork()
 {
+    // File names of the boot stages resolve against the package folder, as those of the scripts.
+    setUpgradeFileFolder(m_packageFolder);
     USB_ScsiFindDevice(m_manufacturer, m_dev_state);
     if (m_dev_state != Other) {
         upgradeCamera();

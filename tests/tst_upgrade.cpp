@@ -1,0 +1,410 @@
+// The audio-module transfer and whole upgrade runs against the virtual camera: the worker
+// drives the same extension unit, discovery and protocol code as in the program.
+
+#include "app/globals.h"
+#include "device/uvcextensionunit.h"
+#include "sim/virtualplatform.h"
+#include "sim/virtualrig.h"
+#include "upgrade/libsstarufu.h"
+#include "upgrade/upgradethread.h"
+#include "upgrade/xmostransfer.h"
+
+#include <QtTest>
+
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+namespace {
+
+struct Report
+{
+    bool success = false;
+    int progress = -1;
+    QString message;
+};
+
+QJsonObject cameraJson(int model, const QJsonObject& extra = {})
+{
+    QJsonObject json = extra;
+    json.insert(QStringLiteral("model"), model);
+    return json;
+}
+
+} // namespace
+
+class TstUpgrade : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void audioPackets_data();
+    void audioPackets();
+    void audioTransferRefusals();
+    void audioStatusPoll_data();
+    void audioStatusPoll();
+
+    void normalCameraUpgrade();
+    void mainBoardThenCamera();
+    void failingScriptRunsFourTimes();
+    void deviceFoundInBootStage_data();
+    void deviceFoundInBootStage();
+    void noDeviceAtAll();
+    void doWorkWithoutStart();
+    void audioFailureStopsTheRun();
+    void twoAudioImagesSkipTheModule();
+    void bootLoaderThatNeverReturns();
+
+private:
+    void makeRig(const QVector<QJsonObject>& cameras);
+    void writeFile(const QString& relative, const QByteArray& content);
+    void writePackage(const QByteArray& cameraScript);
+    QVector<QJsonObject> journal(const QString& event = QString());
+    QVector<Report> runUpgrade(int model, bool connected, bool useStart = true);
+
+    QScopedPointer<QTemporaryDir> m_dir;
+    QString m_package;
+    VirtualPlatform* m_platform = nullptr;
+    std::unique_ptr<UVCExtensionUnit> m_unit;
+};
+
+void TstUpgrade::initTestCase()
+{
+    // The protocol logs every line it sends; keep the test output readable.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
+
+void TstUpgrade::init()
+{
+    m_dir.reset(new QTemporaryDir);
+    m_package = m_dir->filePath(QStringLiteral("package"));
+    QDir().mkpath(m_package + QStringLiteral("/images"));
+    writePackage("tftp 0x21000000 kernel\nsaveenv\nreset\n");
+    makeRig({cameraJson(7)});
+}
+
+void TstUpgrade::cleanup()
+{
+    USB_ExitDevice();
+    m_unit.reset();
+    installDevicePlatform(nullptr);
+    m_platform = nullptr;
+    g_bOpenCamera = false;
+}
+
+void TstUpgrade::makeRig(const QVector<QJsonObject>& cameras)
+{
+    USB_ExitDevice();
+    m_unit.reset();
+    QJsonArray entries;
+    for (const QJsonObject& camera : cameras)
+        entries.append(camera);
+    QJsonObject root;
+    root.insert(QStringLiteral("cameras"), entries);
+    QVector<VirtualCamera> parsed;
+    QString error;
+    QVERIFY2(VirtualRig::parseConfiguration(QJsonDocument(root).toJson(), &parsed, &error),
+             qPrintable(error));
+    QFile::remove(m_dir->filePath(QStringLiteral("journal.jsonl")));
+    auto platform = std::make_unique<VirtualPlatform>(
+        std::make_unique<VirtualRig>(parsed, QString(), m_dir->filePath(QStringLiteral("journal.jsonl"))));
+    m_platform = platform.get();
+    installDevicePlatform(std::move(platform));
+    m_unit = std::make_unique<UVCExtensionUnit>(&m_platform->video());
+    const QVector<VideoDeviceInfo> devices = m_platform->video().listCaptureDevices();
+    g_bOpenCamera = !devices.isEmpty() && m_unit->InitVideoDevice(QString(), devices.first().friendlyName);
+}
+
+void TstUpgrade::writeFile(const QString& relative, const QByteArray& content)
+{
+    QFile file(m_package + QLatin1Char('/') + relative);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+void TstUpgrade::writePackage(const QByteArray& cameraScript)
+{
+    writeFile(QStringLiteral("auto_update.txt"), cameraScript);
+    writeFile(QStringLiteral("kernel"), QByteArray(3000, 'k'));
+    writeFile(QStringLiteral("miservice.ubifs"), QByteArray("QB18 image"));
+    writeFile(QStringLiteral("xmos.dfu"), QByteArray(100, 'x'));
+    writeFile(QStringLiteral("u-boot.bin"), QByteArray(2000, 'u'));
+    writeFile(QStringLiteral("usb_updater.bin"), QByteArray(1500, 'p'));
+    writeFile(QStringLiteral("images/auto_update.txt"), "tftp 0x22000000 chip.img\nsaveenv\nreset\n");
+    writeFile(QStringLiteral("images/chip.img"), QByteArray(1000, 'c'));
+}
+
+QVector<QJsonObject> TstUpgrade::journal(const QString& event)
+{
+    QVector<QJsonObject> events;
+    QFile file(m_dir->filePath(QStringLiteral("journal.jsonl")));
+    if (!file.open(QIODevice::ReadOnly))
+        return events;
+    while (!file.atEnd()) {
+        const QJsonObject object = QJsonDocument::fromJson(file.readLine()).object();
+        if (event.isEmpty() || object.value(QLatin1String("event")).toString() == event)
+            events.append(object);
+    }
+    return events;
+}
+
+QVector<Report> TstUpgrade::runUpgrade(int model, bool connected, bool useStart)
+{
+    UpgradeThread worker(0, model, connected, connected ? m_unit.get() : nullptr);
+    worker.setPackageFolder(m_package);
+    UpgradeTiming timing;
+    timing.pollIntervalMs = 20;
+    timing.settleAfterBootLoaderMs = 10;
+    timing.bootLoaderReturnMs = 1500;
+    timing.audio.intervalMs = 10;
+    worker.setTiming(timing);
+    QVector<Report> reports;
+    connect(&worker, &UpgradeThread::onUpgradeReport, this,
+            [&reports](bool success, int progress, const QString& message) {
+                reports.append({success, progress, message});
+            });
+    QSignalSpy finished(&worker, &UpgradeThread::workFinished);
+    if (useStart)
+        worker.start();
+    else
+        worker.doWork();
+    if (finished.count() != 1)
+        reports.append({false, -2, QStringLiteral("workFinished emitted %1 times").arg(finished.count())});
+    return reports;
+}
+
+void TstUpgrade::audioPackets_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QStringList>("packets"); // "length@offset"
+    QTest::newRow("50 bytes") << 50 << QStringList{"24@0", "24@24", "2@48", "0@0"};
+    QTest::newRow("exactly 48 bytes") << 48 << QStringList{"24@0", "24@24", "0@0"};
+    QTest::newRow("one byte") << 1 << QStringList{"1@0", "0@0"};
+}
+
+void TstUpgrade::audioPackets()
+{
+    QFETCH(int, size);
+    QFETCH(QStringList, packets);
+    QByteArray image;
+    for (int i = 0; i < size; ++i)
+        image.append(char(i + 1));
+    writeFile(QStringLiteral("audio.dfu"), image);
+    QVERIFY(transXmosToDev(*m_unit, m_package + QStringLiteral("/audio.dfu")));
+    const QVector<QJsonObject> sent = journal(QStringLiteral("audio-packet"));
+    QCOMPARE(sent.size(), packets.size());
+    for (int i = 0; i < sent.size(); ++i) {
+        const QByteArray bytes = QByteArray::fromHex(sent.at(i).value("data").toString().toLatin1());
+        QCOMPARE(bytes.size(), 32);
+        const int length = packets.at(i).section('@', 0, 0).toInt();
+        const int offset = packets.at(i).section('@', 1, 1).toInt();
+        QCOMPARE(int(quint8(bytes[0])), 0x31);
+        QCOMPARE(int(quint8(bytes[1])), length);
+        QCOMPARE(bytes.mid(2, 2), QByteArray(2, '\0'));
+        QCOMPARE(int(quint8(bytes[4])) | int(quint8(bytes[5])) << 8, offset);
+        QCOMPARE(bytes.mid(8, length), image.mid(offset, length));
+        QCOMPARE(bytes.mid(8 + length), QByteArray(24 - length, '\0')); // the unused tail is zero
+    }
+    // The module collected exactly the image.
+    const QVector<QJsonObject> collected = journal(QStringLiteral("audio-image"));
+    QCOMPARE(collected.size(), 1);
+    QCOMPARE(collected.first().value("size").toInt(), size);
+}
+
+void TstUpgrade::audioTransferRefusals()
+{
+    writeFile(QStringLiteral("audio.dfu"), QByteArray(60, 'a'));
+    writeFile(QStringLiteral("empty.dfu"), QByteArray());
+    QVERIFY(!transXmosToDev(*m_unit, m_package + QStringLiteral("/missing.dfu")));
+    QVERIFY(!transXmosToDev(*m_unit, m_package + QStringLiteral("/empty.dfu")));
+    QVERIFY(journal(QStringLiteral("audio-packet")).isEmpty());
+
+    g_bOpenCamera = false; // the window closed the camera
+    QVERIFY(!transXmosToDev(*m_unit, m_package + QStringLiteral("/audio.dfu")));
+    QVERIFY(!queryXmosUpOver(*m_unit));
+    QVERIFY(journal(QStringLiteral("audio-packet")).isEmpty());
+    g_bOpenCamera = true;
+
+    // The second packet is refused: no end packet follows.
+    m_platform->rig().modify(
+        [](QVector<VirtualCamera>& cameras) { cameras[0].audioModule().faults().refusePacket = 1; });
+    QVERIFY(!transXmosToDev(*m_unit, m_package + QStringLiteral("/audio.dfu")));
+    QCOMPARE(journal(QStringLiteral("audio-packet")).size(), 2);
+    QVERIFY(journal(QStringLiteral("audio-image")).isEmpty());
+}
+
+void TstUpgrade::audioStatusPoll_data()
+{
+    QTest::addColumn<int>("failWith");
+    QTest::addColumn<int>("runningReads");
+    QTest::addColumn<int>("maxCount");
+    QTest::addColumn<bool>("result");
+    QTest::addColumn<int>("reads");
+    QTest::newRow("done after two running reads") << 0 << 2 << 150 << true << 3;
+    QTest::newRow("129 is a failure") << 129 << 0 << 150 << false << 1;
+    QTest::newRow("still running when the passes run out") << 0 << 1000 << 5 << false << 6;
+}
+
+void TstUpgrade::audioStatusPoll()
+{
+    QFETCH(int, failWith);
+    QFETCH(int, runningReads);
+    QFETCH(int, maxCount);
+    QFETCH(bool, result);
+    QFETCH(int, reads);
+    m_platform->rig().modify([=](QVector<VirtualCamera>& cameras) {
+        cameras[0].audioModule().faults().failWith = failWith;
+        cameras[0].audioModule().faults().runningReads = runningReads;
+    });
+    writeFile(QStringLiteral("audio.dfu"), QByteArray(30, 'a'));
+    QVERIFY(m_unit->setUpdateXmos());
+    QVERIFY(transXmosToDev(*m_unit, m_package + QStringLiteral("/audio.dfu")));
+    XmosPollTiming timing;
+    timing.intervalMs = 1;
+    timing.maxCount = maxCount;
+    QCOMPARE(queryXmosUpOver(*m_unit, timing), result);
+    QCOMPARE(journal(QStringLiteral("audio-status")).size(), reads);
+    // Status 128 still means running: a read answering it keeps the poll going.
+    const QVector<QJsonObject> statuses = journal(QStringLiteral("audio-status"));
+    if (runningReads > 0)
+        QCOMPARE(statuses.first().value("value").toInt(), 64);
+}
+
+void TstUpgrade::normalCameraUpgrade()
+{
+    const QVector<Report> reports = runUpgrade(7, true);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().success, true);
+    QCOMPARE(reports.first().progress, 100);
+    QCOMPARE(reports.first().message, QStringLiteral("Upgrade done."));
+    // The audio module came first, then the camera's loader entry through selector 4.
+    QCOMPARE(journal(QStringLiteral("audio-image")).size(), 1);
+    QCOMPARE(journal(QStringLiteral("audio-image")).first().value("size").toInt(), 100);
+    QStringList commands;
+    for (const QJsonObject& e : journal(QStringLiteral("runcmd")))
+        commands << e.value("text").toString();
+    QCOMPARE(commands, QStringList({"saveenv", "setenv ota_upgrade_status 0", "saveenv", "reset"}));
+    const QVector<QJsonObject> loads = journal(QStringLiteral("load"));
+    QCOMPARE(loads.size(), 1);
+    QCOMPARE(loads.first().value("address").toVariant().toLongLong(), 0x21000000LL);
+    QCOMPARE(loads.first().value("size").toInt(), 3000);
+    // The camera is back in normal operation.
+    QCOMPARE(m_platform->video().listCaptureDevices().size(), 2);
+}
+
+void TstUpgrade::mainBoardThenCamera()
+{
+    makeRig({cameraJson(6)});
+    const QVector<Report> reports = runUpgrade(6, true);
+    QCOMPARE(reports.size(), 1); // the main board's success reports nothing
+    QCOMPARE(reports.first().message, QStringLiteral("Upgrade done."));
+    QVERIFY(journal(QStringLiteral("audio-image")).isEmpty()); // model 6 has no audio step
+    const QVector<QJsonObject> loads = journal(QStringLiteral("load"));
+    QCOMPARE(loads.size(), 2);
+    QCOMPARE(loads.at(0).value("address").toVariant().toLongLong(), 0x22000000LL); // images/chip.img
+    QCOMPARE(loads.at(1).value("address").toVariant().toLongLong(), 0x21000000LL); // kernel
+}
+
+void TstUpgrade::failingScriptRunsFourTimes()
+{
+    writePackage("tftp 0x21000000 kernel\nnot-a-command\nreset\n");
+    makeRig({cameraJson(
+        7, QJsonObject{{"loaderFaults", QJsonObject{{"badStatus", QJsonObject{{"match", "not-a-command"},
+                                                                              {"count", -1}}}}}})});
+    const QVector<Report> reports = runUpgrade(7, true);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().success, false);
+    QCOMPARE(reports.first().progress, 0);
+    QCOMPARE(reports.first().message, QStringLiteral("Upgrade failed."));
+    // Four runs of the script, five attempts at the refused line in each.
+    int refused = 0;
+    for (const QJsonObject& e : journal(QStringLiteral("runcmd")))
+        refused += e.value("text").toString() == QLatin1String("not-a-command");
+    QCOMPARE(refused, 4 * 5);
+    QCOMPARE(journal(QStringLiteral("load")).size(), 4);
+}
+
+void TstUpgrade::deviceFoundInBootStage_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<bool>("withUpdater");
+    QTest::addColumn<QString>("message"); // empty: no report
+    QTest::newRow("rom climbs to u-boot") << "rom" << true << "Upgrade done.";
+    QTest::newRow("updater") << "updater" << true << "Upgrade done.";
+    QTest::newRow("u-boot") << "uboot" << true << "Upgrade done.";
+    QTest::newRow("rom without usb_updater.bin") << "rom" << false << "";
+}
+
+void TstUpgrade::deviceFoundInBootStage()
+{
+    QFETCH(QString, stage);
+    QFETCH(bool, withUpdater);
+    QFETCH(QString, message);
+    if (!withUpdater)
+        QFile::remove(m_package + QStringLiteral("/usb_updater.bin"));
+    makeRig({cameraJson(7, QJsonObject{{"stage", stage}})});
+    QVERIFY(!g_bOpenCamera); // a camera in a boot stage is no camera
+    const QVector<Report> reports = runUpgrade(7, false);
+    if (message.isEmpty()) {
+        QVERIFY(reports.isEmpty());
+        QVERIFY(journal(QStringLiteral("runcmd")).isEmpty());
+        return;
+    }
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().message, message);
+    QVERIFY(journal(QStringLiteral("audio-image")).isEmpty());
+    QCOMPARE(m_platform->video().listCaptureDevices().size(), 2); // back as a camera
+}
+
+void TstUpgrade::noDeviceAtAll()
+{
+    makeRig({});
+    const QVector<Report> reports = runUpgrade(7, false);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().message,
+             QStringLiteral("No device detected, please make sure your device is connected correctly."));
+}
+
+void TstUpgrade::doWorkWithoutStart()
+{
+    // Not running: the wait for the loader ends at once and no script runs.
+    const QVector<Report> reports = runUpgrade(7, true, false);
+    QVERIFY(reports.isEmpty());
+    QVERIFY(journal(QStringLiteral("runcmd")).isEmpty());
+}
+
+void TstUpgrade::audioFailureStopsTheRun()
+{
+    makeRig({cameraJson(7, QJsonObject{{"audioFaults", QJsonObject{{"failWith", 200}}}})});
+    const QVector<Report> reports = runUpgrade(7, true);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().message, QStringLiteral("XMOS Upgrade failed"));
+    QVERIFY(journal(QStringLiteral("runcmd")).isEmpty()); // no camera upgrade after it
+}
+
+void TstUpgrade::twoAudioImagesSkipTheModule()
+{
+    writeFile(QStringLiteral("second.DFU"), QByteArray(10, 'y'));
+    const QVector<Report> reports = runUpgrade(7, true);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().message, QStringLiteral("Upgrade done."));
+    QVERIFY(journal(QStringLiteral("audio-packet")).isEmpty());
+}
+
+void TstUpgrade::bootLoaderThatNeverReturns()
+{
+    makeRig({cameraJson(
+        7, QJsonObject{{"stage", "updater"}, {"loaderFaults", QJsonObject{{"neverReturn", true}}}})});
+    QElapsedTimer timer;
+    timer.start();
+    const QVector<Report> reports = runUpgrade(7, false);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().message, QStringLiteral("The device is not able to upgrade, please try again."));
+    QVERIFY(journal(QStringLiteral("runcmd")).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TstUpgrade)
+#include "tst_upgrade.moc"
