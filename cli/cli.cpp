@@ -2,10 +2,12 @@
 
 #include "app/catalogue.h"
 #include "cli/clisettings.h"
+#include "cli/cliupgrade.h"
 #include "device/dshowcamerawrapper.h"
 #include "device/speakervolume.h"
 #include "device/uvcextensionunit.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -340,22 +342,55 @@ Outcome factoryResetCommand(const ListedCamera& camera)
     return outcome;
 }
 
-Outcome dispatch(const Options& options)
+Outcome upgradeOutcome(const UpgradeResult& upgrade)
+{
+    Outcome outcome;
+    outcome.status = upgrade.status;
+    outcome.reason = upgrade.message;
+    outcome.text = upgrade.message;
+    outcome.result.insert(QStringLiteral("success"), upgrade.success);
+    outcome.result.insert(QStringLiteral("message"), upgrade.message);
+    return outcome;
+}
+
+Outcome upgradeCommand(const ListedCamera& camera, const QString& archive, QTextStream& progress)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    opened.m_controls.releaseCameraFilter();
+    return upgradeOutcome(runUpgrade(archive, &opened.m_unit, camera.model, progress));
+}
+
+Outcome dispatch(const Options& options, QTextStream& progress)
 {
     const QString& command = options.command;
-    const int expected = command == QLatin1String("get") ? 1 : command == QLatin1String("set") ? 2 : 0;
-    const QStringList known = {QStringLiteral("list"), QStringLiteral("info"), QStringLiteral("get"),
-                               QStringLiteral("set"), QStringLiteral("factory-reset")};
+    const bool withPackage = command == QLatin1String("upgrade") || command == QLatin1String("recover");
+    const int expected = command == QLatin1String("get") || withPackage ? 1
+                         : command == QLatin1String("set")              ? 2
+                                                                        : 0;
+    const QStringList known = {QStringLiteral("list"),          QStringLiteral("info"),
+                               QStringLiteral("get"),           QStringLiteral("set"),
+                               QStringLiteral("factory-reset"), QStringLiteral("upgrade"),
+                               QStringLiteral("recover")};
     if (!known.contains(command))
         return failure(kExitUsage, QStringLiteral("unknown command %1").arg(command));
     if (options.arguments.size() != expected)
         return failure(kExitUsage, QStringLiteral("%1 takes %2 argument(s)").arg(command).arg(expected));
     if (command == QLatin1String("list"))
         return listCommand();
+    if (withPackage) {
+        const QString archive = options.arguments.at(0);
+        if (!QFileInfo(archive).isFile())
+            return failure(kExitUsage, QStringLiteral("no package file %1").arg(archive));
+        if (command == QLatin1String("recover"))
+            return upgradeOutcome(runUpgrade(archive, nullptr, kUnknownModel, progress));
+    }
 
     const CliSetting* setting = nullptr;
     int value = 0;
-    if (expected > 0) {
+    if (expected > 0 && !withPackage) {
         setting = findSetting(options.arguments.at(0));
         if (!setting)
             return failure(kExitUsage,
@@ -380,6 +415,8 @@ Outcome dispatch(const Options& options)
         return getCommand(camera, *setting);
     if (command == QLatin1String("set"))
         return setCommand(camera, *setting, value);
+    if (command == QLatin1String("upgrade"))
+        return upgradeCommand(camera, options.arguments.at(0), progress);
     return factoryResetCommand(camera);
 }
 
@@ -394,6 +431,8 @@ QString usage()
                "  get SETTING            prints the value\n"
                "  set SETTING VALUE\n"
                "  factory-reset\n"
+               "  upgrade PACKAGE.zip    the normal upgrade of the selected camera\n"
+               "  recover PACKAGE.zip    repair a camera found in a boot stage\n"
                "SETTING: %1")
         .arg(settingNames().join(QStringLiteral(", ")));
 }
@@ -407,7 +446,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
         outcome = failure(kExitUsage, parseError);
         options.json = arguments.contains(QStringLiteral("--json"));
     } else {
-        outcome = dispatch(options);
+        outcome = dispatch(options, err);
     }
 
     if (outcome.status != kExitOk) {

@@ -1,6 +1,8 @@
 // deckctl-cli as a script sees it: the real program against virtual cameras whose state lives
 // in a file, so successive calls talk to one camera.
 
+#include "tests/ziptestutil.h"
+
 #include <QtTest>
 
 #include <QJsonArray>
@@ -38,6 +40,9 @@ private slots:
     void cameraFailures();
     void factoryReset();
     void noCameraAndBadConfiguration();
+    void upgradeAndRecover();
+    void refusedPackages_data();
+    void refusedPackages();
 
 private:
     void configure(const QByteArray& json);
@@ -315,6 +320,89 @@ void TstCli::noCameraAndBadConfiguration()
     QVERIFY(bad.err.contains(QLatin1String("virtual camera configuration")));
     configure(R"({"cameras": [{"model": 11}]})");
     QCOMPARE(cli({"list"}).status, 2);
+}
+
+namespace {
+
+QString writePackage(const QString& path, const QByteArray& modelText, bool withLoaders)
+{
+    QVector<ZipTestEntry> entries = {
+        {"auto_update.txt", "# camera\ntftp 0x21000000 kernel\nsaveenv\nreset\n"},
+        {"scripts/readme", "s"},
+        {"kernel", QByteArray(4000, 'k')},
+        {"miservice.ubifs", "image of " + modelText + " firmware"},
+        {"xmos.dfu", QByteArray(50, 'x')},
+    };
+    if (withLoaders) {
+        entries.append({"usb_updater.bin", QByteArray(1200, 'p')});
+        entries.append({"u-boot.bin", QByteArray(1800, 'u')});
+    }
+    return writeStoredZip(path, entries) ? path : QString();
+}
+
+} // namespace
+
+void TstCli::upgradeAndRecover()
+{
+    configure(R"({"cameras": [{"model": 7}]})");
+    const QString package = writePackage(m_dir->filePath("qb18.zip"), "QB18", false);
+    QVERIFY(!package.isEmpty());
+    const Run upgrade = cli({"upgrade", package});
+    QCOMPARE(upgrade.status, 0);
+    QCOMPARE(upgrade.out, QStringLiteral("Upgrade done.\n"));
+    QVERIFY(upgrade.err.contains(QLatin1String("upgrading")));
+    const QString journal = journalLines().join('\n');
+    QVERIFY(journal.contains(QLatin1String("\"event\":\"audio-image\"")));
+    QVERIFY(journal.contains(QLatin1String("\"text\":\"setenv ota_upgrade_status 0\"")));
+    // The camera is back, the working folder is clean again.
+    QCOMPARE(cli({"info"}).status, 0);
+    QVERIFY(!QFile::exists(m_dir->filePath(".local/share/deckctl/upgrade/auto_update.txt")));
+
+    // A camera left in its boot ROM is repaired from a package that carries the loaders.
+    configure(R"({"cameras": [{"model": 7, "stage": "rom"}]})");
+    QCOMPARE(cli({"list"}).out, QString()); // not a camera while in the boot stage
+    const QString full = writePackage(m_dir->filePath("full.zip"), "QB18", true);
+    const Run recover = cli({"--json", "recover", full});
+    QCOMPARE(recover.status, 0);
+    QCOMPARE(QJsonDocument::fromJson(recover.out.toUtf8()).object().value("message").toString(),
+             QStringLiteral("Upgrade done."));
+    QVERIFY(cli({"list"}).out.contains(QLatin1String("PX QB18")));
+
+    // Nothing to repair.
+    const Run nothing = cli({"recover", full});
+    QCOMPARE(nothing.status, 1);
+    QVERIFY(nothing.err.contains(QLatin1String("No device detected")));
+}
+
+void TstCli::refusedPackages_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("another model") << "mismatch" << 1 << "The upgrade version does not match this device.";
+    QTest::newRow("no model inside") << "corrupted" << 1 << "The upgrade file is corrupted.";
+    QTest::newRow("not a package") << "format" << 1 << "The format of firmware file is not correct.";
+    QTest::newRow("no such file") << "missing" << 2 << "no package file";
+}
+
+void TstCli::refusedPackages()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    QString package = m_dir->filePath(QStringLiteral("package.zip"));
+    if (kind == QLatin1String("mismatch"))
+        writePackage(package, "ARDEN 320", false);
+    else if (kind == QLatin1String("corrupted"))
+        writePackage(package, "nothing known", false);
+    else if (kind == QLatin1String("format"))
+        QVERIFY(writeStoredZip(package, {{"readme.txt", "hello"}}));
+    else
+        package = m_dir->filePath(QStringLiteral("absent.zip"));
+    const Run run = cli({"upgrade", package});
+    QCOMPARE(run.status, status);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(!journalLines().join('\n').contains(QLatin1String("reenumerate"))); // the camera was left alone
 }
 
 QTEST_GUILESS_MAIN(TstCli)

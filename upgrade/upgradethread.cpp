@@ -1,6 +1,7 @@
 #include "upgradethread.h"
 
 #include "device/uvcextensionunit.h"
+#include "upgrade/package.h"
 
 #include <QDeadlineTimer>
 #include <QDebug>
@@ -22,7 +23,7 @@ const char* const kCameraScript = "auto_update.txt";
 UpgradeThread::UpgradeThread(int manufacturer, int model, bool cameraConnected,
                              UVCExtensionUnit* extensionUnit, QObject* parent)
     : QObject(parent), m_manufacturer(manufacturer), m_model(model), m_cameraConnected(cameraConnected),
-      m_extensionUnit(extensionUnit)
+      m_extensionUnit(extensionUnit), m_packageFolder(upgradeWorkFolder())
 {
 }
 
@@ -218,7 +219,8 @@ void UpgradeThread::upgradeAudio()
         return;
     qDebug("begin upgrade xmos...");
     const QFileInfoList images =
-        QDir(m_packageFolder).entryInfoList({QStringLiteral("*.dfu")}, QDir::Files, QDir::NoSort);
+        QDir(m_packageFolder)
+            .entryInfoList({QStringLiteral("*.dfu")}, QDir::Files | QDir::NoSymLinks, QDir::Name);
     qDebug("xmos filenums:%d\n", static_cast<int>(images.size()));
     if (images.size() != 1)
         return;

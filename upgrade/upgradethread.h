@@ -31,7 +31,8 @@ public:
     UpgradeThread(int manufacturer, int model, bool cameraConnected, UVCExtensionUnit* extensionUnit,
                   QObject* parent = nullptr);
 
-    // The folder holding the prepared package (auto_update.txt, images/, ...).
+    // The folder holding the prepared package (auto_update.txt, images/, ...); by default the
+    // package working folder.
     void setPackageFolder(const QString& folder) { m_packageFolder = folder; }
     void setTiming(const UpgradeTiming& timing) { m_timing = timing; }
 
