@@ -699,6 +699,11 @@ void TstKernelBindings::transfersKeepLengthAndDirection()
         data[0] = xu::XU_TRACKING_MODE;
         data[2] = 2;
     }
+    if (selector == xu::SELECTOR_AUDIO_DATA) { // a transfer packet the module accepts
+        data[0] = 0x31;
+        data[1] = 24;
+        std::fill(data.begin() + 2, data.begin() + 8, 0);
+    }
     const QVector<std::uint8_t> sent = data;
     unsigned long returned = 99;
     const long result = unit.SetGetExtensionUnit(xu::kUnitGuid, static_cast<unsigned long>(selector),
