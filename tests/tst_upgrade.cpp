@@ -17,6 +17,13 @@
 
 namespace {
 
+QStringList g_messages;
+
+void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    g_messages << message;
+}
+
 struct Report
 {
     bool success = false;
@@ -57,6 +64,8 @@ private slots:
     void audioFailureStopsTheRun();
     void twoAudioImagesSkipTheModule();
     void bootLoaderThatNeverReturns();
+    void faultMatrix_data();
+    void faultMatrix();
 
 private:
     void makeRig(const QVector<QJsonObject>& cameras);
@@ -314,7 +323,16 @@ void TstUpgrade::failingScriptRunsFourTimes()
     makeRig({cameraJson(
         7, QJsonObject{{"loaderFaults", QJsonObject{{"badStatus", QJsonObject{{"match", "not-a-command"},
                                                                               {"count", -1}}}}}})});
+    QLoggingCategory::setFilterRules(QString());
+    g_messages.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
     const QVector<Report> reports = runUpgrade(7, true);
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const QStringList retries = g_messages.filter(QStringLiteral("auto_update.txt [retry"));
+    QCOMPARE(retries, QStringList({"auto_update.txt [retry 1]\n", "auto_update.txt [retry 2]\n",
+                                   "auto_update.txt [retry 3]\n"}));
+    QCOMPARE(g_messages.filter(QStringLiteral("not-a-command [retry")).size(), 4 * 5);
     QCOMPARE(reports.size(), 1);
     QCOMPARE(reports.first().success, false);
     QCOMPARE(reports.first().progress, 0);
@@ -404,6 +422,88 @@ void TstUpgrade::bootLoaderThatNeverReturns()
     QCOMPARE(reports.size(), 1);
     QCOMPARE(reports.first().message, QStringLiteral("The device is not able to upgrade, please try again."));
     QVERIFY(journal(QStringLiteral("runcmd")).isEmpty());
+}
+
+void TstUpgrade::faultMatrix_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<QString>("faults");   // the loader faults, as JSON
+    QTest::addColumn<QString>("expected"); // "done", "failed", "none" or "any" (one report at most)
+    QTest::newRow("stall before a data chunk")
+        << "uboot"
+        << R"({"stall": {"command": "DATA", "phase": "cbw", "count": 1}})"
+        << "any";
+    QTest::newRow("stall in a data phase") << "uboot"
+                                           << R"({"stall": {"command": "DATA", "phase": "data", "count": 1}})"
+                                           << "any";
+    QTest::newRow("stall on a command line")
+        << "uboot"
+        << R"({"stall": {"command": "RUNCMD", "phase": "cbw", "count": 2}})"
+        << "any";
+    QTest::newRow("wrong status tag") << "uboot"
+                                      << R"({"wrongTag": {"command": "STATUS", "count": 1}})"
+                                      << "any";
+    QTest::newRow("load refused five times") << "uboot"
+                                             << R"({"badStatus": {"match": "load", "count": 5}})"
+                                             << "done";
+    QTest::newRow("nothing confirmed") << "uboot"
+                                       << R"({"badStatus": {"match": "any", "count": -1}})"
+                                       << "failed";
+    QTest::newRow("no status after saveenv") << "uboot"
+                                             << R"({"noStatus": {"match": "saveenv", "count": -1}})"
+                                             << "done";
+    QTest::newRow("unplugged during the load") << "uboot"
+                                               << R"({"unplug": {"command": "DATA_END", "skip": 0}})"
+                                               << "any";
+    QTest::newRow("unplugged at the first command") << "uboot"
+                                                    << R"({"unplug": {"command": "RUNCMD", "skip": 0}})"
+                                                    << "any";
+    QTest::newRow("updater stalls the boot loader")
+        << "updater"
+        << R"({"stall": {"command": "LOADINFO", "phase": "cbw", "count": 1}})"
+        << "any";
+    QTest::newRow("boot ROM unplugged") << "rom"
+                                        << R"({"unplug": {"command": "DATA", "skip": 1}})"
+                                        << "any";
+}
+
+void TstUpgrade::faultMatrix()
+{
+    QFETCH(QString, stage);
+    QFETCH(QString, faults);
+    QFETCH(QString, expected);
+    const QJsonObject loaderFaults = QJsonDocument::fromJson(faults.toUtf8()).object();
+    QVERIFY(!loaderFaults.isEmpty());
+    makeRig({cameraJson(7, QJsonObject{{"stage", stage}, {"loaderFaults", loaderFaults}})});
+
+    // One run under the fault: at most one report, and it ends (runUpgrade returns).
+    const QVector<Report> reports = runUpgrade(7, false);
+    QVERIFY2(reports.size() <= 1, qPrintable(QString::number(reports.size())));
+    for (const Report& report : reports)
+        QVERIFY2(report.progress != -2, qPrintable(report.message));
+    if (expected == QLatin1String("done")) {
+        QCOMPARE(reports.size(), 1);
+        QCOMPARE(reports.first().message, QStringLiteral("Upgrade done."));
+    } else if (expected == QLatin1String("failed")) {
+        QCOMPARE(reports.size(), 1);
+        QCOMPARE(reports.first().message, QStringLiteral("Upgrade failed."));
+    }
+
+    // The camera can then be repaired: plugged in again without the fault, still in a boot stage
+    // or back as a camera.
+    USB_ExitDevice();
+    m_platform->rig().modify([](QVector<VirtualCamera>& cameras) {
+        QJsonObject json = cameras[0].toJson();
+        json.insert(QStringLiteral("present"), true);
+        json.insert(QStringLiteral("loaderFaults"), QJsonObject());
+        cameras[0] = VirtualCamera::fromJson(json);
+    });
+    if (m_platform->video().listCaptureDevices().isEmpty()) {
+        const QVector<Report> repair = runUpgrade(7, false);
+        QCOMPARE(repair.size(), 1);
+        QCOMPARE(repair.first().message, QStringLiteral("Upgrade done."));
+    }
+    QCOMPARE(m_platform->video().listCaptureDevices().size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TstUpgrade)
