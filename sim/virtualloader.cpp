@@ -3,6 +3,7 @@
 #include "app/catalogue.h"
 #include "sim/virtualcamera.h"
 #include "upgrade/botframing.h"
+#include "upgrade/libsstarufu.h"
 
 #include <QCryptographicHash>
 
@@ -11,20 +12,19 @@
 
 namespace {
 
-constexpr std::uint8_t kInquiry = 0x12;
-constexpr std::uint8_t kVendorCommand = 0xE8;
-constexpr int kInquiryLength = 36;
-constexpr int kVendorLength = 8;
-constexpr int kProductLength = 16;
-constexpr int kLoadHeaderLength = 24;
-constexpr std::uint32_t kBootLoaderAddress = 0xFFFFFFFF;
-
-// Vendor sub-commands.
-constexpr int kData = 1;
-constexpr int kStatus = 2;
-constexpr int kDataEnd = 4;
-constexpr int kLoadInfo = 5;
-constexpr int kRunCommand = 6;
+// The protocol's constants, under the names this device side uses.
+constexpr std::uint8_t kInquiry = sstar::kInquiryOpcode;
+constexpr std::uint8_t kVendorCommand = sstar::kOpcode;
+constexpr int kInquiryLength = sstar::kInquiryLength;
+constexpr int kVendorLength = sstar::kVendorLength;
+constexpr int kProductLength = sstar::kProductLength;
+constexpr int kLoadHeaderLength = sstar::kLoadHeaderLength;
+constexpr std::uint32_t kBootLoaderAddress = sstar::kBootLoaderAddress;
+constexpr int kData = sstar::DATA;
+constexpr int kStatus = sstar::STATUS;
+constexpr int kDataEnd = sstar::DATA_END;
+constexpr int kLoadInfo = sstar::LOADINFO;
+constexpr int kRunCommand = sstar::RUNCMD;
 
 const QString kRom = QStringLiteral("rom");
 const QString kUpdater = QStringLiteral("updater");
