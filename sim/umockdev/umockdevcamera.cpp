@@ -132,6 +132,8 @@ struct Node
     gulong signalId = 0;
     bool attached = false;
     std::atomic<bool> removed{false};
+    // Told about every request that reached the model (EmulatedCameras::setRequestObserver).
+    const std::function<void(int)>* observer = nullptr;
 
     // Answers one ioctl: 0 or the errno to fail it with.
     int answer(gulong request, UMockdevIoctlData* arg);
@@ -324,6 +326,8 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer u
     Node* node = static_cast<Node*>(user);
     const int error =
         node->answer(umockdev_ioctl_client_get_request(client), umockdev_ioctl_client_get_arg(client));
+    if (node->observer && *node->observer)
+        (*node->observer)(node->camera);
     umockdev_ioctl_client_complete(client, error == 0 ? 0 : -1, error);
     return TRUE;
 }
@@ -378,9 +382,13 @@ struct EmulatedCameras::Private
     std::vector<std::unique_ptr<Node>> nodes;
     QVector<Camera> cameras;
     QMap<int, QString> rootHubs; // by bus number
+    QMap<int, int> lastDevnum;   // by bus; the root hub is device 1
+    int nextVideoNode = 0;       // the next /dev/videoN number
+    std::function<void(int)> observer;
 
     ~Private();
     void build();
+    void remove(int camera);
     void addCamera(int index, const VirtualCamera& camera, int bus, int devnum, int* nextNode);
     QString rootHub(int bus);
     Node* addNode(int camera, NodeKind kind, int number, const VirtualCamera& model);
@@ -485,6 +493,7 @@ Node* EmulatedCameras::Private::addNode(int camera, NodeKind kind, int number, c
 {
     auto node = std::make_unique<Node>();
     node->rig = rig;
+    node->observer = &observer;
     node->camera = camera;
     node->kind = kind;
     node->devnode = "/dev/video" + QByteArray::number(number);
@@ -514,6 +523,7 @@ void EmulatedCameras::Private::addCamera(int index, const VirtualCamera& camera,
                                          int* nextNode)
 {
     Camera& entry = cameras[index];
+    entry = Camera();
     const QString port = camera.busPort();
     const int first = *nextNode;
     entry.nodes << addNode(index, NodeKind::Capture, first, camera)
@@ -608,8 +618,6 @@ void EmulatedCameras::Private::build()
     const QVector<VirtualCamera> models = rig->cameras();
     cameras.resize(models.size());
     QSet<QString> ports;
-    QMap<int, int> lastDevnum; // by bus; the root hub is device 1
-    int nextNode = 0;
     for (int i = 0; i < models.size(); ++i) {
         const VirtualCamera& camera = models.at(i);
         if (!camera.present())
@@ -628,7 +636,7 @@ void EmulatedCameras::Private::build()
         ports.insert(camera.busPort());
         const int devnum = lastDevnum.value(bus, 1) + 1;
         lastDevnum[bus] = devnum;
-        addCamera(i, camera, bus, devnum, &nextNode);
+        addCamera(i, camera, bus, devnum, &nextVideoNode);
     }
 }
 
@@ -702,10 +710,8 @@ bool EmulatedCameras::unplug(int camera)
 {
     if (camera < 0 || camera >= d->cameras.size() || !d->cameras.at(camera).presented)
         return false;
-    Private::Camera& entry = d->cameras[camera];
-    entry.presented = false;
     // From here on the nodes answer ENODEV, also on descriptors opened before.
-    for (Node* node : qAsConst(entry.nodes))
+    for (Node* node : qAsConst(d->cameras[camera].nodes))
         node->removed.store(true);
     d->rig->modify([camera](QVector<VirtualCamera>& models) {
         if (camera < models.size())
@@ -715,7 +721,17 @@ bool EmulatedCameras::unplug(int camera)
     event.insert(QStringLiteral("event"), QStringLiteral("unplug"));
     event.insert(QStringLiteral("camera"), camera);
     d->rig->journal({event});
+    d->remove(camera);
+    return true;
+}
 
+void EmulatedCameras::Private::remove(int camera)
+{
+    Camera& entry = cameras[camera];
+    entry.presented = false;
+    // From here on the nodes answer ENODEV, also on descriptors opened before.
+    for (Node* node : qAsConst(entry.nodes))
+        node->removed.store(true);
     // Children before parents, for the uevents and for the removal (removing a parent would
     // leave its children's /dev nodes behind).
     QStringList paths;
@@ -726,8 +742,67 @@ bool EmulatedCameras::unplug(int camera)
     paths << entry.usbInterface << entry.usbDevice;
     paths.removeAll(QString());
     for (const QString& path : qAsConst(paths))
-        umockdev_testbed_uevent(d->testbed, path.toUtf8().constData(), "remove");
+        umockdev_testbed_uevent(testbed, path.toUtf8().constData(), "remove");
     for (const QString& path : qAsConst(paths))
-        umockdev_testbed_remove_device(d->testbed, path.toUtf8().constData());
+        umockdev_testbed_remove_device(testbed, path.toUtf8().constData());
+}
+
+_UMockdevTestbed* EmulatedCameras::testbed() const
+{
+    return d->testbed;
+}
+
+QString EmulatedCameras::rootHub(int bus)
+{
+    return d->active ? d->rootHub(bus) : QString();
+}
+
+int EmulatedCameras::allocateAddress(int bus)
+{
+    // Addresses go round 2..127 (1 is the root hub) as the kernel hands them out.
+    int devnum = d->lastDevnum.value(bus, 1) + 1;
+    if (devnum > 127)
+        devnum = 2;
+    d->lastDevnum[bus] = devnum;
+    return devnum;
+}
+
+void EmulatedCameras::setRequestObserver(std::function<void(int camera)> observer)
+{
+    d->observer = std::move(observer);
+}
+
+bool EmulatedCameras::presented(int camera) const
+{
+    return camera >= 0 && camera < d->cameras.size() && d->cameras.at(camera).presented;
+}
+
+bool EmulatedCameras::present(int camera)
+{
+    if (!d->active || camera < 0 || camera >= d->cameras.size() || d->cameras.at(camera).presented)
+        return false;
+    const QVector<VirtualCamera> models = d->rig->cameras();
+    int bus = 0;
+    if (camera >= models.size() || !models.at(camera).present() ||
+        !parsePort(models.at(camera).busPort(), &bus))
+        return false;
+    d->addCamera(camera, models.at(camera), bus, allocateAddress(bus), &d->nextVideoNode);
+    const Private::Camera& entry = d->cameras.at(camera);
+    if (!entry.presented)
+        return false;
+    // Parents before children, as the kernel announces them.
+    QStringList paths{entry.usbDevice, entry.usbInterface};
+    for (const Node* node : entry.nodes)
+        paths << node->syspath;
+    for (const QString& path : qAsConst(paths))
+        umockdev_testbed_uevent(d->testbed, path.toUtf8().constData(), "add");
+    return true;
+}
+
+bool EmulatedCameras::withdraw(int camera)
+{
+    if (camera < 0 || camera >= d->cameras.size() || !d->cameras.at(camera).presented)
+        return false;
+    d->remove(camera);
     return true;
 }

@@ -32,10 +32,12 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
 #include <memory>
 
 class VirtualCamera;
 class VirtualRig;
+struct _UMockdevTestbed; // UMockdevTestbed, without umockdev.h
 
 // Where one emulated camera lives. Empty strings: the camera is not presented (not attached, in
 // a boot stage, unplugged) or has no such node.
@@ -76,6 +78,28 @@ public:
     // remove uevents go out (children first), the devices leave sysfs and /dev, and descriptors
     // that are still open answer ENODEV from then on. False when the camera is not presented.
     bool unplug(int camera);
+
+    // For other faces of the same testbed (the boot stages, umockdevloader.h). None of these
+    // changes what the face does unless it is used.
+    _UMockdevTestbed* testbed() const;
+    // The sysfs path of bus's root hub, added on first use.
+    QString rootHub(int bus);
+    // The next USB address on bus, handed out in turn as the kernel does; every face of the
+    // testbed takes its addresses here.
+    int allocateAddress(int bus);
+    // Called on umockdev's worker thread after every request that reached a camera's model
+    // through one of this face's nodes, before the request is answered. Set it before the code
+    // under test runs; an empty function removes it.
+    void setRequestObserver(std::function<void(int camera)> observer);
+    // Whether camera's nodes are presented now.
+    bool presented(int camera) const;
+    // Presents camera again after it came back in normal operation (a restart out of its loader):
+    // a new address and new video nodes, announced with add uevents. False when its model is not
+    // in normal operation, when it is presented already or when a device cannot be added.
+    bool present(int camera);
+    // Removes camera's nodes as the kernel does for a disconnect (remove uevents, children first)
+    // without changing the model: the camera went away by itself (it restarted into its loader).
+    bool withdraw(int camera);
 
 private:
     struct Private;
