@@ -496,6 +496,25 @@ bool USB_ScsiFindDevice(int brandIndex, DeviceState& state)
     if (brandIndex != 0 && brandIndex != 1)
         return false;
 
+    // The device this process holds is asked first, through its handle: on Linux, claiming the
+    // interface detached the kernel's storage driver, so the device no longer shows up among the
+    // SCSI devices that the listing reads.
+    if (previous) {
+        std::array<std::uint8_t, sstar::kInquiryLength> answer{};
+        const QByteArray vendor =
+            inquiry(*previous, answer.data()) < 0
+                ? QByteArray()
+                : QByteArray(reinterpret_cast<const char*>(answer.data() + sstar::kOffsetVendor),
+                             sstar::kVendorLength);
+        if (!vendor.isEmpty() && vendorAccepted(brandIndex, vendor)) {
+            state = stateFromProduct(answer.data() + sstar::kOffsetProduct);
+            logState(state);
+            g_device = std::move(previous);
+            g_deviceKey = previousKey;
+            return true;
+        }
+    }
+
     MassStorageBackend& backend = devicePlatform().massStorage();
     const QVector<MassStorageCandidate> candidates = backend.listDevices();
     for (const MassStorageCandidate& candidate : candidates) {
