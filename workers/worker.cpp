@@ -6,12 +6,14 @@
 void WorkerSwitch::setRunning()
 {
     QMutexLocker locker(&m_mutex);
-    m_isRunning.store(true, std::memory_order_release);
+    if (!m_stopRequested)
+        m_isRunning.store(true, std::memory_order_release);
 }
 
 void WorkerSwitch::stop()
 {
     QMutexLocker locker(&m_mutex);
+    m_stopRequested = true;
     m_isRunning.store(false, std::memory_order_release);
     m_wake.wakeAll();
 }

@@ -29,7 +29,8 @@
 class WorkerSwitch
 {
 public:
-    // Sets the flag (start()).
+    // Sets the flag (start()), unless stop() came first: a worker stopped before its thread
+    // ran start() must not begin its loop, or the stop would be lost.
     void setRunning();
     // Clears the flag and wakes a pause at once. Any thread.
     void stop();
@@ -43,6 +44,7 @@ private:
     QMutex m_mutex; // guards the changes of m_isRunning, so that a pause never misses a stop()
     QWaitCondition m_wake;
     std::atomic<bool> m_isRunning{false};
+    bool m_stopRequested = false; // guarded by m_mutex
 };
 
 class Worker : public QObject
