@@ -531,9 +531,18 @@ void TstMassStorage::discoveryReusesAndReleasesHandle()
     QVERIFY(USB_ScsiFindDevice(0, state));
     QVERIFY(USB_ScsiFindDevice(0, state));
     QCOMPARE(state, UBoot);
+    // Discovery reads identification only: nothing is opened or claimed.
     QVector<QJsonObject> events = journal();
-    QCOMPARE(count(events, QStringLiteral("claim")), 1); // the second discovery asked through the handle
-    QCOMPARE(count(events, QStringLiteral("inquiry")), 2);
+    QCOMPARE(count(events, QStringLiteral("claim")), 0);
+    QCOMPARE(count(events, QStringLiteral("inquiry")), 0);
+
+    // The first command opens the accepted device; a discovery then asks through that handle.
+    QCOMPARE(USB_ScsiRunCmd("printenv", 8), 0);
+    QVERIFY(USB_ScsiFindDevice(0, state));
+    QCOMPARE(state, UBoot);
+    events = journal();
+    QCOMPARE(count(events, QStringLiteral("claim")), 1);
+    QCOMPARE(count(events, QStringLiteral("inquiry")), 1);
     QCOMPARE(count(events, QStringLiteral("release")), 0);
 
     USB_ExitDevice();
@@ -545,6 +554,7 @@ void TstMassStorage::discoveryReusesAndReleasesHandle()
 
     // A discovery that finds nothing lets go of the handle it had.
     QVERIFY(USB_ScsiFindDevice(0, state));
+    QCOMPARE(USB_ScsiRunCmd("printenv", 8), 0);
     journal();
     QVERIFY(!USB_ScsiFindDevice(1, state));
     QCOMPARE(state, Other);

@@ -66,6 +66,8 @@ int commandTo(MassStorageDevice& device, const std::uint8_t* cdb, int cdbLength,
 }
 
 // A vendor command to the process-wide device; 0 or a negative errno.
+int ensureDeviceOpen();
+
 int vendorCommand(int subCommand, sstar::Direction direction, std::uint8_t* data, std::uint32_t length)
 {
     if (length > static_cast<std::uint32_t>(sstar::kMaxTransfer) || (length > 0 && !data))
@@ -75,8 +77,8 @@ int vendorCommand(int subCommand, sstar::Direction direction, std::uint8_t* data
     cdb[sstar::kOffsetSubCommand] = static_cast<std::uint8_t>(subCommand);
     putBe32(cdb.data() + sstar::kOffsetDataLength, length);
     QMutexLocker locker(&g_deviceLock);
-    if (!g_device)
-        return -ENODEV;
+    if (const int error = ensureDeviceOpen())
+        return error;
     return commandTo(*g_device, cdb.data(), int(cdb.size()),
                      direction == sstar::Direction::FromDevice ? ScsiDirection::FromDevice
                                                                : ScsiDirection::ToDevice,
@@ -116,6 +118,36 @@ bool vendorAccepted(int brandIndex, const QByteArray& vendor)
         return vendor.startsWith(arden);
     }
     return false;
+}
+
+// The stage as the kernel's identification shows it: a boot ROM's product identification starts
+// with a zero byte, which the kernel shows as blanks only.
+DeviceState stateFromListedProduct(const QByteArray& product)
+{
+    if (product.trimmed().isEmpty())
+        return ROM;
+    if (product.startsWith("UPD"))
+        return Updater;
+    if (product.startsWith("UBO"))
+        return UBoot;
+    return Other;
+}
+
+// Opens the accepted device when the first command is sent: discovery itself only reads
+// identification and never opens, claims or detaches anything. Call with g_deviceLock held.
+int ensureDeviceOpen()
+{
+    if (g_device)
+        return 0;
+    if (g_deviceKey.isEmpty())
+        return -ENODEV;
+    int error = 0;
+    g_device = devicePlatform().massStorage().open(g_deviceKey, &error);
+    if (!g_device) {
+        qDebug("cannot open %s: %s\n", qUtf8Printable(g_deviceKey), errorText(error));
+        return error < 0 ? error : -ENODEV;
+    }
+    return 0;
 }
 
 DeviceState stateFromProduct(const std::uint8_t* product)
@@ -398,7 +430,7 @@ int USB_ScsiInquiry(std::uint8_t* answer)
     if (!answer)
         return -1;
     QMutexLocker locker(&g_deviceLock);
-    if (!g_device)
+    if (ensureDeviceOpen() != 0)
         return -1;
     return inquiry(*g_device, answer) == 0 ? 0 : -1;
 }
@@ -515,35 +547,17 @@ bool USB_ScsiFindDevice(int brandIndex, DeviceState& state)
         }
     }
 
-    MassStorageBackend& backend = devicePlatform().massStorage();
-    const QVector<MassStorageCandidate> candidates = backend.listDevices();
+    // Identification only: the kernel's view of each device's INQUIRY answer. Nothing is opened,
+    // so a user's own drives are never disturbed; the accepted device is opened by its first
+    // command.
+    const QVector<MassStorageCandidate> candidates = devicePlatform().massStorage().listDevices();
     for (const MassStorageCandidate& candidate : candidates) {
         if (!vendorAccepted(brandIndex, candidate.vendor))
             continue;
-        std::unique_ptr<MassStorageDevice> device;
-        if (previous && candidate.key == previousKey) {
-            device = std::move(previous);
-        } else {
-            int error = 0;
-            device = backend.open(candidate.key, &error);
-            if (!device) {
-                qDebug("cannot open %s: %s\n", qUtf8Printable(candidate.key), errorText(error));
-                continue;
-            }
-        }
-        std::array<std::uint8_t, sstar::kInquiryLength> answer{};
-        const int result = inquiry(*device, answer.data());
-        if (result < 0) {
-            qDebug("inquiry of %s failed: %s\n", qUtf8Printable(candidate.key), errorText(result));
-            continue;
-        }
-        const QByteArray vendor(reinterpret_cast<const char*>(answer.data() + sstar::kOffsetVendor),
-                                sstar::kVendorLength);
-        if (!vendorAccepted(brandIndex, vendor))
-            continue;
-        state = stateFromProduct(answer.data() + sstar::kOffsetProduct);
+        state = stateFromListedProduct(candidate.product);
         logState(state);
-        g_device = std::move(device);
+        if (previous && candidate.key == previousKey)
+            g_device = std::move(previous);
         g_deviceKey = candidate.key;
         return true;
     }
