@@ -3,6 +3,8 @@
 
 #include "umockdevloader.h"
 
+#include "sim/umockdev/umockdevdata.h"
+
 #include "sim/umockdev/umockdevcamera.h"
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
@@ -61,24 +63,8 @@ constexpr std::uint8_t kRequestGetMaxLun = 0xFE;
 constexpr std::uint16_t kFeatureEndpointHalt = 0;
 constexpr int kSetupLength = 8;
 
-struct DataUnref
-{
-    void operator()(UMockdevIoctlData* data) const { umockdev_ioctl_data_unref(data); }
-};
-using DataPtr = std::unique_ptr<UMockdevIoctlData, DataUnref>;
-
-// A local copy of length bytes that the pointer at offset inside parent points to in the client;
-// written back to the client when the ioctl completes. nullptr for a null or unreadable pointer.
-DataPtr resolve(UMockdevIoctlData* parent, std::size_t offset, std::size_t length)
-{
-    GError* error = nullptr;
-    DataPtr data(umockdev_ioctl_data_resolve(parent, offset, length, &error));
-    if (error)
-        g_error_free(error);
-    if (data && (data->data == nullptr || static_cast<std::size_t>(data->data_len) < length))
-        data.reset();
-    return data;
-}
+using umockdev_data::DataPtr;
+using umockdev_data::resolve;
 
 template <typename T> T load(const UMockdevIoctlData* data)
 {
