@@ -129,16 +129,19 @@ public:
         if (m_microphone)
             return -ENOENT;
         QByteArray descriptors;
-        const int result =
-            m_rig.withCamera(m_camera, [&descriptors](VirtualCamera& camera, QVector<JournalEvent>*) {
+        UsbFunctionLocation function;
+        const int result = m_rig.withCamera(
+            m_camera, [&descriptors, &function](VirtualCamera& camera, QVector<JournalEvent>*) {
                 if (!camera.present())
                     return -ENODEV;
                 descriptors = camera.usbDescriptors();
+                function.configurationValue = 1;
+                function.interfaceNumber = camera.videoControlInterface();
                 return 0;
             });
         if (result < 0)
             return result;
-        const int unit = findExtensionUnitId(descriptors, guid);
+        const int unit = findExtensionUnitId(descriptors, guid, function);
         return unit < 0 ? -ENOENT : unit;
     }
 
