@@ -241,6 +241,8 @@ std::unique_ptr<VideoDeviceHandle> VirtualVideoBackend::open(const VideoDeviceIn
 bool VirtualSoundServer::listSinks(QVector<SinkInfo>* sinks)
 {
     sinks->clear();
+    if (m_rig.soundServerMode() == VirtualSoundServerMode::Unreachable)
+        return false;
     const QVector<VirtualCamera> cameras = m_rig.cameras();
     sinks->append({kBuiltInSink, QStringLiteral("Built-in Audio Analog Stereo"), m_builtInVolume});
     for (int i = 0; i < cameras.size(); ++i) {
@@ -254,6 +256,8 @@ bool VirtualSoundServer::listSinks(QVector<SinkInfo>* sinks)
 
 bool VirtualSoundServer::setSinkVolume(const QString& sinkName, double volume)
 {
+    if (m_rig.soundServerMode() != VirtualSoundServerMode::Answering)
+        return false;
     if (sinkName == kBuiltInSink) {
         m_builtInVolume = volume;
         return true;
