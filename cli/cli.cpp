@@ -17,7 +17,7 @@ namespace {
 
 struct Options
 {
-    QString camera; // index or name; empty: the first camera of a known model
+    QString camera; // index, id or name; empty: the first camera of a known model
     bool json = false;
     QString command;
     QStringList arguments;
@@ -49,7 +49,7 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
             options->json = true;
         } else if (argument == QLatin1String("--camera")) {
             if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("--camera needs an index or a name");
+                *error = QStringLiteral("--camera needs an index, an id or a name");
                 return false;
             }
             options->camera = arguments.at(++i);
@@ -95,8 +95,10 @@ QVector<ListedCamera> listCameras()
     return cameras;
 }
 
-// The camera the options name: by position in the list, by exact name, or by a part of the
-// name that only one camera has. Without --camera: the first camera of a known model.
+// The camera the options name: by position in the list, by the id that list prints, by exact
+// name, or by a part of the name that only one camera has. A name that several cameras have
+// (two cameras of one model) is ambiguous, as a part of a name is. Without --camera: the first
+// camera of a known model.
 bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error)
 {
     const QVector<ListedCamera> cameras = listCameras();
@@ -127,24 +129,28 @@ bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error
         *selected = cameras.at(index);
         return true;
     }
+    QVector<ListedCamera> byId;
+    QVector<ListedCamera> exact;
     QVector<ListedCamera> partial;
     for (const ListedCamera& camera : cameras) {
-        if (camera.entry.name == options.camera) {
-            *selected = camera;
-            return true;
-        }
+        if (!camera.entry.id.isEmpty() && camera.entry.id == options.camera)
+            byId.append(camera);
+        if (camera.entry.name == options.camera)
+            exact.append(camera);
         if (camera.entry.name.contains(options.camera, Qt::CaseInsensitive))
             partial.append(camera);
     }
-    if (partial.size() == 1) {
-        *selected = partial.first();
+    // The most precise kind of match that finds anything decides.
+    const QVector<ListedCamera>& matches = !byId.isEmpty() ? byId : !exact.isEmpty() ? exact : partial;
+    if (matches.size() == 1) {
+        *selected = matches.first();
         return true;
     }
-    *error = failure(kExitUsage, partial.isEmpty()
+    *error = failure(kExitUsage, matches.isEmpty()
                                      ? QStringLiteral("no camera is named \"%1\"").arg(options.camera)
-                                     : QStringLiteral("\"%1\" names %2 cameras; use the index")
+                                     : QStringLiteral("\"%1\" names %2 cameras; use the index or the id")
                                            .arg(options.camera)
-                                           .arg(partial.size()));
+                                           .arg(matches.size()));
     return false;
 }
 
@@ -236,6 +242,22 @@ Outcome valueOutcome(const CliSetting& setting, int value)
     return outcome;
 }
 
+// Why the speaker volume could not be read or set.
+QString speakerFailure(SpeakerStatus status)
+{
+    switch (status) {
+    case SpeakerStatus::NoSpeaker:
+        return QStringLiteral("no camera speaker found on the sound server");
+    case SpeakerStatus::Unreachable:
+        return QStringLiteral("the sound server cannot be reached");
+    case SpeakerStatus::Refused:
+        return QStringLiteral("the sound server refused the speaker volume");
+    case SpeakerStatus::Ok:
+        break;
+    }
+    return QString();
+}
+
 // Reads a setting; false with *error when the camera did not answer.
 bool readSetting(OpenedCamera& camera, const CliSetting& setting, int* value, Outcome* error)
 {
@@ -257,11 +279,12 @@ bool readSetting(OpenedCamera& camera, const CliSetting& setting, int* value, Ou
         ok = camera.m_controlsBound && camera.m_controls.getVideoProcAmp(setting.controlId, *value);
         break;
     case SettingKind::Volume: {
-        *value = SpeakerVolume(names::kSpeakerDeviceName).getVolume();
-        if (*value == -100) {
-            *error = failure(kExitDevice, QStringLiteral("no camera speaker found on the sound server"));
+        const SpeakerReading reading = SpeakerVolume(names::kSpeakerDeviceName).readVolume();
+        if (reading.status != SpeakerStatus::Ok) {
+            *error = failure(kExitDevice, speakerFailure(reading.status));
             return false;
         }
+        *value = reading.percent;
         ok = true;
         break;
     }
@@ -287,10 +310,15 @@ bool writeSetting(OpenedCamera& camera, const CliSetting& setting, int value, Ou
     case SettingKind::PictureCtrl:
         ok = camera.m_controlsBound && camera.m_controls.setVideoProcAmp(setting.controlId, value);
         break;
-    case SettingKind::Volume:
-        SpeakerVolume(names::kSpeakerDeviceName).setVolume(value);
+    case SettingKind::Volume: {
+        const SpeakerStatus status = SpeakerVolume(names::kSpeakerDeviceName).writeVolume(value);
+        if (status != SpeakerStatus::Ok) {
+            *error = failure(kExitDevice, speakerFailure(status));
+            return false;
+        }
         ok = true;
         break;
+    }
     }
     if (!ok)
         *error = failure(kExitDevice, QStringLiteral("the camera refused the setting or did not answer"));
@@ -425,7 +453,7 @@ Outcome dispatch(const Options& options, QTextStream& progress)
 QString usage()
 {
     return QStringLiteral(
-               "usage: deckctl-cli [--camera INDEX|NAME] [--json] COMMAND [ARGS]\n"
+               "usage: deckctl-cli [--camera INDEX|ID|NAME] [--json] COMMAND [ARGS]\n"
                "  list                   one line per camera: index, name, id, vid:pid, model index\n"
                "  info                   model index and name, firmware version, audio version\n"
                "  get SETTING            prints the value\n"

@@ -2,7 +2,7 @@
 
 // deckctl-cli: the scriptable tool over the same device layer as the window.
 //
-//   deckctl-cli [--camera INDEX|NAME] [--json] COMMAND [ARGS]
+//   deckctl-cli [--camera INDEX|ID|NAME] [--json] COMMAND [ARGS]
 //
 // Exit status: 0 success, 1 the camera refused or did not answer, 2 usage error or bad value.
 

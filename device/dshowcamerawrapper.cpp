@@ -300,12 +300,15 @@ bool DShowCameraWrapper::parseVidPid(const QString& id, int& vid, int& pid)
         value = QStringLiteral("0x%1").arg(digits).toInt(&converted, 16);
         return amp + 1;
     };
-    bool converted = false;
-    const int afterVendor = field(id, QStringLiteral("vid_"), vid, converted);
+    // Each field keeps its own conversion flag: a vendor id that is not hexadecimal fails the
+    // parse just as a bad product id does.
+    bool vendorConverted = false;
+    bool productConverted = false;
+    const int afterVendor = field(id, QStringLiteral("vid_"), vid, vendorConverted);
     if (afterVendor < 0)
         return false;
-    if (field(id.mid(afterVendor), QStringLiteral("pid_"), pid, converted) < 0)
+    if (field(id.mid(afterVendor), QStringLiteral("pid_"), pid, productConverted) < 0)
         return false;
     qDebug() << "vid:" << vid << " pid:" << pid;
-    return converted;
+    return vendorConverted && productConverted;
 }

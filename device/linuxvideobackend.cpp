@@ -104,12 +104,15 @@ bool portLess(const QString& a, const QString& b)
 class LinuxVideoDevice : public VideoDeviceHandle
 {
 public:
-    LinuxVideoDevice(int fd, QByteArray descriptors) : m_fd(fd), m_descriptors(std::move(descriptors)) {}
+    LinuxVideoDevice(int fd, QByteArray descriptors, const UsbFunctionLocation& function)
+        : m_fd(fd), m_descriptors(std::move(descriptors)), m_function(function)
+    {
+    }
     ~LinuxVideoDevice() override { ::close(m_fd); }
 
     int findExtensionUnit(const std::array<std::uint8_t, 16>& guid) override
     {
-        const int unit = findExtensionUnitId(m_descriptors, guid);
+        const int unit = findExtensionUnitId(m_descriptors, guid, m_function);
         return unit < 0 ? -ENOENT : unit;
     }
 
@@ -160,6 +163,7 @@ public:
 private:
     int m_fd;
     QByteArray m_descriptors;
+    UsbFunctionLocation m_function; // where in m_descriptors this node's video function is
 };
 
 } // namespace
@@ -226,23 +230,41 @@ std::unique_ptr<VideoDeviceHandle> LinuxVideoBackend::open(const VideoDeviceInfo
         *error = -ENODEV;
         return nullptr;
     }
-    // The extension unit is looked up in the camera's USB descriptors, read once per open.
+    // The extension unit is looked up in the camera's USB descriptors, read once per open: in the
+    // active configuration, within the video function of the interface the node belongs to (a
+    // device with two video functions has a unit in each).
     QByteArray descriptors;
+    UsbFunctionLocation function;
     UdevPtr<udev> context(udev_new());
     if (context) {
         UdevPtr<udev_device> videoDevice(udev_device_new_from_devnum(context.get(), 'c', info.st_rdev));
+        udev_device* usbInterface =
+            videoDevice
+                ? udev_device_get_parent_with_subsystem_devtype(videoDevice.get(), "usb", "usb_interface")
+                : nullptr;
         udev_device* usbDevice =
             videoDevice
                 ? udev_device_get_parent_with_subsystem_devtype(videoDevice.get(), "usb", "usb_device")
                 : nullptr;
-        if (usbDevice)
+        if (usbDevice) {
             descriptors = readSysfsFile(QString::fromUtf8(udev_device_get_syspath(usbDevice)) +
                                         QStringLiteral("/descriptors"));
+            bool ok = false;
+            const int configuration = sysattr(usbDevice, "bConfigurationValue").toInt(&ok, 10);
+            if (ok)
+                function.configurationValue = configuration;
+        }
+        if (usbInterface) {
+            bool ok = false;
+            const int number = sysattr(usbInterface, "bInterfaceNumber").toInt(&ok, 16);
+            if (ok)
+                function.interfaceNumber = number;
+        }
     }
     const int fd = ::open(node.constData(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         *error = -errno;
         return nullptr;
     }
-    return std::make_unique<LinuxVideoDevice>(fd, descriptors);
+    return std::make_unique<LinuxVideoDevice>(fd, descriptors, function);
 }

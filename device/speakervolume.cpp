@@ -9,10 +9,22 @@
 #include <algorithm>
 
 namespace {
-// What the reads and writes report when no sink carries the name.
+// What getVolume and setVolume report when no sink carries the name.
 constexpr int kNoSpeaker = -100;
 // What they report when the sound server cannot be reached.
 constexpr int kNoServer = 0;
+
+// A sink volume (1.0 = nominal) in whole percent, truncated. A sink can be boosted above its
+// nominal volume; the scale ends at 100 all the same.
+int toPercent(double volume)
+{
+    const double percent = volume * 100.0;
+    if (!(percent > 0.0)) // also a value that is not a number
+        return 0;
+    if (percent >= 100.0)
+        return 100;
+    return static_cast<int>(percent);
+}
 } // namespace
 
 SpeakerVolume::SpeakerVolume(const QString& name, SoundServer* server) : m_name(name), m_server(server) {}
@@ -30,41 +42,72 @@ void SpeakerVolume::reportUnreachable()
         qDebug() << "Sound server still not reachable";
 }
 
-int SpeakerVolume::getVolume()
+SpeakerReading SpeakerVolume::readVolume()
 {
+    SpeakerReading reading;
     QVector<SinkInfo> sinks;
     if (!server().listSinks(&sinks)) {
         reportUnreachable();
-        return kNoServer;
+        reading.status = SpeakerStatus::Unreachable;
+        return reading;
     }
     m_unreachable = false;
     for (const SinkInfo& sink : sinks) {
-        if (sink.description.contains(m_name, Qt::CaseSensitive))
-            return static_cast<int>(sink.volume * 100.0);
+        if (sink.description.contains(m_name, Qt::CaseSensitive)) {
+            reading.status = SpeakerStatus::Ok;
+            reading.percent = toPercent(sink.volume);
+            return reading;
+        }
     }
     qDebug() << "No sound sink for the speaker";
-    return kNoSpeaker;
+    reading.status = SpeakerStatus::NoSpeaker;
+    return reading;
 }
 
-int SpeakerVolume::setVolume(int percent)
+SpeakerStatus SpeakerVolume::writeVolume(int percent)
 {
     percent = std::clamp(percent, 0, 100);
     SoundServer& soundServer = server();
     QVector<SinkInfo> sinks;
     if (!soundServer.listSinks(&sinks)) {
         reportUnreachable();
-        return kNoServer;
+        return SpeakerStatus::Unreachable;
     }
     m_unreachable = false;
     bool matched = false;
+    bool refused = false;
     for (const SinkInfo& sink : sinks) {
         if (!sink.description.contains(m_name, Qt::CaseSensitive))
             continue;
         matched = true;
-        if (!soundServer.setSinkVolume(sink.name, percent / 100.0))
+        if (!soundServer.setSinkVolume(sink.name, percent / 100.0)) {
             qWarning().noquote() << "Cannot set the speaker volume of sink" << sink.name;
+            refused = true;
+        }
     }
-    if (!matched)
+    if (!matched) {
         qDebug() << "No sound sink for the speaker";
+        return SpeakerStatus::NoSpeaker;
+    }
+    return refused ? SpeakerStatus::Refused : SpeakerStatus::Ok;
+}
+
+int SpeakerVolume::getVolume()
+{
+    const SpeakerReading reading = readVolume();
+    switch (reading.status) {
+    case SpeakerStatus::Ok:
+        return reading.percent;
+    case SpeakerStatus::Unreachable:
+        return kNoServer;
+    case SpeakerStatus::NoSpeaker:
+    case SpeakerStatus::Refused:
+        break;
+    }
     return kNoSpeaker;
+}
+
+int SpeakerVolume::setVolume(int percent)
+{
+    return writeVolume(percent) == SpeakerStatus::Unreachable ? kNoServer : kNoSpeaker;
 }

@@ -2,27 +2,117 @@
 
 #include <algorithm>
 
-int findExtensionUnitId(const QByteArray& descriptors, const std::array<std::uint8_t, 16>& guid)
+namespace {
+
+using namespace usbdesc;
+
+// The descriptors of one configuration: [begin, end) after its configuration descriptor.
+struct ConfigurationRange
 {
-    using namespace usbdesc;
+    int begin = 0;
+    int end = 0;
+};
+
+// Finds the configuration whose bConfigurationValue is value (-1: the first one). The walk goes
+// from configuration to configuration by wTotalLength, so no descriptor inside a configuration is
+// mistaken for the start of the next one. A configuration that announces more bytes than the
+// buffer holds ends at the buffer's end.
+bool findConfiguration(const std::uint8_t* bytes, int size, int value, ConfigurationRange* range)
+{
+    for (int offset = 0; offset + kMinimumLength <= size;) {
+        const int length = bytes[offset + kLengthOffset];
+        if (length < kMinimumLength || length > size - offset)
+            return false;
+        if (bytes[offset + kTypeOffset] != kTypeConfiguration) {
+            offset += length; // the device descriptor, or anything else between configurations
+            continue;
+        }
+        if (length < kConfigurationLength)
+            return false;
+        const int total = bytes[offset + kConfigurationTotalLengthOffset] |
+                          (bytes[offset + kConfigurationTotalLengthOffset + 1] << 8);
+        if (total < length)
+            return false;
+        if (value < 0 || bytes[offset + kConfigurationValueOffset] == value) {
+            range->begin = offset + length;
+            range->end = std::min(offset + total, size);
+            return true;
+        }
+        offset += total;
+    }
+    return false;
+}
+
+// Calls visit(offset, length, type) for every descriptor of range in order, until visit returns
+// false or a descriptor is malformed (shorter than two bytes, or reaching past the range).
+template <typename Visit>
+void forEachDescriptor(const std::uint8_t* bytes, const ConfigurationRange& range, Visit visit)
+{
+    for (int offset = range.begin; offset + kMinimumLength <= range.end;) {
+        const int length = bytes[offset + kLengthOffset];
+        if (length < kMinimumLength || length > range.end - offset)
+            return;
+        if (!visit(offset, length, bytes[offset + kTypeOffset]))
+            return;
+        offset += length;
+    }
+}
+
+// Interface numbers [first, first + count) of one video function.
+struct InterfaceSpan
+{
+    int first = 0;
+    int count = 0;
+    bool contains(int number) const { return number >= first && number < first + count; }
+};
+
+// The function that interface belongs to: the first interface association that contains it,
+// otherwise the interface alone.
+InterfaceSpan functionOf(const std::uint8_t* bytes, const ConfigurationRange& range, int interface)
+{
+    InterfaceSpan function{interface, 1};
+    forEachDescriptor(bytes, range, [&](int offset, int length, std::uint8_t type) {
+        if (type != kTypeInterfaceAssociation || length < kAssociationLength)
+            return true;
+        const InterfaceSpan association{bytes[offset + kAssociationFirstInterfaceOffset],
+                                        bytes[offset + kAssociationInterfaceCountOffset]};
+        if (!association.contains(interface))
+            return true;
+        function = association;
+        return false;
+    });
+    return function;
+}
+
+} // namespace
+
+int findExtensionUnitId(const QByteArray& descriptors, const std::array<std::uint8_t, 16>& guid,
+                        const UsbFunctionLocation& location)
+{
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(descriptors.constData());
-    const int size = descriptors.size();
-    bool inVideoControl = false;
-    for (int offset = 0; offset + 2 <= size;) {
-        const int length = bytes[offset];
-        if (length < 2 || offset + length > size)
-            break;
-        const std::uint8_t type = bytes[offset + 1];
-        if (type == kTypeInterface && length >= kInterfaceLength) {
-            inVideoControl = bytes[offset + kInterfaceClassOffset] == kClassVideo &&
-                             bytes[offset + kInterfaceSubclassOffset] == kSubclassVideoControl;
+    ConfigurationRange configuration;
+    if (!findConfiguration(bytes, descriptors.size(), location.configurationValue, &configuration))
+        return -1;
+    const bool anyInterface = location.interfaceNumber < 0;
+    const InterfaceSpan function =
+        anyInterface ? InterfaceSpan() : functionOf(bytes, configuration, location.interfaceNumber);
+
+    int unit = -1;
+    bool inVideoControl = false; // inside a VideoControl interface of the function
+    forEachDescriptor(bytes, configuration, [&](int offset, int length, std::uint8_t type) {
+        if (type == kTypeInterface || type == kTypeInterfaceAssociation) {
+            inVideoControl = type == kTypeInterface && length >= kInterfaceLength &&
+                             bytes[offset + kInterfaceClassOffset] == kClassVideo &&
+                             bytes[offset + kInterfaceSubclassOffset] == kSubclassVideoControl &&
+                             (anyInterface || function.contains(bytes[offset + kInterfaceNumberOffset]));
         } else if (type == kTypeClassSpecificInterface && inVideoControl &&
                    length >= kExtensionUnitMinLength &&
                    bytes[offset + kSubtypeOffset] == kVcSubtypeExtensionUnit &&
                    std::equal(guid.begin(), guid.end(), bytes + offset + kGuidOffset)) {
-            return bytes[offset + kUnitIdOffset];
+            unit = bytes[offset + kUnitIdOffset];
+            return false;
         }
-        offset += length;
-    }
-    return -1;
+        return true;
+    });
+    return unit;
 }

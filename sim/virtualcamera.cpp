@@ -131,25 +131,22 @@ VirtualCamera::VirtualCamera(int model) : m_model(model)
     m_response = QByteArray(xu::kBlockLength, '\0');
 }
 
-QByteArray VirtualCamera::usbDescriptors() const
-{
-    QByteArray d;
-    // Device descriptor.
-    d.append(char(18)).append(char(0x01));
-    appendWord(d, 0x0200);
-    d.append(char(0xEF)).append(char(0x02)).append(char(0x01)).append(char(64));
-    appendWord(d, m_vendorId);
-    appendWord(d, m_productId);
-    appendWord(d, 0x0100);
-    d.append(char(1)).append(char(2)).append(char(3)).append(char(1));
+namespace {
 
+// One video function: its interface association, the VideoControl interface firstInterface with
+// camera terminal 1, processing unit 2, the vendor extension unit unitId (none when negative) and
+// output terminal 3, and the VideoStreaming interface firstInterface + 1.
+QByteArray videoFunctionDescriptors(int firstInterface, int unitId)
+{
     QByteArray body;
     // Interface association: video, two interfaces.
     body.append(QByteArray::fromHex("080b00020e030002"));
-    // VideoControl interface 0.
+    body[2] = char(firstInterface);
+    // VideoControl interface.
     body.append(QByteArray::fromHex("0904000000"
                                     "0e0100"
                                     "02"));
+    body[8 + 2] = char(firstInterface);
     QByteArray units;
     // Camera terminal 1 (pan/tilt absolute, zoom absolute).
     units.append(QByteArray::fromHex("12240201"
@@ -169,11 +166,11 @@ QByteArray VirtualCamera::usbDescriptors() const
                                      "1f0800"
                                      "00"
                                      "00"));
-    if (m_unitId >= 0) {
+    if (unitId >= 0) {
         // Extension unit with the vendor GUID; selectors 1, 2, 4, 6 and 7.
         QByteArray unit;
         unit.append(char(26)).append(char(usbdesc::kTypeClassSpecificInterface));
-        unit.append(char(usbdesc::kVcSubtypeExtensionUnit)).append(char(m_unitId));
+        unit.append(char(usbdesc::kVcSubtypeExtensionUnit)).append(char(unitId));
         unit.append(reinterpret_cast<const char*>(xu::kUnitGuid.data()), int(xu::kUnitGuid.size()));
         unit.append(char(7));    // bNumControls
         unit.append(char(1));    // bNrInPins
@@ -185,7 +182,7 @@ QByteArray VirtualCamera::usbDescriptors() const
     }
     // Output terminal 3 (streaming), source: the last unit.
     units.append(QByteArray::fromHex("0924030301010000"));
-    units[units.size() - 1] = char(m_unitId >= 0 ? m_unitId : 2);
+    units[units.size() - 1] = char(unitId >= 0 ? unitId : 2);
     units.append(char(0));
     QByteArray header = QByteArray::fromHex("0d2401"
                                             "0001"
@@ -196,11 +193,14 @@ QByteArray VirtualCamera::usbDescriptors() const
     const int total = header.size() + units.size();
     header[5] = char(total & 0xFF);
     header[6] = char((total >> 8) & 0xFF);
+    header[12] = char(firstInterface + 1); // baInterfaceNr: the streaming interface
     body.append(header).append(units);
-    // VideoStreaming interface 1, alternate 0, with a minimal input header.
-    body.append(QByteArray::fromHex("0904010000"
-                                    "0e0200"
-                                    "00"));
+    // VideoStreaming interface, alternate 0, with a minimal input header.
+    QByteArray streaming = QByteArray::fromHex("0904010000"
+                                               "0e0200"
+                                               "00");
+    streaming[2] = char(firstInterface + 1);
+    body.append(streaming);
     body.append(QByteArray::fromHex("0e240101"
                                     "0e00"
                                     "81"
@@ -211,11 +211,35 @@ QByteArray VirtualCamera::usbDescriptors() const
                                     "00"
                                     "01"
                                     "00"));
+    return body;
+}
+
+} // namespace
+
+QByteArray VirtualCamera::usbDescriptors() const
+{
+    QByteArray d;
+    // Device descriptor.
+    d.append(char(18)).append(char(0x01));
+    appendWord(d, 0x0200);
+    d.append(char(0xEF)).append(char(0x02)).append(char(0x01)).append(char(64));
+    appendWord(d, m_vendorId);
+    appendWord(d, m_productId);
+    appendWord(d, 0x0100);
+    d.append(char(1)).append(char(2)).append(char(3)).append(char(1));
+
+    QByteArray body;
+    int interfaces = 2;
+    if (m_leadingFunctionUnit >= 0) {
+        body.append(videoFunctionDescriptors(0, m_leadingFunctionUnit));
+        interfaces += 2;
+    }
+    body.append(videoFunctionDescriptors(videoControlInterface(), m_unitId));
 
     QByteArray config;
     config.append(char(9)).append(char(0x02));
     appendWord(config, 9 + body.size());
-    config.append(char(2)).append(char(1)).append(char(0)).append(char(0x80)).append(char(250));
+    config.append(char(interfaces)).append(char(1)).append(char(0)).append(char(0x80)).append(char(250));
     return d + config + body;
 }
 
@@ -572,6 +596,7 @@ QJsonObject VirtualCamera::toJson() const
     json.insert(QStringLiteral("firmware"), m_firmwareVersion);
     json.insert(QStringLiteral("audio"), m_audioVersion);
     json.insert(QStringLiteral("extensionUnit"), m_unitId);
+    json.insert(QStringLiteral("leadingFunctionUnit"), m_leadingFunctionUnit);
     json.insert(QStringLiteral("micNode"), m_microphoneNode);
     json.insert(QStringLiteral("present"), m_present);
     json.insert(QStringLiteral("stage"), m_stage);
@@ -635,6 +660,7 @@ VirtualCamera VirtualCamera::fromJson(const QJsonObject& json)
         camera.m_unitId = json.value(QLatin1String("extensionUnit")).isNull()
                               ? -1
                               : json.value(QLatin1String("extensionUnit")).toInt(6);
+    number("leadingFunctionUnit", camera.m_leadingFunctionUnit);
     flag("micNode", camera.m_microphoneNode);
     flag("present", camera.m_present);
     flag("streaming", camera.m_streaming);

@@ -63,6 +63,9 @@ public:
     void setBusPort(const QString& port) { m_busPort = port; }
     bool hasMicrophoneNode() const { return m_microphoneNode; }
     int extensionUnitId() const { return m_unitId; } // -1: the camera has no vendor unit
+    // The USB interface of the camera's VideoControl interface (its video function takes it and
+    // the next one): 0, or 2 when another video function comes first in the descriptors.
+    int videoControlInterface() const { return m_leadingFunctionUnit >= 0 ? 2 : 0; }
     // Attached and answering as a camera (not unplugged, not in a boot stage).
     bool present() const { return m_present && m_stage == QLatin1String("normal"); }
     bool attached() const { return m_present; }
@@ -80,7 +83,11 @@ public:
     double speakerVolume() const { return m_speakerVolume; }
     void setSpeakerVolume(double volume) { m_speakerVolume = volume; }
 
-    // The USB descriptors as the kernel exposes them (device descriptor, then configuration).
+    // The USB descriptors as the kernel exposes them (device descriptor, then configuration 1).
+    // With a leading function ("leadingFunctionUnit" in the configuration) the configuration
+    // starts with another video function on interfaces 0 and 1 whose extension unit, with the
+    // same GUID, has that id: a device with two video functions of which only the camera's own
+    // is presented.
     QByteArray usbDescriptors() const;
 
     // Extension unit. Events that the request causes are appended to journal.
@@ -119,6 +126,7 @@ private:
     QString m_firmwareVersion = QStringLiteral("1.2.10");
     QString m_audioVersion = QStringLiteral("1.0.3");
     int m_unitId = 6;
+    int m_leadingFunctionUnit = -1; // -1: no other video function before the camera's own
     bool m_microphoneNode = true;
     bool m_present = true;
     QString m_stage = QStringLiteral("normal");

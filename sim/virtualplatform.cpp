@@ -129,16 +129,19 @@ public:
         if (m_microphone)
             return -ENOENT;
         QByteArray descriptors;
-        const int result =
-            m_rig.withCamera(m_camera, [&descriptors](VirtualCamera& camera, QVector<JournalEvent>*) {
+        UsbFunctionLocation function;
+        const int result = m_rig.withCamera(
+            m_camera, [&descriptors, &function](VirtualCamera& camera, QVector<JournalEvent>*) {
                 if (!camera.present())
                     return -ENODEV;
                 descriptors = camera.usbDescriptors();
+                function.configurationValue = 1;
+                function.interfaceNumber = camera.videoControlInterface();
                 return 0;
             });
         if (result < 0)
             return result;
-        const int unit = findExtensionUnitId(descriptors, guid);
+        const int unit = findExtensionUnitId(descriptors, guid, function);
         return unit < 0 ? -ENOENT : unit;
     }
 
@@ -238,6 +241,8 @@ std::unique_ptr<VideoDeviceHandle> VirtualVideoBackend::open(const VideoDeviceIn
 bool VirtualSoundServer::listSinks(QVector<SinkInfo>* sinks)
 {
     sinks->clear();
+    if (m_rig.soundServerMode() == VirtualSoundServerMode::Unreachable)
+        return false;
     const QVector<VirtualCamera> cameras = m_rig.cameras();
     sinks->append({kBuiltInSink, QStringLiteral("Built-in Audio Analog Stereo"), m_builtInVolume});
     for (int i = 0; i < cameras.size(); ++i) {
@@ -251,6 +256,8 @@ bool VirtualSoundServer::listSinks(QVector<SinkInfo>* sinks)
 
 bool VirtualSoundServer::setSinkVolume(const QString& sinkName, double volume)
 {
+    if (m_rig.soundServerMode() != VirtualSoundServerMode::Answering)
+        return false;
     if (sinkName == kBuiltInSink) {
         m_builtInVolume = volume;
         return true;

@@ -26,7 +26,8 @@ private:
 };
 
 // Each attached camera's speaker is a sink described "<camera name> Speakerphone"; one more sink
-// stands for the computer's own audio.
+// stands for the computer's own audio. The rig's sound-server mode makes it unreachable or
+// refusing.
 class VirtualSoundServer : public SoundServer
 {
 public:

@@ -86,6 +86,7 @@ std::unique_ptr<VirtualRig> VirtualRig::fromEnvironment(QString* error)
     if (setting.isEmpty() || setting == QLatin1String("0"))
         return nullptr;
     QVector<VirtualCamera> cameras;
+    VirtualSoundServerMode soundServer = VirtualSoundServerMode::Answering;
     if (setting == QLatin1String("1")) {
         cameras.append(VirtualCamera(7));
     } else {
@@ -95,14 +96,30 @@ std::unique_ptr<VirtualRig> VirtualRig::fromEnvironment(QString* error)
                          .arg(setting, file.errorString());
             return nullptr;
         }
+        const QByteArray content = file.readAll();
         QString reason;
-        if (!parseConfiguration(file.readAll(), &cameras, &reason)) {
+        if (!parseConfiguration(content, &cameras, &reason)) {
             *error = QStringLiteral("virtual camera configuration %1: %2").arg(setting, reason);
             return nullptr;
         }
+        const QJsonValue mode = QJsonDocument::fromJson(content).object().value(QLatin1String("soundServer"));
+        if (mode.isUndefined() || mode == QLatin1String("answering")) {
+            soundServer = VirtualSoundServerMode::Answering;
+        } else if (mode == QLatin1String("unreachable")) {
+            soundServer = VirtualSoundServerMode::Unreachable;
+        } else if (mode == QLatin1String("refusing")) {
+            soundServer = VirtualSoundServerMode::Refusing;
+        } else {
+            *error = QStringLiteral("virtual camera configuration %1: soundServer is one of answering, "
+                                    "unreachable, refusing")
+                         .arg(setting);
+            return nullptr;
+        }
     }
-    return std::make_unique<VirtualRig>(cameras, qEnvironmentVariable("DECKCTL_VIRTUAL_STATE"),
-                                        qEnvironmentVariable("DECKCTL_VIRTUAL_JOURNAL"));
+    auto rig = std::make_unique<VirtualRig>(cameras, qEnvironmentVariable("DECKCTL_VIRTUAL_STATE"),
+                                            qEnvironmentVariable("DECKCTL_VIRTUAL_JOURNAL"));
+    rig->setSoundServerMode(soundServer);
+    return rig;
 }
 
 void VirtualRig::load()

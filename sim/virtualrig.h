@@ -14,6 +14,16 @@
 #include <functional>
 #include <memory>
 
+// How the virtual sound server behaves: it answers, it cannot be reached, or it refuses every
+// volume change. Set by "soundServer" in the configuration file ("answering", "unreachable",
+// "refusing"); it belongs to the machine, not to a camera, and is not kept in the state file.
+enum class VirtualSoundServerMode
+{
+    Answering,
+    Unreachable,
+    Refusing,
+};
+
 class VirtualRig
 {
 public:
@@ -21,10 +31,10 @@ public:
                QString journalPath = QString());
 
     // Builds the rig the environment asks for: DECKCTL_VIRTUAL_CAMERA ("1" for one default
-    // camera, or a JSON file {"cameras": [{"model": 7}, ...]}), DECKCTL_VIRTUAL_STATE (state
-    // file) and DECKCTL_VIRTUAL_JOURNAL (journal file). Returns nullptr with *error set when the
-    // configuration cannot be read; nullptr with an empty error when no virtual camera is asked
-    // for.
+    // camera, or a JSON file {"cameras": [{"model": 7}, ...], "soundServer": "answering"}),
+    // DECKCTL_VIRTUAL_STATE (state file) and DECKCTL_VIRTUAL_JOURNAL (journal file). Returns
+    // nullptr with *error set when the configuration cannot be read; nullptr with an empty error
+    // when no virtual camera is asked for.
     static std::unique_ptr<VirtualRig> fromEnvironment(QString* error);
     // Cameras from a configuration text ("1" or the JSON document).
     static bool parseConfiguration(const QByteArray& json, QVector<VirtualCamera>* cameras, QString* error);
@@ -33,6 +43,9 @@ public:
     // tagged with the camera index, and the state is stored afterwards. Returns fn's result, or
     // -ENODEV when there is no such camera.
     int withCamera(int index, const std::function<int(VirtualCamera&, QVector<JournalEvent>*)>& fn);
+    VirtualSoundServerMode soundServerMode() const { return m_soundServerMode; }
+    void setSoundServerMode(VirtualSoundServerMode mode) { m_soundServerMode = mode; }
+
     // A consistent copy of all cameras.
     QVector<VirtualCamera> cameras();
     // Changes several cameras at once (for test set-up: unplugging, streaming, faults).
@@ -50,4 +63,5 @@ private:
     QVector<VirtualCamera> m_cameras;
     QString m_statePath;
     QString m_journalPath;
+    VirtualSoundServerMode m_soundServerMode = VirtualSoundServerMode::Answering; // set before use
 };

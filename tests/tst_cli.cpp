@@ -43,6 +43,10 @@ private slots:
     void upgradeAndRecover();
     void refusedPackages_data();
     void refusedPackages();
+    void selectsAmongCamerasOfOneName_data();
+    void selectsAmongCamerasOfOneName();
+    void speakerVolumeFailures_data();
+    void speakerVolumeFailures();
 
 private:
     void configure(const QByteArray& json);
@@ -403,6 +407,96 @@ void TstCli::refusedPackages()
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QVERIFY(!journalLines().join('\n').contains(QLatin1String("reenumerate"))); // the camera was left alone
+}
+
+void TstCli::selectsAmongCamerasOfOneName_data()
+{
+    // The value of --camera; "<id N>" stands for the id that list prints for camera N.
+    QTest::addColumn<QString>("camera");
+    QTest::addColumn<int>("status");
+    // On success the firmware line of info, otherwise a part of the reason.
+    QTest::addColumn<QString>("text");
+    QTest::newRow("name of two cameras") << "PX QB18" << 2 << "\"PX QB18\" names 2 cameras";
+    QTest::newRow("part of the names of three") << "qb18" << 2 << "\"qb18\" names 3 cameras";
+    QTest::newRow("name of one camera") << "PX QB18Z" << 0 << "firmware: 1.2.10";
+    QTest::newRow("id of the first") << "<id 0>" << 0 << "firmware: 1.0.1";
+    QTest::newRow("id of the second") << "<id 1>" << 0 << "firmware: 2.0.5";
+    QTest::newRow("id of the third") << "<id 2>" << 0 << "firmware: 1.2.10";
+    QTest::newRow("index of the second") << "1" << 0 << "firmware: 2.0.5";
+    QTest::newRow("part of an id") << "vid_1d6b&pid_c015" << 2 << "no camera is named";
+}
+
+void TstCli::selectsAmongCamerasOfOneName()
+{
+    QFETCH(QString, camera);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    // Two cameras of one model, told apart only by their port (and here their firmware).
+    configure(R"({"cameras": [{"model": 7, "firmware": "1.0.1"}, {"model": 7, "firmware": "2.0.5"},
+                              {"model": 6}]})");
+    const Run list = cli({"--json", "list"});
+    QCOMPARE(list.status, 0);
+    const QJsonArray cameras = QJsonDocument::fromJson(list.out.toUtf8()).object().value("cameras").toArray();
+    QCOMPARE(cameras.size(), 3);
+    QCOMPARE(cameras.at(0).toObject().value("name"), cameras.at(1).toObject().value("name"));
+    for (int i = 0; i < cameras.size(); ++i)
+        camera.replace(QStringLiteral("<id %1>").arg(i), cameras.at(i).toObject().value("id").toString());
+
+    const Run run = cli({"--camera", camera, "info"});
+    QCOMPARE(run.status, status);
+    if (status == 0)
+        QVERIFY2(run.out.split('\n').contains(text), qPrintable(run.out));
+    else
+        QVERIFY2(run.err.contains(text), qPrintable(run.err));
+    // The other spelling of the option selects the same way.
+    QCOMPARE(cli({"--camera=" + camera, "info"}).status, status);
+}
+
+void TstCli::speakerVolumeFailures_data()
+{
+    QTest::addColumn<QByteArray>("configuration");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    // On success the output, otherwise a part of the reason.
+    QTest::addColumn<QString>("text");
+    const QByteArray unreachable = R"({"soundServer": "unreachable", "cameras": [{"model": 7}]})";
+    const QByteArray refusing = R"({"soundServer": "refusing", "cameras": [{"model": 7}]})";
+    QTest::newRow("set, server unreachable")
+        << unreachable << QStringList{"set", "volume", "40"} << 1 << "the sound server cannot be reached";
+    QTest::newRow("get, server unreachable")
+        << unreachable << QStringList{"get", "volume"} << 1 << "the sound server cannot be reached";
+    QTest::newRow("set, server refuses") << refusing << QStringList{"set", "volume", "40"} << 1
+                                         << "the sound server refused the speaker volume";
+    QTest::newRow("get, server refuses changes") << refusing << QStringList{"get", "volume"} << 0 << "50\n";
+    QTest::newRow("get, speaker boosted above 100 %")
+        << QByteArray(R"({"cameras": [{"model": 7, "speakerVolume": 1.5}]})") << QStringList{"get", "volume"}
+        << 0 << "100\n";
+    QTest::newRow("bad sound server mode")
+        << QByteArray(R"({"soundServer": "asleep", "cameras": [{"model": 7}]})")
+        << QStringList{"get", "volume"} << 2 << "soundServer is one of";
+}
+
+void TstCli::speakerVolumeFailures()
+{
+    QFETCH(QByteArray, configuration);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, text);
+    configure(configuration);
+    const Run run = cli(arguments);
+    QCOMPARE(run.status, status);
+    if (status == 0) {
+        QCOMPARE(run.out, text);
+        return;
+    }
+    QVERIFY2(run.err.contains(text), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    if (status == 1) {
+        const Run json = cli(QStringList{"--json"} + arguments);
+        QCOMPARE(json.status, 1);
+        QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("error").toString(),
+                 run.err.section(QStringLiteral("deckctl-cli: "), 1).trimmed());
+    }
 }
 
 QTEST_GUILESS_MAIN(TstCli)

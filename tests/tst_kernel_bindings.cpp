@@ -521,18 +521,27 @@ void TstKernelBindings::idSurvivesReplugging()
 void TstKernelBindings::extensionUnitAtAnyUnitId_data()
 {
     QTest::addColumn<int>("unitId");
-    QTest::newRow("unit 6") << 6;
-    QTest::newRow("unit 3") << 3;
-    QTest::newRow("unit 200") << 200;
+    // Another video function ahead of the camera's own, with a unit of the same GUID (-1: none).
+    QTest::addColumn<int>("leadingFunctionUnit");
+    QTest::newRow("unit 6") << 6 << -1;
+    QTest::newRow("unit 3") << 3 << -1;
+    QTest::newRow("unit 200") << 200 << -1;
+    QTest::newRow("second video function, unit 6 after unit 9") << 6 << 9;
+    QTest::newRow("second video function, unit 9 after unit 6") << 9 << 6;
 }
 
 void TstKernelBindings::extensionUnitAtAnyUnitId()
 {
     QFETCH(int, unitId);
+    QFETCH(int, leadingFunctionUnit);
     Bench bench({QJsonObject{{QStringLiteral("model"), 7},
                              {QStringLiteral("extensionUnit"), unitId},
+                             {QStringLiteral("leadingFunctionUnit"), leadingFunctionUnit},
                              {QStringLiteral("port"), QStringLiteral("1-1")}}});
     REQUIRE_BENCH(bench);
+    // The nodes hang off the camera's own VideoControl interface, after the other function's two.
+    QVERIFY(bench.nodes(0).usbInterface.endsWith(leadingFunctionUnit < 0 ? QLatin1String("1-1:1.0")
+                                                                         : QLatin1String("1-1:1.2")));
     UVCExtensionUnit unit(&m_backend);
     QSignalSpy reinit(&unit, &UVCExtensionUnit::reInitUvc);
     QVERIFY(unit.InitVideoDevice(QString(), friendlyName(7)));

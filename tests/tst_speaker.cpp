@@ -241,6 +241,10 @@ void TestSpeaker::readTruncates_data()
     QTest::newRow("just below 1 %") << 655 << 0;
     QTest::newRow("exactly 50 %") << 32768 << 50;
     QTest::newRow("0") << 0 << 0;
+    // A sink boosted above its nominal volume still reads within the scale.
+    QTest::newRow("101 %") << 66192 << 100;
+    QTest::newRow("150 %") << 98304 << 100;
+    QTest::newRow("exactly 100 %") << kNorm << 100;
 }
 
 void TestSpeaker::readTruncates()
@@ -248,9 +252,13 @@ void TestSpeaker::readTruncates()
     QFETCH(int, raw);
     QFETCH(int, percent);
     QVERIFY(setRaw(qb18(), raw));
+    QCOMPARE(rawVolume(qb18()), raw);
     PulseSoundServer server;
     SpeakerVolume speaker(speakerphone(), &server);
     QCOMPARE(speaker.getVolume(), percent);
+    const SpeakerReading reading = speaker.readVolume();
+    QCOMPARE(reading.status, SpeakerStatus::Ok);
+    QCOMPARE(reading.percent, percent);
 }
 
 void TestSpeaker::writeChangesEveryMatchingSinkOnly()
@@ -258,6 +266,7 @@ void TestSpeaker::writeChangesEveryMatchingSinkOnly()
     PulseSoundServer server;
     SpeakerVolume speaker(speakerphone(), &server);
     QCOMPARE(speaker.setVolume(42), -100);
+    QCOMPARE(speaker.writeVolume(42), SpeakerStatus::Ok);
 
     const int qb18Raw = rawVolume(qb18());
     const int ardenRaw = rawVolume(arden());
@@ -313,6 +322,8 @@ void TestSpeaker::noMatchingSink()
     SpeakerVolume speaker(QStringLiteral("Conference Bar"), &server);
     QCOMPARE(speaker.getVolume(), -100);
     QCOMPARE(speaker.setVolume(10), -100);
+    QCOMPARE(speaker.readVolume().status, SpeakerStatus::NoSpeaker);
+    QCOMPARE(speaker.writeVolume(10), SpeakerStatus::NoSpeaker);
     QCOMPARE(rawVolume(qb18()), 19661);
     QCOMPARE(rawVolume(builtin()), 52429);
     QCOMPARE(rawVolume(arden()), 39322);
@@ -377,6 +388,9 @@ void TestSpeaker::serverAbsent()
         QCOMPARE(speaker.getVolume(), 0);
         QCOMPARE(warnings.count(), 1);
     }
+    // Told apart from a speaker that is really at 0 %.
+    QCOMPARE(speaker.readVolume().status, SpeakerStatus::Unreachable);
+    QCOMPARE(speaker.writeVolume(50), SpeakerStatus::Unreachable);
     QCOMPARE(rawVolume(qb18()), 19661);
     QCOMPARE(rawVolume(arden()), 39322);
 }
@@ -401,6 +415,7 @@ void TestSpeaker::serverSilent()
     SpeakerVolume speaker(speakerphone(), &silent);
     QCOMPARE(speaker.getVolume(), 0);
     QCOMPARE(speaker.setVolume(50), 0);
+    QCOMPARE(speaker.readVolume().status, SpeakerStatus::Unreachable);
     ::close(fd);
     QCOMPARE(rawVolume(qb18()), 19661);
 }

@@ -557,8 +557,12 @@ void EmulatedCameras::Private::addCamera(int index, const VirtualCamera& camera,
     umockdev_testbed_set_attribute_binary(testbed, entry.usbDevice.toUtf8().constData(), "descriptors",
                                           reinterpret_cast<guint8*>(descriptors.data()), descriptors.size());
 
-    entry.usbInterface = addDevice("usb", port + QStringLiteral(":1.0"), entry.usbDevice,
-                                   {{"bInterfaceNumber", line("00")},
+    // The VideoControl interface that uvcvideo binds and hangs the nodes off.
+    const int videoControl = camera.videoControlInterface();
+    const QString interfaceName = port + QStringLiteral(":1.%1").arg(videoControl);
+    const QByteArray interfaceNumber = QByteArray::number(videoControl, 16).rightJustified(2, '0');
+    entry.usbInterface = addDevice("usb", interfaceName, entry.usbDevice,
+                                   {{"bInterfaceNumber", line(interfaceNumber)},
                                     {"bAlternateSetting", line(" 0")},
                                     {"bInterfaceClass", line("0e")},
                                     {"bInterfaceSubClass", line("01")},

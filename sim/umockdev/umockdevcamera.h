@@ -9,7 +9,8 @@
 //                                                                   idVendor, idProduct, product,
 //                                                                   serial (when it has one), busnum,
 //                                                                   devnum, speed, descriptors
-//       <port>:1.0                                                  VideoControl interface
+//       <port>:1.0                                                  VideoControl interface (1.2
+//                                                                   behind a leading function)
 //         video4linux/video<N>     /dev/video<N>                    video capture (card = name)
 //         video4linux/video<N+1>   /dev/video<N+1>                  metadata capture only
 //         video4linux/video<N+2>   /dev/video<N+2>                  "<name> MIC Array" capture
