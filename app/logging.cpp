@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -62,6 +63,27 @@ const QRegularExpression& functionNamePattern()
 bool hasFileName(const QMessageLogContext& context)
 {
     return context.file != nullptr && context.file[0] != '\0';
+}
+
+// The number of UTF-8 bytes of text, without converting it.
+qint64 utf8Length(const QString& text)
+{
+    qint64 length = 0;
+    const int size = text.size();
+    for (int i = 0; i < size; ++i) {
+        const QChar c = text.at(i);
+        if (c.unicode() < 0x80) {
+            length += 1;
+        } else if (c.unicode() < 0x800) {
+            length += 2;
+        } else if (c.isHighSurrogate() && i + 1 < size && text.at(i + 1).isLowSurrogate()) {
+            length += 4;
+            ++i;
+        } else {
+            length += 3; // also a lone surrogate, which the conversion replaces by U+FFFD
+        }
+    }
+    return length;
 }
 
 } // namespace
@@ -164,11 +186,35 @@ QString formatDebuggerLine(QtMsgType type, const QMessageLogContext& context, co
     return debuggerTag(type) + message;
 }
 
+QByteArray boundedLogRecord(const QString& record)
+{
+    // Each UTF-16 unit is at least one byte of UTF-8, so a short record needs no counting.
+    if (record.size() <= kMaxLogRecordBytes / 3)
+        return record.toUtf8();
+    const qint64 total = utf8Length(record);
+    if (total <= kMaxLogRecordBytes)
+        return record.toUtf8();
+    // Only the head is converted; a surrogate pair is not split.
+    int head = kMaxLogRecordBytes;
+    if (head < record.size() && record.at(head).isLowSurrogate())
+        --head;
+    QByteArray bytes = record.left(head).toUtf8();
+    // The marker's length depends on the count it shows; a fixed room for it is enough.
+    const int markerRoom = int(sizeof(" [") - 1 + 20 + sizeof(" bytes cut]") - 1);
+    int keep = std::min(int(bytes.size()), kMaxLogRecordBytes - markerRoom);
+    // Back to the start of a character: continuation bytes look like 10xxxxxx.
+    while (keep > 0 && keep < bytes.size() && (static_cast<unsigned char>(bytes.at(keep)) & 0xC0) == 0x80)
+        --keep;
+    bytes.truncate(keep);
+    bytes += " [" + QByteArray::number(total - keep) + " bytes cut]";
+    return bytes;
+}
+
 void appendLogLine(const QString& path, const QString& line)
 {
     if (path.isEmpty())
         return;
-    const QByteArray bytes = line.toUtf8() + "\r\n";
+    const QByteArray bytes = boundedLogRecord(line) + "\r\n";
 
     QMutexLocker locker(&g_logLock);
     const QFileInfo info(path);
@@ -197,7 +243,10 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
     appendLogLine(g_logFilePath, formatFileLine(type, context, message, QDateTime::currentDateTime()));
 
     // syslog takes whole records, so the "\r\n" terminator of a debugger line is not sent.
-    const QString debuggerLine = formatDebuggerLine(type, context, message);
+    const QString formatted = formatDebuggerLine(type, context, message);
+    const QString debuggerLine = formatted.size() <= kMaxLogRecordBytes / 3
+                                     ? formatted
+                                     : QString::fromUtf8(boundedLogRecord(formatted));
     if (DebuggerSink sink = g_debuggerSink.load())
         sink(type, debuggerLine);
     else

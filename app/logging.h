@@ -12,6 +12,11 @@
 // is not rotated).
 constexpr qint64 kLogRotateSize = 0x500000;
 
+// One log record (a file line without its "\r\n", or a debugger line) holds at most this many
+// bytes of UTF-8; a longer one is cut on a character boundary and ends with the cut marker, so
+// that one huge message can never carry the log file far past its rotation size.
+constexpr int kMaxLogRecordBytes = 4096;
+
 // Resolves a user path ("~/" prefix, backslashes) and, unless it names a directory, makes sure
 // its directory and the file exist (a new file gets initialContent). Returns the resolved path.
 QString ensureFilePath(const QString& path, bool isDirectory = false,
@@ -33,8 +38,12 @@ QString formatFileLine(QtMsgType type, const QMessageLogContext& context, const 
                        const QDateTime& when);
 QString formatDebuggerLine(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
-// Rotates the file when needed and appends one line and "\r\n" to it. A file that cannot be
-// opened loses the line without any report (there is nowhere left to report it).
+// The record as UTF-8, cut to kMaxLogRecordBytes when longer: the kept part ends on a character
+// boundary and is followed by " [N bytes cut]" (the whole stays within the limit).
+QByteArray boundedLogRecord(const QString& record);
+
+// Rotates the file when needed and appends one line (bounded as above) and "\r\n" to it. A file that cannot
+// be opened loses the line without any report (there is nowhere left to report it).
 void appendLogLine(const QString& path, const QString& line);
 
 // Where debugger lines go. The default sends them to syslog with the identity "deckctl"; tests

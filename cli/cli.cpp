@@ -12,6 +12,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
 namespace cli {
 namespace {
 
@@ -30,6 +34,10 @@ struct Outcome
     QString reason;
     QJsonObject result;
     QString text;
+    // An upgrade worker still runs (it could not be stopped in time): once the outcome is
+    // printed the process ends at once, without destructors that would pull the device and the
+    // package from under it.
+    bool endProcess = false;
 };
 
 Outcome failure(int status, const QString& reason)
@@ -378,17 +386,23 @@ Outcome upgradeOutcome(const UpgradeResult& upgrade)
     outcome.text = upgrade.message;
     outcome.result.insert(QStringLiteral("success"), upgrade.success);
     outcome.result.insert(QStringLiteral("message"), upgrade.message);
+    if (upgrade.interruptedBy != 0)
+        outcome.result.insert(QStringLiteral("interrupted"), true);
+    outcome.endProcess = upgrade.workerAbandoned;
     return outcome;
 }
 
 Outcome upgradeCommand(const ListedCamera& camera, const QString& archive, QTextStream& progress)
 {
-    OpenedCamera opened;
+    auto opened = std::make_unique<OpenedCamera>();
     Outcome outcome;
-    if (!opened.open(camera, &outcome))
+    if (!opened->open(camera, &outcome))
         return outcome;
-    opened.m_controls.releaseCameraFilter();
-    return upgradeOutcome(runUpgrade(archive, &opened.m_unit, camera.model, progress));
+    opened->m_controls.releaseCameraFilter();
+    const UpgradeResult upgrade = runUpgrade(archive, &opened->m_unit, camera.model, progress);
+    if (upgrade.workerAbandoned)
+        static_cast<void>(opened.release()); // the worker still uses the extension unit
+    return upgradeOutcome(upgrade);
 }
 
 Outcome dispatch(const Options& options, QTextStream& progress)
@@ -448,6 +462,28 @@ Outcome dispatch(const Options& options, QTextStream& progress)
     return factoryResetCommand(camera);
 }
 
+// Writes the outcome: results to out, the reason of a failure to err (and as JSON to out).
+int print(const Outcome& outcome, const Options& options, QTextStream& out, QTextStream& err)
+{
+    if (outcome.status != kExitOk) {
+        err << "deckctl-cli: " << outcome.reason << '\n';
+        if (outcome.status == kExitUsage && !options.json)
+            err << usage() << '\n';
+        if (options.json) {
+            QJsonObject object;
+            object.insert(QStringLiteral("error"), outcome.reason);
+            object.insert(QStringLiteral("status"), outcome.status);
+            out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
+        }
+        return outcome.status;
+    }
+    if (options.json)
+        out << QJsonDocument(outcome.result).toJson(QJsonDocument::Compact) << '\n';
+    else if (!outcome.text.isEmpty())
+        out << outcome.text << '\n';
+    return kExitOk;
+}
+
 } // namespace
 
 QString usage()
@@ -477,23 +513,16 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
         outcome = dispatch(options, err);
     }
 
-    if (outcome.status != kExitOk) {
-        err << "deckctl-cli: " << outcome.reason << '\n';
-        if (outcome.status == kExitUsage && !options.json)
-            err << usage() << '\n';
-        if (options.json) {
-            QJsonObject object;
-            object.insert(QStringLiteral("error"), outcome.reason);
-            object.insert(QStringLiteral("status"), outcome.status);
-            out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
-        }
-        return outcome.status;
+    const int status = print(outcome, options, out, err);
+    if (outcome.endProcess) {
+        // The upgrade worker could not be stopped and still runs: end here, after the output,
+        // without the destructors and exit handlers that would release what it uses.
+        out.flush();
+        err.flush();
+        std::fflush(nullptr);
+        std::_Exit(status);
     }
-    if (options.json)
-        out << QJsonDocument(outcome.result).toJson(QJsonDocument::Compact) << '\n';
-    else if (!outcome.text.isEmpty())
-        out << outcome.text << '\n';
-    return kExitOk;
+    return status;
 }
 
 } // namespace cli

@@ -6,12 +6,18 @@
 #include "upgrade/package.h"
 #include "upgrade/upgradethread.h"
 
+#include <memory>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace cli {
@@ -32,15 +38,114 @@ QString packageMessage(PackageOutcome outcome)
     return QString();
 }
 
+// The write end of the self-pipe that the signal handler writes to; -1 while none is set up.
+volatile sig_atomic_t g_signalWriteFd = -1;
+
+// Only async-signal-safe calls here: the signal number goes into the pipe, and the event loop
+// reads it from there.
+extern "C" void onStopSignal(int signal)
+{
+    const int savedErrno = errno;
+    const int fd = g_signalWriteFd;
+    if (fd >= 0) {
+        const auto byte = static_cast<unsigned char>(signal);
+        const ssize_t written = ::write(fd, &byte, 1);
+        static_cast<void>(written); // a full pipe already holds a signal to act on
+    }
+    errno = savedErrno;
+}
+
+// While it lives, SIGINT and SIGTERM no longer end the process: each becomes a byte to read
+// from readFd(). The previous handlers come back when it goes.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            m_pipe[0] = m_pipe[1] = -1;
+            return;
+        }
+        g_signalWriteFd = m_pipe[1];
+        struct sigaction action = {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_previousInt);
+        ::sigaction(SIGTERM, &action, &m_previousTerm);
+    }
+    ~StopSignals()
+    {
+        if (m_pipe[0] < 0)
+            return;
+        ::sigaction(SIGINT, &m_previousInt, nullptr);
+        ::sigaction(SIGTERM, &m_previousTerm, nullptr);
+        g_signalWriteFd = -1;
+        ::close(m_pipe[0]);
+        ::close(m_pipe[1]);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    bool valid() const { return m_pipe[0] >= 0; }
+    int readFd() const { return m_pipe[0]; }
+    // The first signal received since the last call, 0 for none; the pipe is emptied.
+    int take()
+    {
+        int first = 0;
+        unsigned char bytes[16];
+        ssize_t count = 0;
+        while (valid() && (count = ::read(m_pipe[0], bytes, sizeof bytes)) > 0) {
+            if (first == 0)
+                first = bytes[0];
+        }
+        return first;
+    }
+
+private:
+    int m_pipe[2] = {-1, -1};
+    struct sigaction m_previousInt = {};
+    struct sigaction m_previousTerm = {};
+};
+
+QString signalName(int signal)
+{
+    return signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT");
+}
+
+QString interruptedMessage(int signal, const QString& archive, bool abandoned)
+{
+    const QString repair =
+        QStringLiteral(
+            "if the camera does not come back as a camera, repair it with \"deckctl-cli recover %1\"")
+            .arg(archive);
+    if (abandoned)
+        return QStringLiteral("interrupted by %1: the upgrade step under way could not be stopped, the tool "
+                              "quit without waiting for it; %2")
+            .arg(signalName(signal), repair);
+    return QStringLiteral("interrupted by %1: the upgrade was stopped; %2").arg(signalName(signal), repair);
+}
+
 } // namespace
 
 UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cameraModel,
                          QTextStream& progress)
 {
     UpgradeResult result;
+    StopSignals stopSignals;
     progress << "deckctl-cli: preparing " << archive << '\n';
     progress.flush();
     const PackageOutcome outcome = preparePackage(archive, unit != nullptr, cameraModel);
+    if (const int signal = stopSignals.take()) {
+        // Interrupted while the package was prepared: the camera was not touched.
+        removeUpgradeFiles();
+        result.status = 1;
+        result.interruptedBy = signal;
+        result.message = QStringLiteral("interrupted by %1 before the upgrade began; the camera was not "
+                                        "changed")
+                             .arg(signalName(signal));
+        return result;
+    }
     if (outcome != PackageOutcome::PackageReady) {
         removeUpgradeFiles();
         result.status = 1;
@@ -54,8 +159,9 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     auto* worker = new UpgradeThread(brandIndex, cameraModel, unit != nullptr, unit);
     worker->moveToThread(thread);
     QObject::connect(thread, &QThread::started, worker, &UpgradeThread::start);
-    QObject::connect(worker, &UpgradeThread::workFinished, worker, &QObject::deleteLater);
-    QObject::connect(worker, &QObject::destroyed, thread, &QThread::quit);
+    // The worker stays alive until its thread has ended and is deleted here, so that stop() can be
+    // called on it from this thread at any time.
+    QObject::connect(worker, &UpgradeThread::workFinished, thread, &QThread::quit, Qt::DirectConnection);
 
     bool reported = false;
     QObject::connect(worker, &UpgradeThread::onUpgradeReport, QCoreApplication::instance(),
@@ -66,6 +172,36 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
                      });
     QEventLoop loop;
     QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+
+    // The first SIGINT or SIGTERM asks the worker to stop: its waits end at once, and it begins no
+    // further step. A step that stop() does not cut (a script line, a transfer) is given
+    // kStopGraceMs to end; a second signal or the end of that time gives up on the worker.
+    QTimer grace;
+    grace.setSingleShot(true);
+    grace.setInterval(kStopGraceMs);
+    QObject::connect(&grace, &QTimer::timeout, [&] {
+        result.workerAbandoned = true;
+        loop.quit();
+    });
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (stopSignals.valid()) {
+        signalNotifier = std::make_unique<QSocketNotifier>(stopSignals.readFd(), QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&] {
+            const int signal = stopSignals.take();
+            if (signal == 0)
+                return;
+            if (result.interruptedBy != 0) {
+                result.workerAbandoned = true;
+                loop.quit();
+                return;
+            }
+            result.interruptedBy = signal;
+            progress << "\ndeckctl-cli: " << signalName(signal) << " received; stopping the upgrade\n";
+            progress.flush();
+            worker->stop();
+            grace.start();
+        });
+    }
 
     // A progress line every second on a terminal, every ten seconds into a file or pipe.
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
@@ -84,14 +220,31 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     thread->start();
     loop.exec();
     ticker.stop();
-    thread->wait();
-    delete thread;
+    grace.stop();
+    signalNotifier.reset();
     if (terminal)
         progress << '\n';
+    if (result.workerAbandoned && !thread->isFinished()) {
+        // The worker still drives the device and reads the package: nothing it uses may be
+        // released. The caller ends the process without tearing anything down.
+        result.status = 1;
+        result.success = false;
+        result.message = interruptedMessage(result.interruptedBy, archive, true);
+        return result;
+    }
+    result.workerAbandoned = false;
+    thread->wait();
+    delete worker;
+    delete thread;
 
     USB_ExitDevice();
     removeUpgradeFiles();
     g_bOpenCamera = false;
+    if (result.interruptedBy != 0 && !result.success) {
+        result.status = 1;
+        result.message = interruptedMessage(result.interruptedBy, archive, false);
+        return result;
+    }
     if (!reported) {
         // The worker ended without a result (a refused entry block, a boot stage it could not
         // climb): tell the user instead of pretending success.

@@ -6,6 +6,7 @@
 #include "upgrade/libsstarufu.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 
 #include <algorithm>
 #include <cerrno>
@@ -117,6 +118,8 @@ QJsonObject VirtualLoaderFaults::toJson() const
                                                           {QStringLiteral("skip"), unplugSkip}});
     if (neverReturn)
         json.insert(QStringLiteral("neverReturn"), true);
+    if (returnDelayMs > 0)
+        json.insert(QStringLiteral("returnDelayMs"), returnDelayMs);
     return json;
 }
 
@@ -142,6 +145,7 @@ VirtualLoaderFaults VirtualLoaderFaults::fromJson(const QJsonObject& json)
     faults.unplugCommand = text(unplug, "command");
     faults.unplugSkip = unplug.isEmpty() ? -1 : unplug.value(QLatin1String("skip")).toInt(0);
     faults.neverReturn = json.value(QLatin1String("neverReturn")).toBool(false);
+    faults.returnDelayMs = json.value(QLatin1String("returnDelayMs")).toInt(0);
     return faults;
 }
 
@@ -192,6 +196,13 @@ void VirtualLoader::reenumerated()
     m_loadMd5.clear();
     m_image.clear();
     m_restartAfterStatusRead.clear();
+    m_listedFrom =
+        m_faults.returnDelayMs > 0 ? QDateTime::currentMSecsSinceEpoch() + m_faults.returnDelayMs : 0;
+}
+
+bool VirtualLoader::listed() const
+{
+    return m_listedFrom == 0 || QDateTime::currentMSecsSinceEpoch() >= m_listedFrom;
 }
 
 void VirtualLoader::restart(VirtualCamera& camera, const QString& stage, QVector<JournalEvent>* journal)
@@ -620,6 +631,8 @@ QJsonObject VirtualLoader::toJson() const
     json.insert(QStringLiteral("image"), QString::fromLatin1(m_image.toBase64()));
     json.insert(QStringLiteral("restartAfterStatus"), m_restartAfterStatusRead);
     json.insert(QStringLiteral("unplugSeen"), m_unplugSeen);
+    if (m_listedFrom != 0)
+        json.insert(QStringLiteral("listedFrom"), static_cast<double>(m_listedFrom));
     return json;
 }
 
@@ -654,4 +667,5 @@ void VirtualLoader::fromJson(const QJsonObject& json)
     m_image = bytes("image");
     m_restartAfterStatusRead = value("restartAfterStatus").toString();
     m_unplugSeen = value("unplugSeen").toInt();
+    m_listedFrom = static_cast<qint64>(value("listedFrom").toDouble());
 }

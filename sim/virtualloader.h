@@ -28,7 +28,9 @@
 //   sent at all (an empty data phase); a count of -1 never runs out;
 // - "unplug": {"command", "skip"}: the device vanishes when that command arrives, after skip of
 //   them went through;
-// - "neverReturn": true: a restart leaves the device unplugged.
+// - "neverReturn": true: a restart leaves the device unplugged;
+// - "returnDelayMs": n: after every re-enumeration into a boot stage the device is missing from
+//   the listing for n milliseconds of wall-clock time (a slow restart), also across processes.
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -54,6 +56,7 @@ struct VirtualLoaderFaults
     QString unplugCommand;
     int unplugSkip = -1; // -1: never
     bool neverReturn = false;
+    int returnDelayMs = 0;
 
     QJsonObject toJson() const;
     static VirtualLoaderFaults fromJson(const QJsonObject& json);
@@ -75,6 +78,8 @@ public:
     int generation() const { return m_generation; }
     // The camera restarted (entered its loader or changed stage with a new USB device).
     void reenumerated();
+    // Whether the device shows up in the listing yet (see "returnDelayMs").
+    bool listed() const;
 
     // Transfers of the host that opened generation. 0 with *transferred set, -EPIPE for a stalled
     // endpoint, -ENODEV when the device is gone, -ETIMEDOUT when the device has nothing to send.
@@ -159,4 +164,5 @@ private:
     QByteArray m_image;               // received image bytes
     QString m_restartAfterStatusRead; // the stage to restart into after the next STATUS
     int m_unplugSeen = 0;             // commands of the unplug fault's kind seen
+    qint64 m_listedFrom = 0;          // wall-clock ms since the epoch; 0: at once
 };

@@ -283,7 +283,7 @@ QVector<MassStorageCandidate> VirtualMassStorageBackend::listDevices()
     const QVector<VirtualCamera> cameras = m_rig.cameras();
     for (int i = 0; i < cameras.size(); ++i) {
         const VirtualCamera& camera = cameras.at(i);
-        if (!camera.inBootStage())
+        if (!camera.inBootStage() || !camera.loader().listed())
             continue;
         devices.append({kMassStoragePrefix + QStringLiteral("%1:%2").arg(i).arg(camera.loader().generation()),
                         asKernelShowsIt(camera.loader().vendor(camera)),

@@ -11,6 +11,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <csignal>
+#include <sys/types.h>
+
 namespace {
 
 struct Run
@@ -47,6 +51,8 @@ private slots:
     void selectsAmongCamerasOfOneName();
     void speakerVolumeFailures_data();
     void speakerVolumeFailures();
+    void upgradeInterruptedBySignal_data();
+    void upgradeInterruptedBySignal();
 
 private:
     void configure(const QByteArray& json);
@@ -497,6 +503,66 @@ void TstCli::speakerVolumeFailures()
         QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("error").toString(),
                  run.err.section(QStringLiteral("deckctl-cli: "), 1).trimmed());
     }
+void TstCli::upgradeInterruptedBySignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("Ctrl-C") << int(SIGINT) << "SIGINT";
+    QTest::newRow("SIGTERM") << int(SIGTERM) << "SIGTERM";
+}
+
+void TstCli::upgradeInterruptedBySignal()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, name);
+    // After its loader entry the camera takes 6 s to show up as a mass-storage device: the tool is
+    // waiting for it when the signal comes.
+    constexpr int kReturnDelayMs = 6000;
+    configure(QStringLiteral(R"({"cameras": [{"model": 7, "loaderFaults": {"returnDelayMs": %1}}]})")
+                  .arg(kReturnDelayMs)
+                  .toUtf8());
+    const QString package = writePackage(m_dir->filePath("qb18.zip"), "QB18", false);
+    QVERIFY(!package.isEmpty());
+
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_dir->path());
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_CAMERA"), m_dir->filePath(QStringLiteral("cameras.json")));
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"), {QStringLiteral("upgrade"), package});
+    QVERIFY(process.waitForStarted());
+
+    // The upgrade is under way: the audio module is done and the camera entered its loader.
+    QTRY_VERIFY_WITH_TIMEOUT(journalLines().join('\n').contains(QLatin1String("\"reason\":\"camera\"")),
+                             30000);
+    QElapsedTimer sinceLoaderEntry;
+    sinceLoaderEntry.start();
+    QCOMPARE(process.state(), QProcess::Running);
+    QElapsedTimer sinceSignal;
+    sinceSignal.start();
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signal), 0);
+    QVERIFY(process.waitForFinished(30000));
+    const qint64 elapsed = sinceSignal.elapsed();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY2(elapsed < 3000, qPrintable(QStringLiteral("ended %1 ms after the signal").arg(elapsed)));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("upgrading")), qPrintable(err));
+    QVERIFY2(
+        err.contains(QStringLiteral("deckctl-cli: interrupted by %1: the upgrade was stopped").arg(name)),
+        qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String("deckctl-cli recover")), qPrintable(err));
+    QVERIFY(!journalLines().join('\n').contains(QLatin1String("\"event\":\"runcmd\"")));
+    QVERIFY(!QFile::exists(m_dir->filePath(".local/share/deckctl/upgrade/auto_update.txt")));
+
+    // The camera is left in its loader; once it shows up there, recover repairs it.
+    QTest::qWait(int(std::max<qint64>(0, kReturnDelayMs + 300 - sinceLoaderEntry.elapsed())));
+    const Run recover = cli({"recover", package});
+    QCOMPARE(recover.status, 0);
+    QCOMPARE(recover.out, QStringLiteral("Upgrade done.\n"));
+    QCOMPARE(cli({"info"}).status, 0); // a camera again
 }
 
 QTEST_GUILESS_MAIN(TstCli)

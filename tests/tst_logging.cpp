@@ -81,6 +81,9 @@ private slots:
     void unwritableDirectoryWarnsOnce();
     void ensureFilePathResolvesUserPaths();
     void concurrentLoggingKeepsEveryLineWhole();
+    void longRecordsAreCut_data();
+    void longRecordsAreCut();
+    void hugeMessagesKeepTheRotation();
 
 private:
     QScopedPointer<QTemporaryDir> m_dir;
@@ -308,6 +311,83 @@ void TstLogging::concurrentLoggingKeepsEveryLineWhole()
     QCOMPARE(lineCount, kThreads * kLines);
     QCOMPARE(int(seen.size()), kThreads * kLines);
     QVERIFY(QFile::exists(m_log + ".1")); // the rotation did happen
+}
+
+void TstLogging::longRecordsAreCut_data()
+{
+    QTest::addColumn<QString>("unit"); // repeated to make the message
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("cut");
+    // The short file form adds "[yyyy-MM-dd hh:mm:ss.zzz] -I- : ", 32 bytes, to the message.
+    QTest::newRow("fits exactly") << "a" << kMaxLogRecordBytes - 32 << false;
+    QTest::newRow("one byte over") << "a" << kMaxLogRecordBytes - 31 << true;
+    QTest::newRow("50 KB of ASCII") << "a" << 50000 << true;
+    QTest::newRow("two-byte characters") << QStringLiteral("\u00e9") << 30000 << true;
+    QTest::newRow("three-byte characters") << QStringLiteral("\u20ac") << 30000 << true;
+    QTest::newRow("four-byte characters") << QStringLiteral("\U0001F600") << 30000 << true;
+    QTest::newRow("mixed") << QStringLiteral("a\u00e9\u20ac\U0001F600") << 5000 << true;
+}
+
+void TstLogging::longRecordsAreCut()
+{
+    QFETCH(QString, unit);
+    QFETCH(int, count);
+    QFETCH(bool, cut);
+    const QString message = unit.repeated(count);
+    {
+        HandlerScope scope(m_log);
+        QMessageLogger().info("%s", qUtf8Printable(message));
+    }
+    QByteArray line = readAll(m_log);
+    QVERIFY(line.endsWith("\r\n"));
+    line.chop(2);
+    QVERIFY2(line.size() <= kMaxLogRecordBytes, qPrintable(QString::number(line.size())));
+    const QByteArray whole = formatFileLine(QtInfoMsg, QMessageLogContext(), message, kWhen).toUtf8();
+    const QByteArray prefix = QByteArray("] -I- : ");
+    QVERIFY(line.contains(prefix));
+    if (!cut) {
+        QCOMPARE(line.size(), whole.size());
+        QVERIFY(line.endsWith(message.toUtf8()));
+        return;
+    }
+    const QRegularExpression marker(QStringLiteral(" \\[(\\d+) bytes cut\\]$"));
+    const QRegularExpressionMatch match = marker.match(QString::fromUtf8(line));
+    QVERIFY2(match.hasMatch(), line.right(40).constData());
+    const QByteArray kept = line.left(line.size() - match.capturedLength(0));
+    // Cut on a character boundary: the kept bytes are valid UTF-8 and a prefix of the record.
+    QCOMPARE(QString::fromUtf8(kept).toUtf8(), kept);
+    QVERIFY(!QString::fromUtf8(kept).contains(QChar::ReplacementCharacter));
+    const QByteArray keptMessage = kept.mid(kept.indexOf(prefix) + prefix.size());
+    QVERIFY(message.toUtf8().startsWith(keptMessage));
+    QVERIFY(keptMessage.size() > kMaxLogRecordBytes - 100); // little room is wasted
+    QCOMPARE(match.captured(1).toLongLong(), qint64(whole.size() - kept.size()));
+
+    // The debugger line is bounded the same way.
+    QCOMPARE(g_captured.size(), 1);
+    QVERIFY(g_captured.first().toUtf8().size() <= kMaxLogRecordBytes);
+    const bool debuggerCut =
+        formatDebuggerLine(QtInfoMsg, QMessageLogContext(), message).toUtf8().size() > kMaxLogRecordBytes;
+    QCOMPARE(g_captured.first().endsWith(QLatin1String(" bytes cut]")), debuggerCut);
+}
+
+void TstLogging::hugeMessagesKeepTheRotation()
+{
+    // Just under the rotation size, then messages of 2 MB each: every file stays within the
+    // rotation size and one record.
+    writeFileOfSize(m_log, kLogRotateSize - 10, 'L');
+    {
+        HandlerScope scope(m_log);
+        const QByteArray huge(2 * 1024 * 1024, 'h');
+        for (int i = 0; i < 4; ++i)
+            QMessageLogger().debug("%s", huge.constData());
+    }
+    for (const QString& path : {m_log, m_log + ".1", m_log + ".2"}) {
+        const qint64 size = QFileInfo(path).size();
+        QVERIFY2(size <= kLogRotateSize + kMaxLogRecordBytes + 2,
+                 qPrintable(QStringLiteral("%1: %2").arg(path).arg(size)));
+    }
+    const QList<QByteArray> lines = readAll(m_log).split('\n');
+    QVERIFY(lines.first().endsWith(" bytes cut]\r"));
 }
 
 QTEST_GUILESS_MAIN(TstLogging)

@@ -1000,6 +1000,67 @@ void TstMassStorage::script_data()
         << QStringList{load} << nothing << nothing;
     QTest::newRow("unknown mode") << 2 << QByteArray("version\n") << QVariantMap() << none << -1 << nothing
                                   << nothing << nothing << nothing;
+
+    // The main board's script lives in "images": names resolve there, and may reach the rest of
+    // the package, but nothing beyond it. "@FOLDER@" names the subfolder the script runs in.
+    const QVariantMap inImages{{QStringLiteral("@FOLDER@"), QByteArray("images")},
+                               {QStringLiteral("image.bin"), image}};
+    QTest::newRow("images: package file by ..")
+        << 1 << QByteArray("tftp 0x21000000 ../image.bin\n") << inImages << none << 0 << nothing
+        << QStringList{load} << nothing << nothing;
+    QTest::newRow("images: file beside the script")
+        << 1 << QByteArray("tftp 0x21000000 image.bin\n")
+        << QVariantMap{{QStringLiteral("@FOLDER@"), QByteArray("images")},
+                       {QStringLiteral("images/image.bin"), image}}
+        << none << 0 << nothing << QStringList{load} << nothing << nothing;
+    QTest::newRow("images: nested script by ..")
+        << 1 << QByteArray("estar ../sub.txt\n")
+        << QVariantMap{{QStringLiteral("@FOLDER@"), QByteArray("images")},
+                       {QStringLiteral("sub.txt"), QByteArray("setenv a 1\n")}}
+        << none << 0 << QStringList{"setenv a 1"} << nothing << nothing << nothing;
+    QTest::newRow("images: leaving the package refused")
+        << 1 << QByteArray("tftp 0x21000000 ../../outside.bin\n") << inImages << none << -1 << nothing
+        << nothing << QStringList{"load file fail: ../../outside.bin\n"} << nothing;
+    QTest::newRow("images: absolute name refused")
+        << 1 << QByteArray("tftp 0x21000000 @PKG@/image.bin\n") << inImages << none << -1 << nothing
+        << nothing << QStringList{"load file fail: @PKG@/image.bin\n"} << nothing;
+    QTest::newRow("images: symbolic link out of the package refused")
+        << 1 << QByteArray("tftp 0x21000000 link.bin\n")
+        << QVariantMap{{QStringLiteral("@FOLDER@"), QByteArray("images")},
+                       {QStringLiteral("images/link.bin"), QByteArray("symlink:../../outside.bin")}}
+        << none << -1 << nothing << nothing << QStringList{"load file fail: link.bin\n"} << nothing;
+    QTest::newRow("images: the package folder itself refused")
+        << 1 << QByteArray("estar ..\n") << inImages << none << -1 << nothing << nothing
+        << QStringList{"parse script fail: ..\n"} << nothing;
+
+    // Script size and line length are bounded; a huge line is never held whole.
+    const QByteArray head = "version\n";
+    QByteArray exactly = head + '#' + QByteArray(int(sstar::kMaxScriptSize) - head.size() - 2, 'c') + '\n';
+    QTest::newRow("script of exactly 1 MiB runs") << 0 << exactly << QVariantMap() << none << 0
+                                                  << QStringList{"version"} << nothing << nothing << nothing;
+    QTest::newRow("script over 1 MiB refused before any line runs")
+        << 0 << exactly + "x" << QVariantMap() << none << -1 << nothing << nothing
+        << QStringList{QStringLiteral("script is larger than 1048576 bytes, refused: @PKG@/auto_update.txt "
+                                      "(1048577 bytes)\n")}
+        << QStringList{"version\n"};
+    QTest::newRow("nested script over 1 MiB refused")
+        << 0 << QByteArray("estar big.txt\nversion\n")
+        << QVariantMap{{QStringLiteral("big.txt"), exactly + "x"}} << none << -1 << nothing << nothing
+        << QStringList{"parse script fail: big.txt\n"} << QStringList{"version\n"};
+    QTest::newRow("long comment line skipped")
+        << 0 << "# " + QByteArray(600000, 'c') + "\nversion\n"
+        << QVariantMap() << none << 0 << QStringList{"version"} << nothing << nothing << nothing;
+    QTest::newRow("long run of blanks normalised away")
+        << 0 << "tftp" + QByteArray(20000, ' ') + "0x21000000\t\t" + QByteArray(20000, '\t') + "image.bin\n"
+        << withImage << none << 0 << nothing << QStringList{load}
+        << QStringList{"tftp 0x21000000 image.bin\n"} << nothing;
+    const QByteArray huge = "setenv x " + QByteArray(300000, 'a');
+    QTest::newRow("huge command line fails, logged cut")
+        << 0 << huge + "\nversion\n"
+        << QVariantMap() << none << -1 << nothing << nothing
+        << QStringList{"command is too long to support. cmd: " +
+                       QString::fromLatin1(huge.left(sstar::kMaxScriptLineKept)) + '\n'}
+        << QStringList{"version\n", QString::fromLatin1(huge) + '\n'};
 }
 
 void TstMassStorage::script()
@@ -1015,11 +1076,18 @@ void TstMassStorage::script()
     QFETCH(QStringList, notLogged);
 
     QVERIFY(start(cameraConfig(QStringLiteral("uboot"), faults)));
-    script.replace("@PKG@", QFile::encodeName(m_dir->filePath(QStringLiteral("pkg"))));
-    writeFile(QStringLiteral("auto_update.txt"), script);
+    const QString package = m_dir->filePath(QStringLiteral("pkg"));
+    const QString subfolder = QString::fromLatin1(files.take(QStringLiteral("@FOLDER@")).toByteArray());
+    if (!subfolder.isEmpty()) {
+        QVERIFY(QDir(package).mkpath(subfolder));
+        setUpgradeFileFolder(package + QLatin1Char('/') + subfolder, package);
+    }
+    script.replace("@PKG@", QFile::encodeName(package));
+    writeFile(subfolder.isEmpty() ? QStringLiteral("auto_update.txt")
+                                  : subfolder + QStringLiteral("/auto_update.txt"),
+              script);
     for (auto it = files.begin(); it != files.end(); ++it)
-        writeFile(QString(it.key()).replace(QStringLiteral("@PKG@"), m_dir->filePath(QStringLiteral("pkg"))),
-                  it.value().toByteArray());
+        writeFile(QString(it.key()).replace(QStringLiteral("@PKG@"), package), it.value().toByteArray());
     DeviceState state = Other;
     QVERIFY(USB_ScsiFindDevice(0, state));
     QCOMPARE(state, UBoot);

@@ -14,6 +14,9 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
+#include <QThread>
+
+#include <atomic>
 
 namespace {
 
@@ -55,6 +58,7 @@ private slots:
     void audioStatusPoll();
 
     void normalCameraUpgrade();
+    void mainBoardThenCamera_data();
     void mainBoardThenCamera();
     void failingScriptRunsFourTimes();
     void deviceFoundInBootStage_data();
@@ -64,6 +68,8 @@ private slots:
     void audioFailureStopsTheRun();
     void twoAudioImagesSkipTheModule();
     void bootLoaderThatNeverReturns();
+    void stopEndsTheWaitAfterTheBootLoaderLoad();
+    void unknownBootStageIsNoCamera();
     void faultMatrix_data();
     void faultMatrix();
 
@@ -304,8 +310,20 @@ void TstUpgrade::normalCameraUpgrade()
     QCOMPARE(m_platform->video().listCaptureDevices().size(), 2);
 }
 
+void TstUpgrade::mainBoardThenCamera_data()
+{
+    QTest::addColumn<QByteArray>("imagesScript");
+    QTest::addColumn<int>("firstLoadSize");
+    QTest::newRow("file in images") << QByteArray("tftp 0x22000000 chip.img\nsaveenv\nreset\n") << 1000;
+    // Names resolve against the images folder but may reach the rest of the package.
+    QTest::newRow("package file by ..") << QByteArray("tftp 0x22000000 ../kernel\nsaveenv\nreset\n") << 3000;
+}
+
 void TstUpgrade::mainBoardThenCamera()
 {
+    QFETCH(QByteArray, imagesScript);
+    QFETCH(int, firstLoadSize);
+    writeFile(QStringLiteral("images/auto_update.txt"), imagesScript);
     makeRig({cameraJson(6)});
     const QVector<Report> reports = runUpgrade(6, true);
     QCOMPARE(reports.size(), 1); // the main board's success reports nothing
@@ -313,7 +331,8 @@ void TstUpgrade::mainBoardThenCamera()
     QVERIFY(journal(QStringLiteral("audio-image")).isEmpty()); // model 6 has no audio step
     const QVector<QJsonObject> loads = journal(QStringLiteral("load"));
     QCOMPARE(loads.size(), 2);
-    QCOMPARE(loads.at(0).value("address").toVariant().toLongLong(), 0x22000000LL); // images/chip.img
+    QCOMPARE(loads.at(0).value("address").toVariant().toLongLong(), 0x22000000LL); // the main board's
+    QCOMPARE(loads.at(0).value("size").toInt(), firstLoadSize);
     QCOMPARE(loads.at(1).value("address").toVariant().toLongLong(), 0x21000000LL); // kernel
 }
 
@@ -421,6 +440,62 @@ void TstUpgrade::bootLoaderThatNeverReturns()
     const QVector<Report> reports = runUpgrade(7, false);
     QCOMPARE(reports.size(), 1);
     QCOMPARE(reports.first().message, QStringLiteral("The device is not able to upgrade, please try again."));
+    QVERIFY(journal(QStringLiteral("runcmd")).isEmpty());
+}
+
+void TstUpgrade::stopEndsTheWaitAfterTheBootLoaderLoad()
+{
+    // The updater takes the boot loader and restarts, and the device never comes back: the
+    // worker waits for it, up to 30 s.
+    makeRig({cameraJson(
+        7, QJsonObject{{"stage", "updater"}, {"loaderFaults", QJsonObject{{"neverReturn", true}}}})});
+    auto* worker = new UpgradeThread(0, 7, false, nullptr);
+    worker->setPackageFolder(m_package);
+    UpgradeTiming timing;
+    timing.pollIntervalMs = 20;
+    timing.settleAfterBootLoaderMs = 10;
+    timing.bootLoaderReturnMs = 30000;
+    worker->setTiming(timing);
+    QThread thread;
+    worker->moveToThread(&thread);
+    std::atomic<bool> finished{false};
+    std::atomic<int> reports{0};
+    connect(&thread, &QThread::started, worker, &UpgradeThread::start);
+    connect(
+        worker, &UpgradeThread::workFinished, worker, [&finished] { finished = true; }, Qt::DirectConnection);
+    connect(
+        worker, &UpgradeThread::onUpgradeReport, worker, [&reports] { ++reports; }, Qt::DirectConnection);
+    thread.start();
+
+    QTRY_VERIFY_WITH_TIMEOUT(!journal(QStringLiteral("unplug")).isEmpty(), 10000);
+    QTest::qWait(100); // well into the wait
+    QVERIFY(!finished);
+    QElapsedTimer sinceStop;
+    sinceStop.start();
+    worker->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(finished, 40000);
+    const qint64 elapsed = sinceStop.elapsed();
+    thread.quit();
+    QVERIFY(thread.wait(10000));
+    delete worker;
+    QVERIFY2(elapsed < 3000, qPrintable(QStringLiteral("the run ended %1 ms after stop()").arg(elapsed)));
+    QCOMPARE(reports.load(), 0); // stopped by request: no "not able to upgrade"
+    QVERIFY(journal(QStringLiteral("runcmd")).isEmpty());
+}
+
+void TstUpgrade::unknownBootStageIsNoCamera()
+{
+    // A camera in normal operation is open, and a device of an accepted vendor whose product
+    // identification tells no known stage is found: the run takes the mass-storage path, which
+    // cannot climb an unknown stage, and the open camera is not touched.
+    makeRig({cameraJson(7), cameraJson(7, QJsonObject{{"stage", "uboot"},
+                                                      {"loader", QJsonObject{{"product", "USB DISK"}}}})});
+    QVERIFY(g_bOpenCamera);
+    const QVector<Report> reports = runUpgrade(7, true);
+    QVERIFY(reports.isEmpty());
+    QVERIFY(journal(QStringLiteral("audio-packet")).isEmpty());
+    QVERIFY(journal(QStringLiteral("audio-announce")).isEmpty());
+    QVERIFY(journal(QStringLiteral("reenumerate")).isEmpty()); // no loader entry either
     QVERIFY(journal(QStringLiteral("runcmd")).isEmpty());
 }
 

@@ -26,8 +26,9 @@ QMutex g_deviceLock; // guards g_device and g_deviceKey
 std::unique_ptr<MassStorageDevice> g_device;
 QString g_deviceKey; // the listing's key of g_device
 
-QMutex g_folderLock; // guards g_upgradeFolder
-QString g_upgradeFolder;
+QMutex g_folderLock;     // guards g_upgradeFolder and g_upgradeRoot
+QString g_upgradeFolder; // names resolve against this folder
+QString g_upgradeRoot;   // names in scripts must stay within this folder
 
 const char* errorText(int error)
 {
@@ -184,6 +185,17 @@ QString folder()
     return g_upgradeFolder;
 }
 
+QString root()
+{
+    QMutexLocker locker(&g_folderLock);
+    return g_upgradeRoot.isEmpty() ? g_upgradeFolder : g_upgradeRoot;
+}
+
+bool within(const QString& path, const QString& folder)
+{
+    return path == folder || path.startsWith(folder + QLatin1Char('/'));
+}
+
 // A name the worker passes: absolute names as they are, others within the upgrade folder.
 QString resolveCallerFile(const QString& name)
 {
@@ -201,11 +213,13 @@ QString resolveCallerFile(const QString& name)
     return QDir::cleanPath(base + QLatin1Char('/') + name);
 }
 
-// A name a script gives: relative, and within the upgrade folder also after following links.
+// A name a script gives: relative to the upgrade folder, and within the root folder also after
+// following links.
 QString resolveScriptFile(const QByteArray& word)
 {
     const QString name = QFile::decodeName(word);
     const QString base = folder();
+    const QString limit = QDir::cleanPath(root());
     if (name.isEmpty())
         return QString();
     if (base.isEmpty()) {
@@ -216,13 +230,14 @@ QString resolveScriptFile(const QByteArray& word)
         qDebug("absolute file name refused in a script: %s\n", word.constData());
         return QString();
     }
-    const QString root = QDir::cleanPath(base);
-    const QString path = QDir::cleanPath(root + QLatin1Char('/') + name);
-    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    const QString path = QDir::cleanPath(QDir::cleanPath(base) + QLatin1Char('/') + name);
+    const QString canonicalRoot = QFileInfo(limit).canonicalFilePath();
     const QString canonicalPath = QFileInfo(path).canonicalFilePath();
+    // The root itself is no file to load; a name must lead below it.
     const bool inside =
-        path.startsWith(root + QLatin1Char('/')) &&
-        (canonicalPath.isEmpty() || canonicalPath.startsWith(canonicalRoot + QLatin1Char('/')));
+        path != limit && within(path, limit) &&
+        (canonicalPath.isEmpty() || (!canonicalRoot.isEmpty() && canonicalPath != canonicalRoot &&
+                                     within(canonicalPath, canonicalRoot)));
     if (!inside) {
         qDebug("file name leads outside the upgrade folder, refused: %s\n", word.constData());
         return QString();
@@ -280,24 +295,80 @@ int loadImage(const QString& path, std::uint32_t address, bool requireGoodStatus
     return 0;
 }
 
-// Blanks and tabs trimmed at both ends, every inner run of them replaced by one blank.
-QByteArray normalised(const QByteArray& line)
+// The lines of a script, each normalised as it is read: blanks and tabs trimmed at both ends,
+// every inner run of them replaced by one blank. A line is read in pieces, so that one huge line
+// is never held whole: of each line at most sstar::kMaxScriptLineKept normalised bytes are kept.
+class ScriptLines
 {
-    QByteArray out;
-    out.reserve(line.size());
-    bool pendingBlank = false;
-    for (const char c : line) {
-        if (c == ' ' || c == '\t') {
-            pendingBlank = !out.isEmpty();
-            continue;
+public:
+    explicit ScriptLines(QFile& file) : m_file(file) {}
+
+    // The next line (without its "\n" or "\r\n"); cut tells whether bytes were dropped. false
+    // at the end of the script, or when reading failed (failed() then says so).
+    bool next(QByteArray* line, bool* cut)
+    {
+        line->clear();
+        *cut = false;
+        if (m_file.atEnd())
+            return false;
+        bool pendingBlank = false;
+        bool pendingReturn = false; // a "\r" that ends the line if "\n" follows
+        std::array<char, 4096> piece{};
+        for (;;) {
+            const qint64 count = m_file.readLine(piece.data(), qint64(piece.size()));
+            if (count <= 0) {
+                m_failed = !m_file.atEnd();
+                return !m_failed;
+            }
+            m_read += count;
+            bool ended = false;
+            for (qint64 i = 0; i < count; ++i) {
+                char c = piece[size_t(i)];
+                if (c == '\n') {
+                    ended = true;
+                    break;
+                }
+                if (pendingReturn) {
+                    // The "\r" was inside the line, not the end of it: it is an ordinary byte.
+                    pendingReturn = false;
+                    keep('\r', &pendingBlank, line, cut);
+                }
+                if (c == '\r') {
+                    pendingReturn = true;
+                    continue;
+                }
+                keep(c, &pendingBlank, line, cut);
+            }
+            if (ended || m_file.atEnd())
+                return true;
         }
-        if (pendingBlank)
-            out.append(' ');
-        pendingBlank = false;
-        out.append(c);
     }
-    return out;
-}
+
+    qint64 bytesRead() const { return m_read; }
+    bool failed() const { return m_failed; }
+
+private:
+    static void keep(char c, bool* pendingBlank, QByteArray* line, bool* cut)
+    {
+        if (c == ' ' || c == '\t') {
+            *pendingBlank = !line->isEmpty();
+            return;
+        }
+        const int needed = *pendingBlank ? 2 : 1;
+        if (line->size() + needed > sstar::kMaxScriptLineKept) {
+            *cut = true;
+            return;
+        }
+        if (*pendingBlank)
+            line->append(' ');
+        *pendingBlank = false;
+        line->append(c);
+    }
+
+    QFile& m_file;
+    qint64 m_read = 0;
+    bool m_failed = false;
+};
 
 // A load address in hexadecimal with an optional "0x", within 32 bits.
 bool parseLoadAddress(const QByteArray& word, std::uint32_t* address)
@@ -340,21 +411,37 @@ int runScript(const QString& path, int mode, int depth)
     if (path.isEmpty())
         return -1; // the name was refused, and the refusal logged
     QFile script(path);
-    if (!script.open(QIODevice::ReadOnly)) {
+    if (!QFileInfo(path).isFile() || !script.open(QIODevice::ReadOnly)) {
         qDebug("open script fail: %s\n",
-               qUtf8Printable(QStringLiteral("%1: %2").arg(path, script.errorString())));
+               qUtf8Printable(QStringLiteral("%1: %2").arg(path, script.error() == QFileDevice::NoError
+                                                                     ? QStringLiteral("not a regular file")
+                                                                     : script.errorString())));
         return -1;
     }
-    while (!script.atEnd()) {
-        QByteArray raw = script.readLine();
-        if (raw.endsWith('\n'))
-            raw.chop(1);
-        if (raw.endsWith('\r'))
-            raw.chop(1);
-        const QByteArray line = normalised(raw);
+    // A script is a few kilobytes; a huge one is refused before any of its lines runs.
+    if (script.size() > sstar::kMaxScriptSize) {
+        qDebug("script is larger than %lld bytes, refused: %s (%lld bytes)\n",
+               static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path),
+               static_cast<long long>(script.size()));
+        return -1;
+    }
+    ScriptLines lines(script);
+    QByteArray line;
+    bool cut = false;
+    while (lines.next(&line, &cut)) {
+        if (lines.bytesRead() > sstar::kMaxScriptSize) {
+            // The file grew while it was read.
+            qDebug("script is larger than %lld bytes, refused: %s\n",
+                   static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path));
+            return -1;
+        }
         if (line.isEmpty() || line.startsWith('#') || line.startsWith('%'))
             continue;
         qDebug("%s\n", line.constData());
+        if (cut) {
+            qDebug("command is too long to support. cmd: %s\n", line.constData());
+            return -1;
+        }
 
         const QList<QByteArray> words = line.split(' ');
         const QByteArray& first = words.first();
@@ -412,6 +499,10 @@ int runScript(const QString& path, int mode, int depth)
             return 0;
         }
         qDebug("USB scsi run cmd timeout.\n");
+        return -1;
+    }
+    if (lines.failed()) {
+        qDebug("cannot read script %s: %s\n", qUtf8Printable(path), qUtf8Printable(script.errorString()));
         return -1;
     }
     return 0;
@@ -571,15 +662,21 @@ void USB_ExitDevice()
     g_deviceKey.clear();
 }
 
-void setUpgradeFileFolder(const QString& folder)
+void setUpgradeFileFolder(const QString& folder, const QString& rootFolder)
 {
     QMutexLocker locker(&g_folderLock);
     g_upgradeFolder = folder;
+    g_upgradeRoot = rootFolder;
 }
 
 QString upgradeFileFolder()
 {
     return folder();
+}
+
+QString upgradeFileRoot()
+{
+    return root();
 }
 
 int loadFileToAddress(const QString& fileName, std::uint32_t loadAddress)

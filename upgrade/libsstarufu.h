@@ -15,6 +15,7 @@
 // retries below are for a device that is still there.
 
 #include <QString>
+#include <QtGlobal>
 
 #include <cstdint>
 
@@ -78,6 +79,12 @@ constexpr std::uint32_t kLoadPauseDivisor = 20480; // pause after the image: siz
 constexpr int kCommandTimeoutMs = 120000;          // per vendor command
 constexpr int kInquiryTimeoutMs = 2000;
 constexpr int kMaxScriptNesting = 8; // "estar" levels below the top script
+// A script larger than this is refused before any of its lines runs.
+constexpr qint64 kMaxScriptSize = 1024 * 1024;
+// Of one script line, at most this many bytes (after normalising) are kept; a longer line is
+// longer than any command line or file name the runner can use, and fails the script unless it
+// is a comment.
+constexpr int kMaxScriptLineKept = 8192;
 
 enum class Direction
 {
@@ -120,12 +127,15 @@ int USB_ScsiWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
 bool USB_ScsiFindDevice(int brandIndex, DeviceState& state);
 void USB_ExitDevice();
 
-// Files named by scripts and by the upgrade worker are resolved against this folder (the
-// package's working folder), never against the process's current directory. The worker may also
-// pass absolute names. Names inside a script must stay within the folder: an absolute name, or
-// one whose ".." or symbolic links lead outside it, is refused.
-void setUpgradeFileFolder(const QString& folder);
+// Files named by scripts and by the upgrade worker are resolved against folder (the package's
+// working folder, or its "images" subfolder for the main board), never against the process's
+// current directory. The worker may also pass absolute names. Names inside a script must stay
+// within root, the package's working folder (folder itself when root is empty): an absolute
+// name, or one whose ".." or symbolic links lead outside root, is refused. So "../kernel" in the
+// main board's script is the package's kernel, while "../../x" is refused.
+void setUpgradeFileFolder(const QString& folder, const QString& root = QString());
 QString upgradeFileFolder();
+QString upgradeFileRoot();
 
 // Loads the file at the address (the script's "tftp"): load header, image in kTftpChunk chunks,
 // a pause of size / 20480 ms, status; up to five attempts. Returns -1 when the file cannot be

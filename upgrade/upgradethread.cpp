@@ -10,6 +10,8 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kMaxScriptReruns = 3;
@@ -31,7 +33,8 @@ void UpgradeThread::start()
 {
     {
         QMutexLocker locker(&m_mutex);
-        m_isRunning = true;
+        // A stop() that came before the thread ran start() is not lost.
+        m_isRunning = !m_stopRequested;
     }
     emit workStart();
     doWork();
@@ -60,6 +63,20 @@ bool UpgradeThread::sleepUnlessStopped(int ms)
     return m_isRunning;
 }
 
+bool UpgradeThread::stopRequested()
+{
+    QMutexLocker locker(&m_mutex);
+    return m_stopRequested;
+}
+
+bool UpgradeThread::pauseUnlessStopRequested(int ms)
+{
+    QMutexLocker locker(&m_mutex);
+    if (!m_stopRequested && ms > 0)
+        m_stopped.wait(&m_mutex, QDeadlineTimer(ms));
+    return !m_stopRequested;
+}
+
 void UpgradeThread::report(bool success, const QString& message)
 {
     if (m_reported)
@@ -72,16 +89,18 @@ void UpgradeThread::doWork()
 {
     // File names of the boot stages resolve against the package folder, as those of the scripts.
     setUpgradeFileFolder(m_packageFolder);
-    USB_ScsiFindDevice(m_manufacturer, m_dev_state);
-    if (m_dev_state != Other) {
+    // Whether a mass-storage device was found decides, not its stage: an accepted device whose
+    // stage is unknown (Other) is still no camera in normal operation, and must not be sent the
+    // audio module's or the main board's entry.
+    if (USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
         upgradeCamera();
     } else if (m_model != 6) {
         upgradeAudio();
-        if (!m_audioFailed)
+        if (!m_audioFailed && !stopRequested())
             upgradeCamera();
     } else {
         upgrade222D();
-        if (!m_chipFailed)
+        if (!m_chipFailed && !stopRequested())
             upgradeCamera();
     }
     emit workFinished();
@@ -105,21 +124,26 @@ void UpgradeThread::loadBootLoader()
 {
     if (loadUbootImage(QStringLiteral("u-boot.bin")) != 0)
         return;
-    // The device restarts into its boot loader and comes back as a new mass-storage device.
-    QThread::msleep(static_cast<unsigned long>(m_timing.settleAfterBootLoaderMs));
-    QDeadlineTimer deadline(m_timing.bootLoaderReturnMs);
+    // The device restarts into its boot loader and comes back as a new mass-storage device. The
+    // wait does not depend on the running flag (doWork() without start() climbs as well), but a
+    // stop() ends it at once.
     USB_ExitDevice();
+    const int interval = std::max(1, m_timing.pollIntervalMs);
+    int countdown = std::max(0, m_timing.bootLoaderReturnMs) / interval;
+    if (!pauseUnlessStopRequested(m_timing.settleAfterBootLoaderMs)) {
+        qInfo("Stopped while waiting for the device after the boot loader load.");
+        return;
+    }
     while (!USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
-        if (deadline.hasExpired()) {
+        if (--countdown < 0) {
             qCritical() << "The device did not come back after the boot loader load";
             report(false, tr("The device is not able to upgrade, please try again."));
             return;
         }
-        QMutexLocker locker(&m_mutex);
-        if (m_isRunning)
-            m_stopped.wait(&m_mutex, QDeadlineTimer(m_timing.pollIntervalMs));
-        else
-            QThread::msleep(static_cast<unsigned long>(m_timing.pollIntervalMs));
+        if (!pauseUnlessStopRequested(interval)) {
+            qInfo("Stopped while waiting for the device after the boot loader load.");
+            return;
+        }
     }
     if (m_dev_state != UBoot)
         qCritical().noquote()
@@ -128,11 +152,12 @@ void UpgradeThread::loadBootLoader()
 
 bool UpgradeThread::climbBootStages()
 {
-    if (m_dev_state == ROM && sendUpdaterImage(QStringLiteral("usb_updater.bin")) == 0)
+    // A stop() lets a stage that has begun finish, but no further stage begins.
+    if (m_dev_state == ROM && !stopRequested() && sendUpdaterImage(QStringLiteral("usb_updater.bin")) == 0)
         m_dev_state = Updater;
-    if (m_dev_state == Updater)
+    if (m_dev_state == Updater && !stopRequested())
         loadBootLoader();
-    return m_dev_state == UBoot;
+    return m_dev_state == UBoot && !stopRequested();
 }
 
 void UpgradeThread::upgradeCamera()
@@ -149,7 +174,7 @@ void UpgradeThread::upgradeCamera()
         qDebug("Upgrade failed.");
         return;
     }
-    if (!m_extensionUnit || !m_extensionUnit->setUpdateCamera())
+    if (!m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateCamera())
         return;
     qInfo("Enter the normal state of the camera upgrade process.");
     if (waitForMassStorage() && m_dev_state == UBoot)
@@ -168,7 +193,7 @@ void UpgradeThread::runCameraScript()
             return;
         }
         qDebug() << "reRunScriptCount:" << g_reRunScriptCount;
-        if (g_reRunScriptCount >= kMaxScriptReruns)
+        if (g_reRunScriptCount >= kMaxScriptReruns || stopRequested())
             break;
         ++g_reRunScriptCount;
         qDebug("auto_update.txt [retry %d]\n", g_reRunScriptCount);
@@ -186,7 +211,7 @@ void UpgradeThread::upgrade222D()
             run222DScript();
         return;
     }
-    if (!m_cameraConnected || !m_extensionUnit || !m_extensionUnit->setUpdateSSD222D())
+    if (!m_cameraConnected || !m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateSSD222D())
         return;
     qInfo("Enter the normal state of the 222D upgrade process.");
     if (!waitForMassStorage()) {
@@ -200,8 +225,10 @@ void UpgradeThread::upgrade222D()
 
 void UpgradeThread::run222DScript()
 {
+    // Names in this script resolve against "images", but may reach the rest of the package
+    // ("../kernel"): the package's working folder is the boundary.
     const QString folder = m_packageFolder + QStringLiteral("/images");
-    setUpgradeFileFolder(folder);
+    setUpgradeFileFolder(folder, m_packageFolder);
     qDebug().noquote() << "curPath:" << folder;
     if (runUpgradeScript(QString::fromLatin1(kCameraScript), 1) != 0) {
         m_chipFailed = true;
@@ -215,7 +242,7 @@ void UpgradeThread::run222DScript()
 void UpgradeThread::upgradeAudio()
 {
     qDebug() << "upgradeAudio:" << QThread::currentThreadId();
-    if (!m_cameraConnected || !m_extensionUnit || !m_extensionUnit->setUpdateXmos())
+    if (!m_cameraConnected || !m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateXmos())
         return;
     qDebug("begin upgrade xmos...");
     const QFileInfoList images =

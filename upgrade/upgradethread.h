@@ -21,6 +21,7 @@ struct UpgradeTiming
     int pollCountdown = 50;   // polls before giving up (51 in all)
     int settleAfterBootLoaderMs = 1000;
     int bootLoaderReturnMs = 30000; // the device must be back this soon after the boot loader load
+                                    // (counted in polls of pollIntervalMs; stop() ends the wait)
     XmosPollTiming audio;
 };
 
@@ -62,6 +63,11 @@ private:
     bool running();
     // Sleeps up to ms; returns false at once when stop() is called.
     bool sleepUnlessStopped(int ms);
+    // stop() was called during this run; no further step begins then.
+    bool stopRequested();
+    // Sleeps up to ms whatever the running flag (doWork() without start()); returns false at
+    // once when stop() is called.
+    bool pauseUnlessStopRequested(int ms);
     void report(bool success, const QString& message);
 
     QMutex m_mutex; // guards m_isRunning
