@@ -40,8 +40,12 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     UpgradeResult result;
     progress << "deckctl-cli: preparing " << archive << '\n';
     progress.flush();
-    const PackageOutcome outcome = preparePackage(archive, unit != nullptr, cameraModel);
+    QString reason;
+    const PackageOutcome outcome = preparePackage(archive, unit != nullptr, cameraModel, &reason);
     if (outcome != PackageOutcome::PackageReady) {
+        if (!reason.isEmpty())
+            progress << "deckctl-cli: " << reason << '\n';
+        progress.flush();
         removeUpgradeFiles();
         result.status = 1;
         result.message = packageMessage(outcome);
