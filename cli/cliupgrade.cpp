@@ -135,7 +135,8 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     StopSignals stopSignals;
     progress << "deckctl-cli: preparing " << archive << '\n';
     progress.flush();
-    const PackageOutcome outcome = preparePackage(archive, unit != nullptr, cameraModel);
+    QString reason;
+    const PackageOutcome outcome = preparePackage(archive, unit != nullptr, cameraModel, &reason);
     if (const int signal = stopSignals.take()) {
         // Interrupted while the package was prepared: the camera was not touched.
         removeUpgradeFiles();
@@ -147,6 +148,9 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
         return result;
     }
     if (outcome != PackageOutcome::PackageReady) {
+        if (!reason.isEmpty())
+            progress << "deckctl-cli: " << reason << '\n';
+        progress.flush();
         removeUpgradeFiles();
         result.status = 1;
         result.message = packageMessage(outcome);

@@ -18,7 +18,7 @@ packages=(
   # preview: FFmpeg libraries
   libavdevice-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   # package extraction
-  7zip
+  libarchive-dev
   # kernel emulation and display for tests
   umockdev libumockdev-dev xvfb xauth x11-utils
   # program-level checks

@@ -53,6 +53,7 @@ private slots:
     void speakerVolumeFailures();
     void upgradeInterruptedBySignal_data();
     void upgradeInterruptedBySignal();
+    void upgradeNeedsNoArchiverProgram();
 
 private:
     void configure(const QByteArray& json);
@@ -563,6 +564,45 @@ void TstCli::upgradeInterruptedBySignal()
     QCOMPARE(recover.status, 0);
     QCOMPARE(recover.out, QStringLiteral("Upgrade done.\n"));
     QCOMPARE(cli({"info"}).status, 0); // a camera again
+// No 7-Zip program anywhere: the package is unpacked in process. Strays in the working folder go
+// before the package is unpacked, and whatever the package brought goes after the run.
+void TstCli::upgradeNeedsNoArchiverProgram()
+{
+    configure(R"({"cameras": [{"model": 7}]})");
+    const QString work = m_dir->filePath(QStringLiteral(".local/share/deckctl/upgrade"));
+    QVERIFY(writeFile(work + QStringLiteral("/second.DFU"), "a stray audio image"));
+    QVERIFY(writeFile(work + QStringLiteral("/.stray/rootfs.img"), QByteArray(10000, 'r')));
+    const QString package = m_dir->filePath(QStringLiteral("package.zip"));
+    QVERIFY(
+        writeStoredZip(package, {{"auto_update.txt", "# camera\ntftp 0x21000000 kernel\nsaveenv\nreset\n"},
+                                 {"scripts\\readme", "s"},
+                                 {"kernel", QByteArray(4000, 'k')},
+                                 {"miservice.ubifs", "image of QB18 firmware"},
+                                 {"xmos.dfu", QByteArray(50, 'x')},
+                                 {"firmware/rootfs.img", QByteArray(20000, 'f'), 0100644, false, true}}));
+    const QString hostile = m_dir->filePath(QStringLiteral("hostile.zip"));
+    QVERIFY(writeStoredZip(hostile, {{"auto_update.txt", "reset\n"}, {"..\\evil.txt", "evil"}}));
+
+    const QString emptyBin = m_dir->filePath(QStringLiteral("empty-bin"));
+    QVERIFY(QDir().mkpath(emptyBin));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", emptyBin.toLocal8Bit());
+    const Run upgrade = cli({"upgrade", package});
+    const Run refused = cli({"upgrade", hostile});
+    qputenv("PATH", path);
+
+    QCOMPARE(upgrade.status, 0);
+    QCOMPARE(upgrade.out, QStringLiteral("Upgrade done.\n"));
+    // One audio image only, so the audio module was upgraded.
+    QVERIFY(journalLines().join('\n').contains(QLatin1String("\"event\":\"audio-image\"")));
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.err.contains(QLatin1String("The format of firmware file is not correct.")),
+             qPrintable(refused.err));
+    QVERIFY2(refused.err.contains(QLatin1String("refused: entry with a parent-folder (..) component")),
+             qPrintable(refused.err));
+    QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+             QStringList());
+    QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral(".local/share/deckctl/evil.txt"))));
 }
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -6,6 +6,7 @@
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
 #include "upgrade/libsstarufu.h"
+#include "upgrade/package.h"
 #include "upgrade/upgradethread.h"
 #include "upgrade/xmostransfer.h"
 
@@ -66,6 +67,7 @@ private slots:
     void noDeviceAtAll();
     void doWorkWithoutStart();
     void audioFailureStopsTheRun();
+    void twoAudioImagesSkipTheModule_data();
     void twoAudioImagesSkipTheModule();
     void bootLoaderThatNeverReturns();
     void stopEndsTheWaitAfterTheBootLoaderLoad();
@@ -97,6 +99,7 @@ void TstUpgrade::init()
     m_dir.reset(new QTemporaryDir);
     m_package = m_dir->filePath(QStringLiteral("package"));
     QDir().mkpath(m_package + QStringLiteral("/images"));
+    setUpgradeWorkFolder(m_package);
     writePackage("tftp 0x21000000 kernel\nsaveenv\nreset\n");
     makeRig({cameraJson(7)});
 }
@@ -108,6 +111,7 @@ void TstUpgrade::cleanup()
     installDevicePlatform(nullptr);
     m_platform = nullptr;
     g_bOpenCamera = false;
+    setUpgradeWorkFolder(QString());
 }
 
 void TstUpgrade::makeRig(const QVector<QJsonObject>& cameras)
@@ -422,9 +426,17 @@ void TstUpgrade::audioFailureStopsTheRun()
     QVERIFY(journal(QStringLiteral("runcmd")).isEmpty()); // no camera upgrade after it
 }
 
+void TstUpgrade::twoAudioImagesSkipTheModule_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::newRow("another name") << "second.DFU";
+    QTest::newRow("hidden") << ".x.dfu";
+}
+
 void TstUpgrade::twoAudioImagesSkipTheModule()
 {
-    writeFile(QStringLiteral("second.DFU"), QByteArray(10, 'y'));
+    QFETCH(QString, second);
+    writeFile(second, QByteArray(10, 'y'));
     const QVector<Report> reports = runUpgrade(7, true);
     QCOMPARE(reports.size(), 1);
     QCOMPARE(reports.first().message, QStringLiteral("Upgrade done."));

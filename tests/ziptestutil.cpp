@@ -4,8 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 
 namespace {
 
@@ -27,6 +25,43 @@ constexpr quint16 kVersion = 20;
 constexpr quint16 kHostUnix = 3;
 constexpr quint16 kFlagUtf8Names = 0x0800;
 constexpr quint16 kDosDate1980 = 0x21;
+constexpr quint16 kFlagEncrypted = 0x0001;
+constexpr quint16 kMethodStore = 0;
+constexpr quint16 kMethodDeflate = 8;
+// Traditional zip encryption puts a 12-byte header before the data.
+constexpr int kEncryptionHeaderSize = 12;
+
+// Raw deflate data: qCompress() gives a 4-byte length, a 2-byte zlib header, the deflate stream
+// and a 4-byte checksum.
+QByteArray deflated(const QByteArray& data)
+{
+    const QByteArray zlib = qCompress(data, 9);
+    return zlib.mid(6, zlib.size() - 10);
+}
+
+struct Packed
+{
+    QByteArray name;
+    QByteArray stored;
+    quint16 flags;
+    quint16 method;
+    quint32 crc;
+    quint32 unpackedSize;
+};
+
+Packed pack(const ZipTestEntry& entry)
+{
+    Packed packed;
+    packed.name = entry.name.toUtf8();
+    packed.flags = quint16(kFlagUtf8Names | (entry.encrypted ? kFlagEncrypted : 0));
+    packed.method = entry.deflate ? kMethodDeflate : kMethodStore;
+    packed.stored = entry.deflate ? deflated(entry.data) : entry.data;
+    if (entry.encrypted)
+        packed.stored.prepend(QByteArray(kEncryptionHeaderSize, '\x5a'));
+    packed.crc = crc32(entry.data) ^ (entry.wrongCrc ? 0xFFFFFFFFu : 0u);
+    packed.unpackedSize = quint32(entry.declaredSize >= 0 ? entry.declaredSize : entry.data.size());
+    return packed;
+}
 
 } // namespace
 
@@ -36,28 +71,28 @@ bool writeStoredZip(const QString& path, const QVector<ZipTestEntry>& entries)
     QDataStream out(&archive, QIODevice::WriteOnly);
     out.setByteOrder(QDataStream::LittleEndian);
 
+    QVector<Packed> packedEntries;
     QVector<quint32> offsets;
     for (const ZipTestEntry& entry : entries) {
-        const QByteArray name = entry.name.toUtf8();
-        const quint32 crc = crc32(entry.data) ^ (entry.wrongCrc ? 0xFFFFFFFFu : 0u);
+        const Packed packed = pack(entry);
+        packedEntries.append(packed);
         offsets.append(quint32(archive.size()));
-        out << kLocalHeaderSignature << kVersion << kFlagUtf8Names << quint16(0) << quint16(0) << kDosDate1980
-            << crc << quint32(entry.data.size()) << quint32(entry.data.size()) << quint16(name.size())
-            << quint16(0);
-        out.writeRawData(name.constData(), name.size());
-        out.writeRawData(entry.data.constData(), entry.data.size());
+        out << kLocalHeaderSignature << kVersion << packed.flags << packed.method << quint16(0)
+            << kDosDate1980 << packed.crc << quint32(packed.stored.size()) << packed.unpackedSize
+            << quint16(packed.name.size()) << quint16(0);
+        out.writeRawData(packed.name.constData(), packed.name.size());
+        out.writeRawData(packed.stored.constData(), packed.stored.size());
     }
     const quint32 centralOffset = quint32(archive.size());
     for (int i = 0; i < entries.size(); ++i) {
         const ZipTestEntry& entry = entries.at(i);
-        const QByteArray name = entry.name.toUtf8();
-        const quint32 crc = crc32(entry.data) ^ (entry.wrongCrc ? 0xFFFFFFFFu : 0u);
+        const Packed& packed = packedEntries.at(i);
         const quint16 madeBy = entry.unixMode != 0 ? quint16((kHostUnix << 8) | kVersion) : kVersion;
-        out << kCentralHeaderSignature << madeBy << kVersion << kFlagUtf8Names << quint16(0) << quint16(0)
-            << kDosDate1980 << crc << quint32(entry.data.size()) << quint32(entry.data.size())
-            << quint16(name.size()) << quint16(0) << quint16(0) << quint16(0) << quint16(0)
+        out << kCentralHeaderSignature << madeBy << kVersion << packed.flags << packed.method << quint16(0)
+            << kDosDate1980 << packed.crc << quint32(packed.stored.size()) << packed.unpackedSize
+            << quint16(packed.name.size()) << quint16(0) << quint16(0) << quint16(0) << quint16(0)
             << quint32(entry.unixMode << 16) << offsets.at(i);
-        out.writeRawData(name.constData(), name.size());
+        out.writeRawData(packed.name.constData(), packed.name.size());
     }
     const quint32 centralSize = quint32(archive.size()) - centralOffset;
     out << kEndSignature << quint16(0) << quint16(0) << quint16(entries.size()) << quint16(entries.size())
@@ -65,36 +100,6 @@ bool writeStoredZip(const QString& path, const QVector<ZipTestEntry>& entries)
 
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(archive) == archive.size();
-}
-
-QString sevenZipProgram()
-{
-    for (const char* name : {"7zz", "7z"}) {
-        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
-        if (!program.isEmpty())
-            return program;
-    }
-    return QString();
-}
-
-int addFolderWith7z(const QString& archive, const QString& folder, const QStringList& switches)
-{
-    const QString program = sevenZipProgram();
-    if (program.isEmpty())
-        return -1;
-    QProcess process;
-    process.setWorkingDirectory(folder);
-    process.setProgram(program);
-    process.setArguments(QStringList{QStringLiteral("a"), QStringLiteral("-tzip")} + switches +
-                         QStringList{QFileInfo(archive).absoluteFilePath(), QStringLiteral("*")});
-    process.start(QIODevice::ReadOnly);
-    // Generous bounds: they only matter when something is badly wrong.
-    if (!process.waitForStarted(60000) || !process.waitForFinished(600000)) {
-        process.kill();
-        process.waitForFinished();
-        return -1;
-    }
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 bool writeFile(const QString& path, const QByteArray& data)

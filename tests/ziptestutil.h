@@ -1,12 +1,12 @@
 #pragma once
 
-// Archives for the package tests: ordinary ones made by the real 7-Zip from a staged folder, and
-// hostile ones (paths that leave the output folder, links, special files, wrong checksums) written
-// byte by byte, since no archiver produces those on purpose.
+// Zip archives for the package tests, written byte by byte: ordinary packages as well as hostile
+// ones (paths that leave the output folder, links, special files, wrong checksums, headers that
+// lie about sizes, encrypted entries), which no archiver produces on purpose. No archiver program
+// is needed.
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <QVector>
 
 struct ZipTestEntry
@@ -18,18 +18,17 @@ struct ZipTestEntry
     quint32 unixMode = 0;
     // Store a checksum that does not match the data.
     bool wrongCrc = false;
+    // Compress the data (deflate) instead of storing it.
+    bool deflate = false;
+    // The unpacked size the headers declare; -1: the data's real size.
+    qint64 declaredSize = -1;
+    // Mark the entry as encrypted (traditional zip encryption; the data is not really encrypted).
+    bool encrypted = false;
 };
 
-// Writes a zip archive with the entries stored uncompressed. Returns false when the file cannot
-// be written.
+// Writes a zip archive with the entries in the given order. Returns false when the file cannot be
+// written.
 bool writeStoredZip(const QString& path, const QVector<ZipTestEntry>& entries);
-
-// The 7-Zip program of this machine ("7zz" or "7z"), empty when none is installed.
-QString sevenZipProgram();
-
-// Runs "7zz a -tzip <switches> <archive> *" in folder, so that the archive holds the folder's
-// contents with paths relative to it. Returns 7-Zip's exit code, or -1 when it did not run.
-int addFolderWith7z(const QString& archive, const QString& folder, const QStringList& switches = {});
 
 // Creates a file (and its folders) with the given contents.
 bool writeFile(const QString& path, const QByteArray& data);

@@ -1,8 +1,10 @@
 #include "package.h"
 
 #include "app/catalogue.h"
+#include "folderremoval.h"
 #include "zip7z.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -70,38 +72,54 @@ bool windowContains(const std::vector<char>& window, const ModelPattern& pattern
     return false;
 }
 
-// Removes a file, a link or a folder with its contents without logging success.
-bool removeEntry(const QString& path)
+// Whether folder is, or lies above, one of the folders that the clean-up must never empty.
+QString unsafeWorkFolderReason(const QString& folder)
 {
-    const QFileInfo info(path);
-    if (info.isDir() && !info.isSymLink())
-        return QDir(path).removeRecursively();
-    return QFile::remove(path);
+    if (folder.isEmpty() || !QDir::isAbsolutePath(folder))
+        return QStringLiteral("not an absolute path");
+    const QString clean = QDir::cleanPath(folder);
+    if (QDir(clean).isRoot())
+        return QStringLiteral("the root directory");
+    const auto isAtOrAbove = [&clean](const QString& other) {
+        const QString otherClean = QDir::cleanPath(other);
+        return !other.isEmpty() && (otherClean == clean || otherClean.startsWith(clean + QLatin1Char('/')));
+    };
+    if (isAtOrAbove(QDir::homePath()))
+        return QStringLiteral("the home folder or a folder above it");
+    if (QCoreApplication::instance() && isAtOrAbove(QCoreApplication::applicationDirPath()))
+        return QStringLiteral("the program's folder or a folder above it");
+    return QString();
 }
 
-// Moves an extracted entry into place the way an overwriting extraction writes it: a file or a
-// link replaces what is there, a folder is merged into an existing folder.
-bool moveEntry(const QString& source, const QString& target)
+// Empties the working folder but for the entries a later package may rely on. reason says why
+// when something stayed or the folder was not touched.
+bool emptyWorkFolder(QString& reason)
 {
-    const QFileInfo from(source);
-    const QFileInfo to(target);
-    if (from.isDir() && !from.isSymLink() && to.isDir() && !to.isSymLink()) {
-        bool moved = true;
-        const QStringList names =
-            QDir(source).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-        for (const QString& name : names)
-            moved = moveEntry(source + QLatin1Char('/') + name, target + QLatin1Char('/') + name) && moved;
-        return moved;
-    }
-    if ((to.exists() || to.isSymLink()) && !removeEntry(target)) {
-        qWarning().noquote() << "Cannot replace the previous package entry:" << target;
+    const QString folder = upgradeWorkFolder();
+    const QString unsafe = unsafeWorkFolderReason(folder);
+    if (!unsafe.isEmpty()) {
+        reason = QStringLiteral("refusing to empty %1: %2").arg(folder, unsafe);
+        qWarning().noquote() << "Refusing to empty the upgrade working folder" << folder << "-" << unsafe;
         return false;
     }
-    if (!QDir().rename(source, target)) {
-        qWarning().noquote() << "Cannot move the extracted entry into the working folder:" << target;
-        return false;
+    using namespace package_entries;
+    QStringList removed;
+    QString error;
+    const bool emptied = emptyFolder(folder, {kUsbUpdater}, {kImages}, removed, error);
+    for (const QString& name : removed)
+        qDebug().noquote() << "DeletePath:" << entryPath(name);
+    if (!emptied) {
+        reason = QStringLiteral("cannot empty the working folder: %1").arg(error);
+        qWarning().noquote() << "Cannot empty the upgrade working folder -" << error;
     }
-    return true;
+    return emptied;
+}
+
+// removeUpgradeFiles() with its result.
+bool removeUpgradeFilesChecked(QString& reason)
+{
+    qDebug("REMOVE UPGRADEFILE!!!");
+    return emptyWorkFolder(reason);
 }
 
 } // namespace
@@ -144,9 +162,10 @@ void setUpgradeWorkFolder(const QString& folder)
     QString resolved;
     if (!folder.isEmpty()) {
         resolved = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-        // The clean-up deletes "boot", "kernel" and so on inside this folder.
-        if (QDir(resolved).isRoot()) {
-            qWarning().noquote() << "Refusing the root directory as the upgrade working folder:" << resolved;
+        // The clean-up empties this folder.
+        const QString unsafe = unsafeWorkFolderReason(resolved);
+        if (!unsafe.isEmpty()) {
+            qWarning().noquote() << "Refusing" << unsafe << "as the upgrade working folder:" << resolved;
             return;
         }
     }
@@ -156,10 +175,8 @@ void setUpgradeWorkFolder(const QString& folder)
 
 void removeUpgradeFiles()
 {
-    qDebug("REMOVE UPGRADEFILE!!!");
-    using namespace package_entries;
-    for (const QString& name : {kAutoUpdate, kBoot, kScripts, kKernel, kCis, kUboot, kMiservice, kXmos})
-        deletePath(entryPath(name));
+    QString reason;
+    removeUpgradeFilesChecked(reason);
 }
 
 bool deletePath(const QString& path)
@@ -171,16 +188,13 @@ bool deletePath(const QString& path)
     if (!info.exists() && !info.isSymLink())
         return false;
     qDebug().noquote() << "DeletePath:" << path;
-    if (info.isDir() && !info.isSymLink()) {
-        if (!QDir(path).removeRecursively())
-            qWarning().noquote() << "Cannot remove folder:" << path;
-        return true;
-    }
+    const bool folder = info.isDir() && !info.isSymLink();
     // A file, or a link of any kind: only the entry itself goes, never what a link points to.
-    if (QFile::remove(path))
+    QString error;
+    if (!removeTree(path, error))
+        qWarning().noquote() << "Cannot remove" << (folder ? "folder:" : "file:") << path << "-" << error;
+    else if (!folder)
         qDebug().noquote() << "removeFinished:" << path;
-    else
-        qWarning().noquote() << "Cannot remove file:" << path;
     return true;
 }
 
@@ -252,53 +266,59 @@ int listFilesBySuffix(const QString& suffix, QFileInfoList& out)
     return out.size();
 }
 
-PackageOutcome preparePackage(const QString& archive, bool checkModel, int cameraModel)
+PackageOutcome preparePackage(const QString& archive, bool checkModel, int cameraModel, QString* reason)
 {
+    QString why;
+    const auto outcome = [&](PackageOutcome result) {
+        if (reason)
+            *reason = why;
+        return result;
+    };
     const QString folder = upgradeWorkFolder();
     if (!QDir().mkpath(folder)) {
+        why = QStringLiteral("cannot create the working folder %1").arg(folder);
         qWarning().noquote() << "Cannot create the upgrade working folder:" << folder;
-        return PackageOutcome::PackageFormatWrong;
+        return outcome(PackageOutcome::PackageFormatWrong);
     }
-    removeUpgradeFiles();
+    // Nothing of an earlier package may complete or disturb this one.
+    if (!removeUpgradeFilesChecked(why))
+        return outcome(PackageOutcome::PackageFormatWrong);
 
-    // The package is unpacked beside the working folder first and moved in only when 7-Zip
-    // finished without an error: a damaged entry, a full disk or a timeout must not leave partly
-    // written files where the upgrade reads them.
-    const QString incoming = folder + QStringLiteral(".incoming");
-    if ((QFileInfo::exists(incoming) || QFileInfo(incoming).isSymLink()) && !removeEntry(incoming)) {
-        qWarning().noquote() << "Cannot remove the previous extraction folder:" << incoming;
-        return PackageOutcome::PackageFormatWrong;
-    }
+    // Zip7z::extract unpacks into a staging folder and moves the entries in only when the whole
+    // archive was accepted and written: a refused entry, a damaged one or a full disk leaves
+    // nothing of the package where the upgrade reads it.
     QString message;
-    bool extracted = Zip7z::extract(archive, incoming, message);
-    if (extracted) {
-        const QStringList names =
-            QDir(incoming).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-        for (const QString& name : names)
-            extracted =
-                moveEntry(incoming + QLatin1Char('/') + name, folder + QLatin1Char('/') + name) && extracted;
-    }
-    if ((QFileInfo::exists(incoming) || QFileInfo(incoming).isSymLink()) && !removeEntry(incoming))
-        qWarning().noquote() << "Cannot remove the extraction folder:" << incoming;
-    if (!extracted) {
-        removeUpgradeFiles();
-        return PackageOutcome::PackageFormatWrong;
+    if (!Zip7z::extract(archive, folder, message, &why)) {
+        QString ignored;
+        removeUpgradeFilesChecked(ignored);
+        return outcome(PackageOutcome::PackageFormatWrong);
     }
 
     if (!checkUpgradeFiles()) {
-        qWarning().noquote() << "The upgrade package lacks a required entry:" << archive;
-        return PackageOutcome::PackageFormatWrong;
+        using namespace package_entries;
+        for (const QString& name : {kAutoUpdate, kScripts, kKernel, kMiservice}) {
+            if (!pathExists(entryPath(name))) {
+                why = QStringLiteral("the package has no %1").arg(name);
+                break;
+            }
+        }
+        qWarning().noquote() << "The upgrade package lacks a required entry:" << archive << "-" << why;
+        return outcome(PackageOutcome::PackageFormatWrong);
     }
     if (!checkModel)
-        return PackageOutcome::PackageReady;
+        return outcome(PackageOutcome::PackageReady);
 
     int model = kUnknownModel;
-    if (!detectPackageModel(model))
-        return PackageOutcome::PackageCorrupted;
+    if (!detectPackageModel(model)) {
+        why = QStringLiteral("no known model in %1").arg(package_entries::kMiservice);
+        return outcome(PackageOutcome::PackageCorrupted);
+    }
     if (model != cameraModel) {
+        why =
+            QStringLiteral("the package is for model %1, the camera is model %2").arg(model).arg(cameraModel);
         qWarning().noquote() << "The upgrade package is for model" << model << "but the camera is model"
                              << cameraModel;
-        return PackageOutcome::PackageMismatch;
+        return outcome(PackageOutcome::PackageMismatch);
     }
-    return PackageOutcome::PackageReady;
+    return outcome(PackageOutcome::PackageReady);
 }

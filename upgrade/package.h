@@ -1,13 +1,15 @@
 #pragma once
 
 // The firmware upgrade package: a zip archive that is unpacked into a working folder of its own,
-// checked for its required entries and for the camera model it is meant for, and deleted again
-// before the next package and after an upgrade.
+// checked for its required entries and for the camera model it is meant for, and cleared away
+// again before the next package and after every upgrade.
 //
 // The working folder is a per-user folder (~/.local/share/deckctl/upgrade), never the program's
-// directory: a package must not be able to overwrite the program, its settings or its tools, and
-// the clean-up must not delete anything beside the program. The process's current directory is
-// never changed; every package path is the working folder, a slash and the entry name.
+// directory: a package must not be able to overwrite the program, its settings or its tools. The
+// folder belongs to the upgrade alone, so the clean-up empties it, whatever names a package
+// brought, except for the two entries that a later package may rely on: "usb_updater.bin" and the
+// "images" folder. The process's current directory is never changed; every package path is the
+// working folder, a slash and the entry name.
 //
 // Everything runs on the caller's thread. The working folder is shared with the upgrade worker,
 // which reads it later; callers must not prepare a new package while an upgrade runs.
@@ -49,19 +51,24 @@ QString packageOutcomeName(PackageOutcome outcome);
 // The working folder: the one set with setUpgradeWorkFolder(), otherwise
 // defaultUpgradeWorkFolder(). Always an absolute path.
 QString upgradeWorkFolder();
-// Sets the working folder (tests, the command-line tool); an empty folder restores the default.
+// Sets the working folder (tests, the command-line tool); an empty folder restores the default. A
+// folder that must never be emptied (the root, the home folder or a folder above it, the program's
+// folder or one above it) is refused and logged, and the setting stays as it was.
 void setUpgradeWorkFolder(const QString& folder);
 // The user's application data location followed by "/upgrade".
 QString defaultUpgradeWorkFolder();
 
-// Logs "REMOVE UPGRADEFILE!!!" and deletes the package's entries from the working folder:
-// auto_update.txt, boot, scripts, kernel, cis.bin, u-boot.bin, miservice.ubifs, xmos.dfu.
-// usb_updater.bin and images stay.
+// Logs "REMOVE UPGRADEFILE!!!" and empties the working folder: every entry goes, hidden ones and
+// names no package lists included, except "usb_updater.bin" when it is a regular file and "images"
+// when it is a real folder. Symbolic links are removed as links, never followed. A working folder
+// that is a symbolic link itself, or one that setUpgradeWorkFolder() would refuse, is not touched
+// (logged).
 void removeUpgradeFiles();
 
 // false for an empty path or a path that does not exist (nothing logged). Otherwise removes the
 // file, or the folder with all its contents, and returns true, also when the removal failed (that
-// is logged). A symbolic link is removed itself; what it points to is never touched.
+// is logged). A symbolic link is removed itself; what it points to is never touched, also not
+// when it lies inside the folder.
 bool deletePath(const QString& path);
 
 // false for an empty string; otherwise whether a file or a folder of that path exists.
@@ -76,12 +83,15 @@ bool checkUpgradeFiles();
 // the image cannot be read, model then stays untouched.
 bool detectPackageModel(int& model);
 
-// Empties out, then appends the working folder's regular files (no links, no folders) whose suffix
-// (after the last dot) equals suffix ignoring case, in the listing's name order. Returns how many.
+// Empties out, then appends the working folder's regular files (no links, no folders; hidden files
+// count) whose suffix (after the last dot) equals suffix ignoring case, in the listing's name
+// order. Returns how many.
 int listFilesBySuffix(const QString& suffix, QFileInfoList& out);
 
 // The whole preparation of a package, for the window and the command-line tool: clean-up,
 // extraction into the working folder, presence check and, with checkModel, the model check
 // against cameraModel (a catalogue model index). An archive that is refused or cannot be
-// extracted completely gives PackageFormatWrong and leaves none of its required entries behind.
-PackageOutcome preparePackage(const QString& archive, bool checkModel, int cameraModel);
+// extracted completely gives PackageFormatWrong and leaves nothing of itself behind. For every
+// outcome but PackageReady, reason (when given) says why in fixed English text.
+PackageOutcome preparePackage(const QString& archive, bool checkModel, int cameraModel,
+                              QString* reason = nullptr);

@@ -245,9 +245,8 @@ void UpgradeThread::upgradeAudio()
     if (!m_cameraConnected || !m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateXmos())
         return;
     qDebug("begin upgrade xmos...");
-    const QFileInfoList images =
-        QDir(m_packageFolder)
-            .entryInfoList({QStringLiteral("*.dfu")}, QDir::Files | QDir::NoSymLinks, QDir::Name);
+    QFileInfoList images;
+    listFilesBySuffix(QStringLiteral("dfu"), images);
     qDebug("xmos filenums:%d\n", static_cast<int>(images.size()));
     if (images.size() != 1)
         return;

@@ -1,330 +1,458 @@
 #include "zip7z.h"
 
-#include <QDebug>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QStringList>
-#include <QVector>
+#include "folderremoval.h"
 
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 
 std::atomic<qint64> g_maxUnpackedSize{Zip7z::kDefaultMaxUnpackedSize};
 
-// Longest piece of 7-Zip's error output that goes into one log line.
-constexpr int kMaxLoggedOutput = 2000;
+// How much of the archive file libarchive reads at a time.
+constexpr std::size_t kReadBlockSize = 64 * 1024;
 
-struct ToolRun
+// Only plain files and folders are written, with these permissions (less the umask).
+constexpr int kFilePermissions = 0644;
+constexpr int kFolderPermissions = 0755;
+
+// libarchive refuses ".." components and any path that runs through a symbolic link. It also has a
+// flag that refuses absolute paths, but it has no option for a base folder: relative paths resolve
+// against the process's current directory, which this program never changes. So every entry is
+// written under its full path in the staging folder, built from the relative path that
+// checkPackageEntry accepted; an absolute entry name never gets that far. No owner, permission,
+// time, ACL, file-flag or extended-attribute restore.
+constexpr int kWriteOptions = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS;
+
+// The staging folder inside the output folder; a random suffix is appended.
+const char* const kStagingPrefix = ".incoming-";
+
+struct ArchiveDeleter
 {
-    bool started = false;
-    bool finished = false;
-    bool crashed = false;
-    int exitCode = -1;
-    QString error;
-    QByteArray output;
-    QByteArray errorOutput;
+    void operator()(archive* handle) const { archive_free(handle); }
+};
+using ArchiveHandle = std::unique_ptr<archive, ArchiveDeleter>;
 
-    bool succeeded() const { return finished && !crashed && exitCode == 0; }
+struct EntryDeleter
+{
+    void operator()(archive_entry* entry) const { archive_entry_free(entry); }
+};
+using EntryHandle = std::unique_ptr<archive_entry, EntryDeleter>;
+
+// A name for messages and the log: control characters written as escapes, so that one entry is
+// one line whatever its name holds.
+QString shownName(const QString& name)
+{
+    QString shown;
+    shown.reserve(name.size() + 2);
+    shown += QLatin1Char('"');
+    for (const QChar c : name) {
+        if (c == QLatin1Char('\n'))
+            shown += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            shown += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            shown += QLatin1String("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    shown += QLatin1Char('"');
+    return shown;
+}
+
+PackageEntryVerdict refused(const QString& why, const QString& name)
+{
+    PackageEntryVerdict verdict;
+    verdict.reason = QStringLiteral("%1: %2").arg(why, shownName(name));
+    return verdict;
+}
+
+QString libarchiveError(archive* handle)
+{
+    const char* text = archive_error_string(handle);
+    return text != nullptr ? QString::fromLocal8Bit(text) : QStringLiteral("unknown error");
+}
+
+QString sizeLimitReason(qint64 maxUnpackedSize)
+{
+    return QStringLiteral("unpacked size exceeds the limit of %1 bytes").arg(maxUnpackedSize);
+}
+
+// The entry's name as the checks see it: libarchive's UTF-8 form, otherwise the name in the
+// local encoding.
+QString entryName(archive_entry* entry)
+{
+    if (const char* utf8 = archive_entry_pathname_utf8(entry))
+        return QString::fromUtf8(utf8);
+    if (const char* local = archive_entry_pathname(entry))
+        return QFile::decodeName(local);
+    return QString();
+}
+
+// One unpacking of one archive into one staging folder.
+class Unpacker
+{
+public:
+    Unpacker(const QString& staging, qint64 maxUnpackedSize)
+        : m_staging(staging), m_maxUnpackedSize(maxUnpackedSize)
+    {
+    }
+
+    // Reads, checks and writes every entry. On failure reason says why; refusal tells a package
+    // that is unsafe apart from one that cannot be read or written.
+    bool run(const QString& archivePath, QString& reason, bool& refusal);
+
+    int entries() const { return m_entries; }
+    qint64 unpacked() const { return m_unpacked; }
+
+private:
+    bool writeEntry(archive* reader, archive* writer, archive_entry* entry, QString& reason, bool& refusal);
+    bool copyData(archive* reader, archive* writer, const PackageEntry& entry, QString& reason,
+                  bool& refusal);
+
+    QString m_staging;
+    qint64 m_maxUnpackedSize;
+    int m_entries = 0;
+    qint64 m_unpacked = 0;
 };
 
-// Starts program without a shell and waits for it within the given bounds; a run that takes
-// longer is killed.
-ToolRun runTool(const QString& program, const QStringList& arguments, int finishTimeoutMs)
+bool Unpacker::run(const QString& archivePath, QString& reason, bool& refusal)
 {
-    ToolRun run;
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.start(QIODevice::ReadWrite);
-    if (!process.waitForStarted(Zip7z::kStartTimeoutMs)) {
-        run.error = process.errorString();
-        process.kill();
-        process.waitForFinished(Zip7z::kStartTimeoutMs);
-        return run;
-    }
-    run.started = true;
-    // 7-Zip asks for a password on standard input; with the channel closed it gives up instead of
-    // waiting for an answer that never comes.
-    process.closeWriteChannel();
-    const bool done = process.waitForFinished(finishTimeoutMs) || process.state() == QProcess::NotRunning;
-    if (!done) {
-        process.kill();
-        process.waitForFinished(Zip7z::kStartTimeoutMs);
-        run.output = process.readAllStandardOutput();
-        run.errorOutput = process.readAllStandardError();
-        run.error = QStringLiteral("timed out");
-        return run;
-    }
-    run.finished = true;
-    run.crashed = process.exitStatus() == QProcess::CrashExit;
-    run.exitCode = process.exitCode();
-    run.output = process.readAllStandardOutput();
-    run.errorOutput = process.readAllStandardError();
-    return run;
-}
-
-QString loggedOutput(const QByteArray& output)
-{
-    return QString::fromLocal8Bit(output).simplified().left(kMaxLoggedOutput);
-}
-
-void logToolFailure(const char* what, const QString& archive, const ToolRun& run, int finishTimeoutMs)
-{
-    if (!run.started) {
-        qWarning().noquote() << what << "- 7-Zip did not start:" << run.error << archive;
-    } else if (!run.finished) {
-        qWarning().noquote() << what << "- 7-Zip did not finish within" << finishTimeoutMs / 1000
-                             << "s and was stopped:" << archive;
-    } else if (run.crashed) {
-        qWarning().noquote() << what << "- 7-Zip crashed:" << archive << loggedOutput(run.errorOutput);
-    } else {
-        qWarning().noquote() << what << "- 7-Zip failed with exit code" << run.exitCode << ":" << archive
-                             << loggedOutput(run.errorOutput);
-    }
-}
-
-// One entry of a "-slt" listing, with the properties that decide whether it may be extracted.
-struct ListedEntry
-{
-    QString path;
-    QString folder;
-    QString size;
-    QString attributes;
-    QString symbolicLink;
-    QString hardLink;
-    QString encrypted;
-    QStringList keys;
-};
-
-bool parseListing(const QByteArray& listing, QVector<ListedEntry>& entries, QString& reason)
-{
-    entries.clear();
-    ListedEntry current;
-    bool open = false;
-    const auto finish = [&]() {
-        if (open)
-            entries.append(current);
-        current = ListedEntry();
-        open = false;
-    };
-
-    const QStringList lines = QString::fromLocal8Bit(listing).split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        if (line.isEmpty()) {
-            finish();
-            continue;
-        }
-        const int separator = line.indexOf(QLatin1String(" ="));
-        if (separator <= 0) {
-            reason = QStringLiteral("unreadable archive listing line: %1").arg(line.left(200));
-            return false;
-        }
-        const QString key = line.left(separator);
-        QString value = line.mid(separator + 2);
-        if (value.startsWith(QLatin1Char(' ')))
-            value.remove(0, 1);
-
-        if (key == QLatin1String("Path") && open && current.keys.contains(key))
-            finish();
-        if (current.keys.contains(key)) {
-            reason = QStringLiteral("unreadable archive listing: repeated property %1").arg(key);
-            return false;
-        }
-        open = true;
-        current.keys.append(key);
-        if (key == QLatin1String("Path"))
-            current.path = value;
-        else if (key == QLatin1String("Folder"))
-            current.folder = value;
-        else if (key == QLatin1String("Size"))
-            current.size = value;
-        else if (key == QLatin1String("Attributes"))
-            current.attributes = value;
-        else if (key == QLatin1String("Symbolic Link"))
-            current.symbolicLink = value;
-        else if (key == QLatin1String("Hard Link"))
-            current.hardLink = value;
-        else if (key == QLatin1String("Encrypted"))
-            current.encrypted = value;
-    }
-    finish();
-    for (const ListedEntry& entry : entries) {
-        if (!entry.keys.contains(QLatin1String("Path"))) {
-            reason = QStringLiteral("unreadable archive listing: entry without a path");
-            return false;
-        }
-    }
-    return true;
-}
-
-// A POSIX mode as 7-Zip shows it: a type character and nine permission characters.
-bool isModeToken(const QString& token)
-{
-    if (token.size() != 10)
+    refusal = false;
+    const ArchiveHandle reader(archive_read_new());
+    const ArchiveHandle writer(archive_write_disk_new());
+    if (!reader || !writer) {
+        reason = QStringLiteral("out of memory");
         return false;
-    for (int i = 1; i < token.size(); ++i) {
-        if (!QStringLiteral("rwxsStT-").contains(token.at(i)))
+    }
+    archive_read_support_format_zip(reader.get());
+    archive_write_disk_set_options(writer.get(), kWriteOptions);
+    if (archive_read_open_filename(reader.get(), QFile::encodeName(archivePath).constData(),
+                                   kReadBlockSize) != ARCHIVE_OK) {
+        reason = QStringLiteral("not a readable zip archive: %1").arg(libarchiveError(reader.get()));
+        return false;
+    }
+    for (;;) {
+        archive_entry* entry = nullptr;
+        const int status = archive_read_next_header(reader.get(), &entry);
+        if (status == ARCHIVE_EOF)
+            break;
+        // A warning here is about the name's character set; the name is checked below anyway.
+        if (status < ARCHIVE_WARN) {
+            reason = QStringLiteral("unreadable entry after %1 entries: %2")
+                         .arg(m_entries)
+                         .arg(libarchiveError(reader.get()));
             return false;
+        }
+        if (++m_entries > Zip7z::kMaxEntries) {
+            refusal = true;
+            reason = QStringLiteral("more than %1 entries").arg(Zip7z::kMaxEntries);
+            return false;
+        }
+        if (!writeEntry(reader.get(), writer.get(), entry, reason, refusal))
+            return false;
+    }
+    if (archive_write_close(writer.get()) != ARCHIVE_OK) {
+        reason = QStringLiteral("cannot finish writing: %1").arg(libarchiveError(writer.get()));
+        return false;
     }
     return true;
 }
 
-bool isAbsolutePath(const QString& path)
+bool Unpacker::writeEntry(archive* reader, archive* writer, archive_entry* entry, QString& reason,
+                          bool& refusal)
 {
-    if (path.startsWith(QLatin1Char('/')) || path.startsWith(QLatin1Char('\\')))
+    PackageEntry described;
+    described.name = entryName(entry);
+    described.mode = archive_entry_mode(entry);
+    described.hardLink = archive_entry_hardlink(entry) != nullptr;
+    described.encrypted = archive_entry_is_encrypted(entry) != 0;
+    described.size = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+    if (archive_entry_symlink(entry) != nullptr)
+        described.mode = (described.mode & ~quint32(S_IFMT)) | S_IFLNK;
+
+    const PackageEntryVerdict verdict = checkPackageEntry(described, m_unpacked, m_maxUnpackedSize);
+    if (!verdict.accepted) {
+        refusal = true;
+        reason = verdict.reason;
+        return false;
+    }
+    // Exactly the checked path is written; a name that this system's file-name encoding cannot
+    // carry unchanged would be written as another name, so it is refused.
+    const QByteArray target = QFile::encodeName(m_staging + QLatin1Char('/') + verdict.path);
+    if (QFile::decodeName(target) != m_staging + QLatin1Char('/') + verdict.path) {
+        refusal = true;
+        reason = QStringLiteral("entry name that cannot be written on this system: %1")
+                     .arg(shownName(described.name));
+        return false;
+    }
+    // Longer paths would make libarchive change the process's current directory.
+    if (target.size() >= PATH_MAX) {
+        refusal = true;
+        reason = QStringLiteral("entry path too long: %1").arg(shownName(described.name));
+        return false;
+    }
+
+    const EntryHandle written(archive_entry_new());
+    archive_entry_copy_pathname(written.get(), target.constData());
+    archive_entry_set_filetype(written.get(), verdict.folder ? AE_IFDIR : AE_IFREG);
+    archive_entry_set_perm(written.get(), verdict.folder ? kFolderPermissions : kFilePermissions);
+    if (!verdict.folder)
+        archive_entry_set_size(written.get(), described.size);
+    if (archive_write_header(writer, written.get()) != ARCHIVE_OK) {
+        reason =
+            QStringLiteral("cannot write %1: %2").arg(shownName(described.name), libarchiveError(writer));
+        return false;
+    }
+    if (!verdict.folder && !copyData(reader, writer, described, reason, refusal))
+        return false;
+    if (archive_write_finish_entry(writer) != ARCHIVE_OK) {
+        reason =
+            QStringLiteral("cannot write %1: %2").arg(shownName(described.name), libarchiveError(writer));
+        return false;
+    }
+    return true;
+}
+
+bool Unpacker::copyData(archive* reader, archive* writer, const PackageEntry& entry, QString& reason,
+                        bool& refusal)
+{
+    qint64 written = 0;
+    for (;;) {
+        const void* block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(reader, &block, &size, &offset);
+        if (status == ARCHIVE_EOF)
+            break;
+        // A warning here means damaged data (a wrong checksum or length).
+        if (status != ARCHIVE_OK) {
+            reason =
+                QStringLiteral("damaged entry %1: %2").arg(shownName(entry.name), libarchiveError(reader));
+            return false;
+        }
+        if (offset < 0) {
+            reason = QStringLiteral("damaged entry %1: negative offset").arg(shownName(entry.name));
+            return false;
+        }
+        // The bytes that actually come out bound the entry, not its header: a header that
+        // declares less than the data holds is refused before the surplus is written, and so is
+        // data that takes the package past the size bound.
+        const qint64 end = std::max(written, qint64(offset) + qint64(size));
+        if (end > entry.size) {
+            refusal = true;
+            reason = QStringLiteral("entry holds more data than its header declares (%1 bytes): %2")
+                         .arg(entry.size)
+                         .arg(shownName(entry.name));
+            return false;
+        }
+        if (end > m_maxUnpackedSize - m_unpacked) {
+            refusal = true;
+            reason = sizeLimitReason(m_maxUnpackedSize);
+            return false;
+        }
+        if (size > 0 && archive_write_data_block(writer, block, size, offset) < 0) {
+            reason =
+                QStringLiteral("cannot write %1: %2").arg(shownName(entry.name), libarchiveError(writer));
+            return false;
+        }
+        written = end;
+    }
+    if (written != entry.size) {
+        reason = QStringLiteral("damaged entry %1: %2 bytes instead of %3")
+                     .arg(shownName(entry.name))
+                     .arg(written)
+                     .arg(entry.size);
+        return false;
+    }
+    m_unpacked += written;
+    return true;
+}
+
+bool isAbsoluteName(const QString& name)
+{
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')))
         return true;
     // A drive letter ("C:..."): absolute on the system the archive came from.
-    return path.size() >= 2 && path.at(1) == QLatin1Char(':') && path.at(0).isLetter();
+    return name.size() >= 2 && name.at(1) == QLatin1Char(':') && name.at(0).isLetter();
 }
 
-bool hasParentComponent(const QString& path)
+bool hasControlCharacter(const QString& name)
 {
-    // Archives made on Windows separate folders with backslashes.
-    const QStringList components = QString(path).replace(QLatin1Char('\\'), QLatin1Char('/')).split('/');
-    return components.contains(QStringLiteral(".."));
+    return std::any_of(name.cbegin(), name.cend(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; });
 }
 
-// Why this entry must not be extracted; empty when it may.
-QString unsafeEntryReason(const ListedEntry& entry)
+// Moves every entry of the staging folder into the output folder; each replaces what is there.
+bool moveIntoPlace(const QString& staging, const QString& output, const QString& stagingName, QString& reason)
 {
-    if (entry.path.isEmpty())
-        return QStringLiteral("entry without a name");
-    if (isAbsolutePath(entry.path))
-        return QStringLiteral("entry with an absolute path");
-    if (hasParentComponent(entry.path))
-        return QStringLiteral("entry with a parent-folder (..) component");
-    if (!entry.symbolicLink.isEmpty() || !entry.hardLink.isEmpty())
-        return QStringLiteral("link entry");
-    if (entry.encrypted == QLatin1String("+"))
-        return QStringLiteral("encrypted entry");
-
-    const QStringList tokens = entry.attributes.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    for (const QString& token : tokens) {
-        if (isModeToken(token)) {
-            const QChar type = token.at(0);
-            if (type == QLatin1Char('l'))
-                return QStringLiteral("link entry");
-            if (type != QLatin1Char('-') && type != QLatin1Char('d') && type != QLatin1Char('0'))
-                return QStringLiteral("special file entry");
-            if (token.at(3).toLower() == QLatin1Char('s') || token.at(6).toLower() == QLatin1Char('s'))
-                return QStringLiteral("entry with set-user-id or set-group-id permission");
-        } else if (token.contains(QLatin1Char('L'))) {
-            // Windows attribute letters: "L" marks a reparse point (a link).
-            return QStringLiteral("link entry");
+    const QStringList names =
+        QDir(staging).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    if (names.contains(stagingName)) {
+        reason = QStringLiteral("entry named like the staging folder: %1").arg(shownName(stagingName));
+        return false;
+    }
+    for (const QString& name : names) {
+        const QString target = output + QLatin1Char('/') + name;
+        QString error;
+        if (!removeTree(target, error)) {
+            reason = QStringLiteral("cannot replace the previous %1: %2").arg(shownName(name), error);
+            return false;
+        }
+        if (std::rename(QFile::encodeName(staging + QLatin1Char('/') + name).constData(),
+                        QFile::encodeName(target).constData()) != 0) {
+            reason = QStringLiteral("cannot move %1 into place: %2")
+                         .arg(shownName(name), QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
         }
     }
-    return QString();
+    return true;
 }
 
 } // namespace
 
-bool inspectArchiveListing(const QByteArray& listing, qint64 maxUnpackedSize, QString& reason)
+PackageEntryVerdict checkPackageEntry(const PackageEntry& entry, qint64 unpackedSoFar, qint64 maxUnpackedSize)
 {
-    reason.clear();
-    QVector<ListedEntry> entries;
-    if (!parseListing(listing, entries, reason))
-        return false;
+    const QString& name = entry.name;
+    if (name.isEmpty())
+        return refused(QStringLiteral("entry without a name"), name);
+    if (hasControlCharacter(name))
+        return refused(QStringLiteral("entry name with a control character"), name);
+    if (isAbsoluteName(name))
+        return refused(QStringLiteral("entry with an absolute path"), name);
 
-    qint64 total = 0;
-    for (const ListedEntry& entry : entries) {
-        const QString unsafe = unsafeEntryReason(entry);
-        if (!unsafe.isEmpty()) {
-            reason = QStringLiteral("%1: %2").arg(unsafe, entry.path);
-            return false;
-        }
-        qint64 size = 0;
-        if (!(entry.folder == QLatin1String("+") && entry.size.isEmpty())) {
-            bool isNumber = false;
-            size = entry.size.toLongLong(&isNumber);
-            if (!isNumber || size < 0) {
-                reason = QStringLiteral("entry of unknown size: %1").arg(entry.path);
-                return false;
-            }
-        }
-        // Both terms stay at or below the bound, so the sum cannot overflow.
-        if (size > maxUnpackedSize || total + size > maxUnpackedSize) {
-            reason = QStringLiteral("unpacked size exceeds the limit of %1 bytes").arg(maxUnpackedSize);
-            return false;
-        }
-        total += size;
+    // Archives made on Windows separate folders with backslashes; both separators count, so that
+    // "images\logo.bin" lands in the images folder and "..\x" is seen as the ".." it is.
+    const QStringList parts =
+        QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).split(QLatin1Char('/'));
+    QStringList components;
+    for (const QString& part : parts) {
+        if (part == QLatin1String(".."))
+            return refused(QStringLiteral("entry with a parent-folder (..) component"), name);
+        if (!part.isEmpty() && part != QLatin1String("."))
+            components.append(part);
     }
-    return true;
-}
+    if (components.isEmpty())
+        return refused(QStringLiteral("entry without a name"), name);
+    if (components.size() > kMaxPackageEntryDepth)
+        return refused(QStringLiteral("entry nested more than %1 folders deep").arg(kMaxPackageEntryDepth),
+                       name);
+    const QString path = components.join(QLatin1Char('/'));
+    if (path.size() > kMaxPackageEntryPathLength)
+        return refused(QStringLiteral("entry path longer than %1 characters").arg(kMaxPackageEntryPathLength),
+                       name);
 
-QString Zip7z::findProgram()
-{
-    for (const char* name : {"7zz", "7z"}) {
-        const QString program = QStandardPaths::findExecutable(QString::fromLatin1(name));
-        if (!program.isEmpty())
-            return program;
+    if (entry.hardLink)
+        return refused(QStringLiteral("link entry"), name);
+    if (entry.encrypted)
+        return refused(QStringLiteral("encrypted entry"), name);
+    const quint32 type = entry.mode & quint32(S_IFMT);
+    bool folder = false;
+    if (type == quint32(S_IFDIR)) {
+        folder = true;
+    } else if (type == 0) {
+        // No type recorded: a name that ends with a separator is a folder.
+        folder = name.endsWith(QLatin1Char('/')) || name.endsWith(QLatin1Char('\\'));
+    } else if (type == quint32(S_IFLNK)) {
+        return refused(QStringLiteral("link entry"), name);
+    } else if (type != quint32(S_IFREG)) {
+        return refused(QStringLiteral("special file entry"), name);
     }
-    return QString();
+    if ((entry.mode & quint32(S_ISUID | S_ISGID)) != 0)
+        return refused(QStringLiteral("entry with set-user-id or set-group-id permission"), name);
+
+    if (!folder) {
+        if (entry.size < 0)
+            return refused(QStringLiteral("entry of unknown size"), name);
+        // Written so that it cannot overflow: unpackedSoFar never exceeds the bound.
+        if (unpackedSoFar < 0 || unpackedSoFar > maxUnpackedSize ||
+            entry.size > maxUnpackedSize - unpackedSoFar)
+            return refused(sizeLimitReason(maxUnpackedSize), name);
+    }
+
+    PackageEntryVerdict verdict;
+    verdict.accepted = true;
+    verdict.folder = folder;
+    verdict.path = path;
+    return verdict;
 }
 
 bool Zip7z::prepareTools(QString& message)
 {
-    if (findProgram().isEmpty()) {
-        qWarning("No 7-Zip program (7zz or 7z) found in PATH");
-        message.clear();
-        return false;
-    }
     message = tr("The file check is complete and normal.");
     return true;
 }
 
-bool Zip7z::extract(const QString& archive, const QString& outputFolder, QString& message)
+bool Zip7z::extract(const QString& archive, const QString& outputFolder, QString& message, QString* reason)
 {
     message.clear();
-    QString checkMessage;
-    const auto refuse = [&]() {
-        message = checkMessage + tr("Unable to perform decompression");
+    QString why;
+    bool refusal = false;
+    const auto fail = [&]() {
+        if (refusal)
+            qWarning().noquote() << "Refusing the upgrade package" << archive << "-" << why;
+        else
+            qWarning().noquote() << "Cannot extract the upgrade package" << archive << "-" << why;
+        message = tr("Unable to perform decompression");
+        if (reason)
+            *reason = refusal ? QStringLiteral("refused: %1").arg(why) : why;
         return false;
     };
-    if (!prepareTools(checkMessage))
-        return refuse();
-    const QString program = findProgram();
 
     if (archive.isEmpty() || outputFolder.isEmpty()) {
-        qWarning("No upgrade package or output folder given");
-        return refuse();
+        why = QStringLiteral("no upgrade package or output folder given");
+        return fail();
     }
-    // An absolute path cannot be mistaken for one of 7-Zip's switches.
     const QString archivePath = QFileInfo(archive).absoluteFilePath();
-    const QString outputPath = QFileInfo(outputFolder).absoluteFilePath();
     if (!QFileInfo(archivePath).isFile()) {
-        qWarning().noquote() << "Upgrade package not found:" << archivePath;
-        return refuse();
+        why = QStringLiteral("upgrade package not found: %1").arg(archivePath);
+        return fail();
     }
+    if (!QDir().mkpath(outputFolder)) {
+        why = QStringLiteral("cannot create %1").arg(outputFolder);
+        return fail();
+    }
+    // The canonical path: libarchive refuses to write through any symbolic link on the way.
+    const QString output = QFileInfo(outputFolder).canonicalFilePath();
+    QByteArray stagingTemplate =
+        QFile::encodeName(output + QLatin1Char('/') + QLatin1String(kStagingPrefix)) + "XXXXXX";
+    if (output.isEmpty() || ::mkdtemp(stagingTemplate.data()) == nullptr) {
+        why = QStringLiteral("cannot create a staging folder in %1: %2")
+                  .arg(outputFolder, QString::fromLocal8Bit(std::strerror(errno)));
+        return fail();
+    }
+    const QString staging = QFile::decodeName(stagingTemplate);
 
-    // The same archive type for the listing and the extraction, so both read the same entries.
-    const QString archiveType = QStringLiteral("-tzip");
-    const ToolRun listing = runTool(
-        program,
-        {QStringLiteral("l"), QStringLiteral("-slt"), QStringLiteral("-ba"), archiveType, archivePath},
-        kListTimeoutMs);
-    if (!listing.succeeded()) {
-        logToolFailure("Cannot list the upgrade package", archivePath, listing, kListTimeoutMs);
-        return refuse();
-    }
-    QString reason;
-    if (!inspectArchiveListing(listing.output, maxUnpackedSize(), reason)) {
-        qWarning().noquote() << "Refusing the upgrade package" << archivePath << "-" << reason;
-        return refuse();
-    }
-
-    const ToolRun extraction = runTool(program,
-                                       {QStringLiteral("x"), QStringLiteral("-y"), archiveType, archivePath,
-                                        QStringLiteral("-o") + outputPath},
-                                       kExtractTimeoutMs);
-    message = QString::fromLocal8Bit(extraction.output);
-    if (!extraction.succeeded()) {
-        logToolFailure("Cannot extract the upgrade package", archivePath, extraction, kExtractTimeoutMs);
-        return false;
-    }
+    Unpacker unpacker(staging, maxUnpackedSize());
+    bool done = unpacker.run(archivePath, why, refusal);
+    if (done)
+        done = moveIntoPlace(staging, output, QFileInfo(staging).fileName(), why);
+    QString leftover;
+    if (!removeTree(staging, leftover))
+        qWarning().noquote() << "Cannot remove the staging folder" << staging << "-" << leftover;
+    if (!done)
+        return fail();
+    message =
+        QStringLiteral("%1 entries, %2 bytes unpacked").arg(unpacker.entries()).arg(unpacker.unpacked());
     return true;
 }
 

@@ -1,15 +1,20 @@
 #pragma once
 
-// The upgrade package is unpacked by the system's 7-Zip console program (Debian package `7zip`,
-// program `7zz`, or `p7zip-full`, program `7z`), started as a separate process without a shell.
+// The upgrade package is unpacked in this process with libarchive; no archiver program is needed.
 //
-// Before anything is written the archive is listed, and an archive that could write outside the
-// output folder or grow beyond a size bound is refused: entries with absolute paths or ".."
-// components, links, special files, encrypted entries, or a total unpacked size above the bound.
+// Every entry is checked as it is read (checkPackageEntry below), and what is written is exactly
+// the checked path below the output folder: entries with absolute paths or ".." components,
+// links, special files, set-user-id or set-group-id entries, encrypted entries, names with
+// control characters, and a package whose unpacked bytes exceed a bound are refused. A backslash
+// separates folders, as in archives made on Windows. Only plain files and folders are written,
+// with fixed permissions; owners, permissions, times and extended attributes of the archive are
+// not restored.
+//
+// The entries are unpacked into a staging folder inside the output folder and moved into place
+// only when the whole archive was written, so a refused or damaged package leaves nothing behind.
 //
 // All operations block the calling thread; any thread may call them.
 
-#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -19,36 +24,56 @@ class Zip7z : public QObject
     Q_OBJECT
 
 public:
-    // Largest total unpacked size of a package that is extracted.
+    // Largest number of bytes that one package may unpack to.
     static constexpr qint64 kDefaultMaxUnpackedSize = qint64(1) << 30;
-    // Waits for the 7-Zip process: its start, a listing, an extraction (a package of 1 GiB on a
-    // slow disk takes minutes, so the extraction gets more than the historical 30 s).
-    static constexpr int kStartTimeoutMs = 30000;
-    static constexpr int kListTimeoutMs = 60000;
-    static constexpr int kExtractTimeoutMs = 300000;
+    // Most entries one package may hold.
+    static constexpr int kMaxEntries = 10000;
 
-    // Finds the 7-Zip program ("7zz", then "7z") in PATH. On success message is "The file check
-    // is complete and normal." (translated); without a 7-Zip program message is empty and the
-    // result is false.
+    // Nothing to prepare any more: the archive is read in this process. message becomes "The file
+    // check is complete and normal." (translated); returns true.
     static bool prepareTools(QString& message);
 
-    // Lists the archive, refuses it when it is unsafe (see above), then extracts it with its inner
-    // paths into outputFolder, overwriting existing files. Returns true only when the archive was
-    // accepted and 7-Zip finished in time with exit code 0. message becomes 7-Zip's standard output
-    // of the extraction; without a 7-Zip program it is the check message followed by "Unable to
-    // perform decompression" (translated). Every failure is logged once here.
-    static bool extract(const QString& archive, const QString& outputFolder, QString& message);
-
-    // The 7-Zip program that prepareTools() would use, as an absolute path; empty when none.
-    static QString findProgram();
+    // Unpacks the archive with its inner paths into outputFolder (created when missing). Each
+    // top-level entry of the archive replaces whatever of that name outputFolder held (a folder
+    // as a whole, not merged). Returns true only when every entry was accepted and written; then
+    // message tells how many entries and bytes. Otherwise message is "Unable to perform
+    // decompression" (translated), reason (when given) says why in fixed English text naming the
+    // entry, and the failure is logged once here; nothing of a refused or unreadable archive
+    // reaches outputFolder (only a failure while moving the entries into place can leave some).
+    static bool extract(const QString& archive, const QString& outputFolder, QString& message,
+                        QString* reason = nullptr);
 
     // The size bound that extract() applies; a value <= 0 restores kDefaultMaxUnpackedSize.
     static void setMaxUnpackedSize(qint64 bytes);
     static qint64 maxUnpackedSize();
 };
 
-// Checks the output of "7zz l -slt -ba" (one "Key = Value" line per property, records separated
-// by blank lines). Returns true when every entry may be extracted and their sizes add up to no
-// more than maxUnpackedSize; otherwise reason says why (fixed English text and the entry's path).
-// A listing this parser does not understand is refused, too.
-bool inspectArchiveListing(const QByteArray& listing, qint64 maxUnpackedSize, QString& reason);
+// One package entry as the archive describes it.
+struct PackageEntry
+{
+    QString name;          // the name as stored; "/" or "\" between folders
+    quint32 mode = 0;      // POSIX file type and permission bits; type 0 when the archive has none
+    bool hardLink = false; // the entry is a hard link to another entry
+    bool encrypted = false;
+    qint64 size = -1; // declared unpacked size; -1 when unknown
+};
+
+// What checkPackageEntry decided about one entry.
+struct PackageEntryVerdict
+{
+    bool accepted = false;
+    bool folder = false; // a folder is written, not a file
+    QString path;        // where it goes, relative to the output folder, "/" between folders
+    QString reason;      // why it was refused: fixed English text and the entry's name
+};
+
+// Folder levels and characters that one entry's path may have.
+constexpr int kMaxPackageEntryDepth = 32;
+constexpr int kMaxPackageEntryPathLength = 1024;
+
+/// Decides whether one package entry may be unpacked, and to which relative path. Pure: it looks
+/// at nothing but its arguments, so it can be fuzzed on its own. unpackedSoFar is the number of
+/// bytes already written for the entries before this one; a file whose declared size takes the
+/// total past maxUnpackedSize is refused (the extraction also bounds the bytes it actually writes).
+PackageEntryVerdict checkPackageEntry(const PackageEntry& entry, qint64 unpackedSoFar,
+                                      qint64 maxUnpackedSize);
