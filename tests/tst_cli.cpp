@@ -504,6 +504,8 @@ void TstCli::speakerVolumeFailures()
         QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("error").toString(),
                  run.err.section(QStringLiteral("deckctl-cli: "), 1).trimmed());
     }
+}
+
 void TstCli::upgradeInterruptedBySignal_data()
 {
     QTest::addColumn<int>("signal");
@@ -564,6 +566,8 @@ void TstCli::upgradeInterruptedBySignal()
     QCOMPARE(recover.status, 0);
     QCOMPARE(recover.out, QStringLiteral("Upgrade done.\n"));
     QCOMPARE(cli({"info"}).status, 0); // a camera again
+}
+
 // No 7-Zip program anywhere: the package is unpacked in process. Strays in the working folder go
 // before the package is unpacked, and whatever the package brought goes after the run.
 void TstCli::upgradeNeedsNoArchiverProgram()
