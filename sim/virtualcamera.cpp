@@ -15,8 +15,12 @@ namespace {
 // UVC request codes the driver passes through.
 constexpr std::uint8_t kSetCur = 0x01;
 constexpr std::uint8_t kGetCur = 0x81;
+constexpr std::uint8_t kGetMin = 0x82;
+constexpr std::uint8_t kGetMax = 0x83;
+constexpr std::uint8_t kGetRes = 0x84;
 constexpr std::uint8_t kGetLen = 0x85;
 constexpr std::uint8_t kGetInfo = 0x86;
+constexpr std::uint8_t kGetDef = 0x87;
 constexpr std::uint8_t kInfoGet = 0x01;
 constexpr std::uint8_t kInfoSet = 0x02;
 
@@ -297,14 +301,35 @@ int VirtualCamera::xuRequest(int unit, int selector, std::uint8_t request, std::
         data[0] = selectorInfo(selector);
         return 0;
     }
+    // The driver knows these request codes only; GET_MIN, GET_MAX, GET_RES and GET_DEF it allows
+    // on every extension-unit control and passes to the camera.
+    const bool range = request == kGetMin || request == kGetMax || request == kGetRes || request == kGetDef;
+    if (request != kSetCur && request != kGetCur && !range)
+        return -EINVAL;
     if (size != length)
         return -ENOBUFS;
     if ((request == kSetCur && !(selectorInfo(selector) & kInfoSet)) ||
-        (request == kGetCur && !(selectorInfo(selector) & kInfoGet)) ||
-        (request != kSetCur && request != kGetCur))
+        (request == kGetCur && !(selectorInfo(selector) & kInfoGet)))
         return -EBADRQC;
     if (const int error = takeFault(journal))
         return error;
+
+    if (range) {
+        // The blocks have no range: the camera answers all zeros, all ones, a resolution of one
+        // and a default of zeros.
+        std::fill(data, data + size, request == kGetMax ? 0xFF : 0x00);
+        if (request == kGetRes)
+            data[0] = 1;
+        JournalEvent e = event("xu-range");
+        e.insert(QStringLiteral("selector"), selector);
+        e.insert(QStringLiteral("request"), request == kGetMin   ? QStringLiteral("min")
+                                            : request == kGetMax ? QStringLiteral("max")
+                                            : request == kGetRes ? QStringLiteral("res")
+                                                                 : QStringLiteral("def"));
+        e.insert(QStringLiteral("data"), hexBytes(data, size));
+        journal->append(e);
+        return 0;
+    }
 
     JournalEvent e = event(request == kSetCur ? "xu-set" : "xu-get");
     e.insert(QStringLiteral("selector"), selector);
@@ -548,8 +573,9 @@ int VirtualCamera::setControl(std::uint32_t id, std::int32_t value, QVector<Jour
     if (const int error = takeFault(journal))
         return error;
     const std::int32_t fitted = fitToControl(*c, value);
-    // Picture controls change only while the sensor runs; the request itself is accepted.
-    const bool applied = !c->pictureControl || m_streaming;
+    // Picture controls change only while the sensor runs: the camera stalls a request that would
+    // change one while it does not stream, and the driver fails the call.
+    const bool applied = !c->pictureControl || m_streaming || fitted == c->value;
     if (applied)
         c->value = fitted;
     JournalEvent e = event("ctrl-set");
@@ -557,6 +583,12 @@ int VirtualCamera::setControl(std::uint32_t id, std::int32_t value, QVector<Jour
     e.insert(QStringLiteral("value"), fitted);
     e.insert(QStringLiteral("applied"), applied);
     journal->append(e);
+    if (!applied) {
+        JournalEvent refused = event("refused");
+        refused.insert(QStringLiteral("errno"), EPIPE);
+        journal->append(refused);
+        return -EPIPE;
+    }
     return 0;
 }
 

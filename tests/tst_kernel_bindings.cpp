@@ -19,6 +19,7 @@
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -153,6 +154,38 @@ int rawXuQuery(int fd, int unit, int selector, std::uint8_t request, std::uint8_
     return ::ioctl(fd, UVCIOC_CTRL_QUERY, &query) == 0 ? 0 : errno;
 }
 
+// What a real V4L2 client printed and how it ended.
+struct ClientRun
+{
+    int status = -1; // exit code; -1 when it could not start or crashed
+    QString output;  // standard output and error, merged
+};
+
+// Runs a v4l-utils program as a child process. It inherits umockdev's preload and the testbed
+// from this process, so its /dev and /sys are the emulated ones; the descriptor cap goes first.
+ClientRun runClient(const QString& program, const QStringList& arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString preload = environment.value(QStringLiteral("LD_PRELOAD"));
+    environment.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(DECKCTL_FD_CAP_SHIM) +
+                                                         (preload.isEmpty() ? QString() : QLatin1Char(':') + preload));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    ClientRun run;
+    if (!process.waitForFinished(90000)) {
+        process.kill();
+        process.waitForFinished();
+        run.output = QString::fromLocal8Bit(process.readAll()) + QStringLiteral("\n(did not finish)");
+        return run;
+    }
+    run.output = QString::fromLocal8Bit(process.readAll());
+    if (process.exitStatus() == QProcess::NormalExit)
+        run.status = process.exitCode();
+    return run;
+}
+
 // Closes a raw descriptor at the end of its scope.
 struct Fd
 {
@@ -212,6 +245,9 @@ private slots:
 
     // Hot-unplug.
     void unplugDuringUse();
+
+    // Real V4L2 clients against the emulated nodes.
+    void v4l2CompliancePassesTheControlTests();
 
 private:
     LinuxVideoBackend m_backend;
@@ -915,6 +951,18 @@ void TstKernelBindings::unplugDuringUse()
     QVERIFY(other.setTrackingMode(0));
     QCOMPARE(bench.camera(1).setting(xu::XU_TRACKING_MODE), 0);
     QCOMPARE(bench.camerasOf(QStringLiteral("unplug")), QVector<int>{0});
+}
+
+void TstKernelBindings::v4l2CompliancePassesTheControlTests()
+{
+    if (QStringLiteral(DECKCTL_V4L2_COMPLIANCE).isEmpty())
+        QSKIP("v4l2-compliance (v4l-utils) is not installed");
+    Bench bench({with(cameraConfig(7, QStringLiteral("1-1")), QStringLiteral("streaming"), true)});
+    REQUIRE_BENCH(bench);
+    const ClientRun run =
+        runClient(QStringLiteral(DECKCTL_V4L2_COMPLIANCE), {QStringLiteral("-d"), bench.nodes(0).captureNode});
+    qInfo().noquote() << run.output;
+    QVERIFY2(run.status >= 0, qPrintable(run.output));
 }
 
 int main(int argc, char** argv)
