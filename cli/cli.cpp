@@ -311,10 +311,11 @@ Outcome getCommand(const ListedCamera& camera, const CliSetting& setting)
 
 Outcome keptFailure(int kept)
 {
-    return failure(kExitDevice,
-                   QStringLiteral("the camera kept %1: Any change in the setting takes effect only if the camera is "
-                                  "working.")
-                       .arg(kept));
+    return failure(
+        kExitDevice,
+        QStringLiteral("the camera kept %1: Any change in the setting takes effect only if the camera is "
+                       "working.")
+            .arg(kept));
 }
 
 Outcome setCommand(const ListedCamera& camera, const CliSetting& setting, int value)

@@ -532,7 +532,8 @@ int Node::extControls(gulong request, UMockdevIoctlData* arg)
     DataPtr array;
     std::vector<v4l2_ext_control> list(count);
     if (count > 0) {
-        array = resolve(header.get(), offsetof(v4l2_ext_controls, controls), count * sizeof(v4l2_ext_control));
+        array =
+            resolve(header.get(), offsetof(v4l2_ext_controls, controls), count * sizeof(v4l2_ext_control));
         if (!array)
             return EFAULT;
         std::memcpy(list.data(), array->data, count * sizeof(v4l2_ext_control));
