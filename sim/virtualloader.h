@@ -37,6 +37,7 @@
 
 #include <cstdint>
 
+class JsonReader;
 class VirtualCamera;
 using JournalEvent = QJsonObject;
 
@@ -56,7 +57,8 @@ struct VirtualLoaderFaults
     bool neverReturn = false;
 
     QJsonObject toJson() const;
-    static VirtualLoaderFaults fromJson(const QJsonObject& json);
+    // Reads reader's object; a bad value is an error in reader (jsonreader.h).
+    static VirtualLoaderFaults fromJson(JsonReader& reader);
 };
 
 class VirtualLoader
@@ -92,7 +94,8 @@ public:
     // State, and the configuration of the identification ("vendor", "product" override the
     // stage's own).
     QJsonObject toJson() const;
-    void fromJson(const QJsonObject& json);
+    // Reads the state from reader's object; a bad value is an error in reader.
+    void fromJson(JsonReader& reader);
 
 private:
     enum class Phase
