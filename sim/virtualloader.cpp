@@ -131,7 +131,7 @@ VirtualLoaderFaults VirtualLoaderFaults::fromJson(JsonReader& reader)
         entry.text(textKey, text);
         if (!entry.object().isEmpty())
             count = 1;
-        entry.integer("count", 0, INT_MAX, count);
+        entry.integer("count", -1, INT_MAX, count); // -1: every time
         return entry;
     };
     JsonReader stall = fault("stall", "command", faults.stallCommand, faults.stallCount);

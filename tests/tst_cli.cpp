@@ -459,7 +459,7 @@ void TstCli::configurationValuesRefused_data()
     row("negative fault count", R"({"faults": {"refuse": -3}})", R"("cameras[0].faults.refuse")");
     row("fault count 1e308", R"({"faults": {"fail": 1e308}})", R"("cameras[0].faults.fail")");
     row("audio fault", R"({"audioFaults": {"failWith": 1000}})", R"("cameras[0].audioFaults.failWith")");
-    row("loader fault count", R"({"loaderFaults": {"stall": {"count": -1}}})",
+    row("loader fault count", R"({"loaderFaults": {"stall": {"count": -2}}})",
         R"("cameras[0].loaderFaults.stall.count")");
     row("control value 1e308", R"({"controls": {"9963776": 1e308}})", R"("cameras[0].controls.9963776")");
     row("unknown control", R"({"controls": {"1": 5}})", R"("cameras[0].controls.1" is not a control)");
