@@ -25,9 +25,9 @@
 // driver, G_CTRL answered from the driver's cache once it knows a value, except for pan, tilt and
 // zoom, which the camera may change by itself), VIDIOC_ENUMINPUT and VIDIOC_G/S_INPUT. Formats,
 // streaming and events are not emulated (mmap and poll do not reach the testbed). The metadata
-// node answers VIDIOC_QUERYCAP only, everything else with ENOTTY as uvcvideo's metadata node does; the microphone node has neither the vendor
-// unit (ENOENT) nor controls (EINVAL), like the in-process face. Every request goes through
-// VirtualRig::withCamera, so the journal sees it tagged with the camera index.
+// node answers VIDIOC_QUERYCAP only, everything else with ENOTTY as uvcvideo's metadata node does; the
+// microphone node has neither the vendor unit (ENOENT) nor controls (EINVAL), like the in-process face. Every
+// request goes through VirtualRig::withCamera, so the journal sees it tagged with the camera index.
 //
 // The code under test runs unchanged: its open(), ioctl(), stat() and libudev calls reach the
 // testbed through umockdev's preload library (the test program runs under umockdev-wrapper).
