@@ -345,23 +345,36 @@ Outcome getCommand(const ListedCamera& camera, const CliSetting& setting)
     return valueOutcome(setting, value);
 }
 
+Outcome keptFailure(int kept)
+{
+    return failure(
+        kExitDevice,
+        QStringLiteral("the camera kept %1: Any change in the setting takes effect only if the camera is "
+                       "working.")
+            .arg(kept));
+}
+
 Outcome setCommand(const ListedCamera& camera, const CliSetting& setting, int value)
 {
     OpenedCamera opened;
     Outcome outcome;
     if (!opened.open(camera, &outcome))
         return outcome;
-    if (!writeSetting(opened, setting, value, &outcome))
-        return outcome;
+    const bool written = writeSetting(opened, setting, value, &outcome);
+    // A picture control that the camera did not take (it refuses a change while it does not
+    // stream) is told as the window tells it, by the value read back.
     int readBack = 0;
+    if (!written) {
+        Outcome unread;
+        if (setting.kind == SettingKind::PictureCtrl && readSetting(opened, setting, &readBack, &unread) &&
+            readBack != value)
+            return keptFailure(readBack);
+        return outcome;
+    }
     if (!readSetting(opened, setting, &readBack, &outcome))
         return outcome;
     if (setting.kind == SettingKind::PictureCtrl && readBack != value)
-        return failure(
-            kExitDevice,
-            QStringLiteral("the camera kept %1: Any change in the setting takes effect only if the camera is "
-                           "working.")
-                .arg(readBack));
+        return keptFailure(readBack);
     return valueOutcome(setting, readBack);
 }
 

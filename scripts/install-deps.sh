@@ -21,6 +21,8 @@ packages=(
   libarchive-dev
   # kernel emulation and display for tests
   umockdev libumockdev-dev xvfb xauth x11-utils
+  # real V4L2 clients run against the emulated camera nodes
+  v4l-utils
   # program-level checks
   ffmpeg
 )

@@ -1,5 +1,7 @@
 #include "virtualaudiomodule.h"
 
+#include "sim/jsonreader.h"
+
 #include "sim/virtualcamera.h"
 #include "upgrade/xmostransfer.h"
 
@@ -97,17 +99,25 @@ QJsonObject VirtualAudioModule::toJson() const
     return json;
 }
 
-void VirtualAudioModule::fromJson(const QJsonObject& json)
+void VirtualAudioModule::fromJson(JsonReader& reader)
 {
-    m_armed = json.value(QLatin1String("armed")).toBool();
-    m_image = QByteArray::fromBase64(json.value(QLatin1String("image")).toString().toLatin1());
-    m_packets = json.value(QLatin1String("packets")).toInt();
-    m_result = json.value(QLatin1String("result")).toInt();
-    m_runningLeft = json.value(QLatin1String("runningLeft")).toInt();
-    m_imageValid = json.value(QLatin1String("imageValid")).toBool(true);
-    m_upgradedVersion = json.value(QLatin1String("upgradedVersion")).toString();
-    const QJsonObject faults = json.value(QLatin1String("faults")).toObject();
-    m_faults.failWith = faults.value(QLatin1String("failWith")).toInt(0);
-    m_faults.runningReads = faults.value(QLatin1String("runningReads")).toInt(2);
-    m_faults.refusePacket = faults.value(QLatin1String("refusePacket")).toInt(-1);
+    reader.flag("armed", m_armed);
+    QString image = QString::fromLatin1(m_image.toBase64());
+    reader.text("image", image);
+    m_image = QByteArray::fromBase64(image.toLatin1());
+    if (m_image.toBase64() != image.toLatin1())
+        reader.fail(QStringLiteral("image"), QStringLiteral("must be Base64 bytes"));
+    reader.integer("packets", 0, INT_MAX, m_packets);
+    reader.integer("result", 0, UINT8_MAX, m_result);
+    reader.integer("runningLeft", 0, INT_MAX, m_runningLeft);
+    reader.flag("imageValid", m_imageValid);
+    reader.text("upgradedVersion", m_upgradedVersion);
+    readFaults(reader.child("faults"));
+}
+
+void VirtualAudioModule::readFaults(JsonReader reader)
+{
+    reader.integer("failWith", 0, UINT8_MAX, m_faults.failWith);
+    reader.integer("runningReads", 0, INT_MAX, m_faults.runningReads);
+    reader.integer("refusePacket", -1, INT_MAX, m_faults.refusePacket);
 }

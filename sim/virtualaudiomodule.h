@@ -20,6 +20,8 @@ struct VirtualAudioFaults
     int refusePacket = -1; // the packet with this number (0-based) is stalled
 };
 
+class JsonReader;
+
 class VirtualAudioModule
 {
 public:
@@ -34,7 +36,10 @@ public:
     QString upgradedVersion() const { return m_upgradedVersion; }
 
     QJsonObject toJson() const;
-    void fromJson(const QJsonObject& json);
+    // Reads the state from reader's object; a bad value is an error in reader (jsonreader.h).
+    void fromJson(JsonReader& reader);
+    // Reads fault settings ("failWith", "runningReads", "refusePacket") from reader's object.
+    void readFaults(JsonReader reader);
 
 private:
     bool m_armed = false;

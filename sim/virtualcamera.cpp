@@ -4,7 +4,11 @@
 #include "device/usbdescriptors.h"
 #include "device/xuprotocol.h"
 
+#include "sim/jsonreader.h"
+
+#include <QDebug>
 #include <QJsonArray>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,8 +19,12 @@ namespace {
 // UVC request codes the driver passes through.
 constexpr std::uint8_t kSetCur = 0x01;
 constexpr std::uint8_t kGetCur = 0x81;
+constexpr std::uint8_t kGetMin = 0x82;
+constexpr std::uint8_t kGetMax = 0x83;
+constexpr std::uint8_t kGetRes = 0x84;
 constexpr std::uint8_t kGetLen = 0x85;
 constexpr std::uint8_t kGetInfo = 0x86;
+constexpr std::uint8_t kGetDef = 0x87;
 constexpr std::uint8_t kInfoGet = 0x01;
 constexpr std::uint8_t kInfoSet = 0x02;
 
@@ -99,6 +107,29 @@ void appendWord(QByteArray& out, int value)
 {
     out.append(static_cast<char>(value & 0xFF));
     out.append(static_cast<char>((value >> 8) & 0xFF));
+}
+
+// "1-2", "3-1.4": bus 1 to 127, then the port path.
+bool validBusPort(const QString& port)
+{
+    static const QRegularExpression pattern(
+        QStringLiteral("^([1-9][0-9]{0,2})-[1-9][0-9]{0,2}(\\.[1-9][0-9]{0,2})*$"));
+    const QRegularExpressionMatch match = pattern.match(port);
+    return match.hasMatch() && match.captured(1).toInt() <= 127;
+}
+
+// "1", "1.2" or "1.2.10": up to three numbers that each fit the 16-bit fields of the version
+// answer.
+bool validVersion(const QString& version)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[0-9]{1,5}(\\.[0-9]{1,5}){0,2}$"));
+    if (!pattern.match(version).hasMatch())
+        return false;
+    for (const QString& part : version.split(QLatin1Char('.'))) {
+        if (part.toInt() > 0xFFFF)
+            return false;
+    }
+    return true;
 }
 
 JournalEvent event(const char* name)
@@ -321,14 +352,35 @@ int VirtualCamera::xuRequest(int unit, int selector, std::uint8_t request, std::
         data[0] = selectorInfo(selector);
         return 0;
     }
+    // The driver knows these request codes only; GET_MIN, GET_MAX, GET_RES and GET_DEF it allows
+    // on every extension-unit control and passes to the camera.
+    const bool range = request == kGetMin || request == kGetMax || request == kGetRes || request == kGetDef;
+    if (request != kSetCur && request != kGetCur && !range)
+        return -EINVAL;
     if (size != length)
         return -ENOBUFS;
     if ((request == kSetCur && !(selectorInfo(selector) & kInfoSet)) ||
-        (request == kGetCur && !(selectorInfo(selector) & kInfoGet)) ||
-        (request != kSetCur && request != kGetCur))
+        (request == kGetCur && !(selectorInfo(selector) & kInfoGet)))
         return -EBADRQC;
     if (const int error = takeFault(journal))
         return error;
+
+    if (range) {
+        // The blocks have no range: the camera answers all zeros, all ones, a resolution of one
+        // and a default of zeros.
+        std::fill(data, data + size, request == kGetMax ? 0xFF : 0x00);
+        if (request == kGetRes)
+            data[0] = 1;
+        JournalEvent e = event("xu-range");
+        e.insert(QStringLiteral("selector"), selector);
+        e.insert(QStringLiteral("request"), request == kGetMin   ? QStringLiteral("min")
+                                            : request == kGetMax ? QStringLiteral("max")
+                                            : request == kGetRes ? QStringLiteral("res")
+                                                                 : QStringLiteral("def"));
+        e.insert(QStringLiteral("data"), hexBytes(data, size));
+        journal->append(e);
+        return 0;
+    }
 
     JournalEvent e = event(request == kSetCur ? "xu-set" : "xu-get");
     e.insert(QStringLiteral("selector"), selector);
@@ -572,8 +624,9 @@ int VirtualCamera::setControl(std::uint32_t id, std::int32_t value, QVector<Jour
     if (const int error = takeFault(journal))
         return error;
     const std::int32_t fitted = fitToControl(*c, value);
-    // Picture controls change only while the sensor runs; the request itself is accepted.
-    const bool applied = !c->pictureControl || m_streaming;
+    // Picture controls change only while the sensor runs: the camera stalls a request that would
+    // change one while it does not stream, and the driver fails the call.
+    const bool applied = !c->pictureControl || m_streaming || fitted == c->value;
     if (applied)
         c->value = fitted;
     JournalEvent e = event("ctrl-set");
@@ -581,6 +634,12 @@ int VirtualCamera::setControl(std::uint32_t id, std::int32_t value, QVector<Jour
     e.insert(QStringLiteral("value"), fitted);
     e.insert(QStringLiteral("applied"), applied);
     journal->append(e);
+    if (!applied) {
+        JournalEvent refused = event("refused");
+        refused.insert(QStringLiteral("errno"), EPIPE);
+        journal->append(refused);
+        return -EPIPE;
+    }
     return 0;
 }
 
@@ -595,7 +654,8 @@ QJsonObject VirtualCamera::toJson() const
     json.insert(QStringLiteral("port"), m_busPort);
     json.insert(QStringLiteral("firmware"), m_firmwareVersion);
     json.insert(QStringLiteral("audio"), m_audioVersion);
-    json.insert(QStringLiteral("extensionUnit"), m_unitId);
+    json.insert(QStringLiteral("extensionUnit"),
+                m_unitId >= 0 ? QJsonValue(m_unitId) : QJsonValue(QJsonValue::Null)); // null: no unit
     json.insert(QStringLiteral("leadingFunctionUnit"), m_leadingFunctionUnit);
     json.insert(QStringLiteral("micNode"), m_microphoneNode);
     json.insert(QStringLiteral("present"), m_present);
@@ -635,73 +695,121 @@ QJsonObject VirtualCamera::toJson() const
 
 VirtualCamera VirtualCamera::fromJson(const QJsonObject& json)
 {
-    VirtualCamera camera(json.value(QStringLiteral("model")).toInt(7));
-    auto text = [&json](const char* key, QString& field) {
-        if (json.contains(QLatin1String(key)))
-            field = json.value(QLatin1String(key)).toString();
-    };
-    auto number = [&json](const char* key, int& field) {
-        if (json.contains(QLatin1String(key)))
-            field = json.value(QLatin1String(key)).toInt();
-    };
-    auto flag = [&json](const char* key, bool& field) {
-        if (json.contains(QLatin1String(key)))
-            field = json.value(QLatin1String(key)).toBool();
-    };
-    number("vendorId", camera.m_vendorId);
-    number("productId", camera.m_productId);
-    text("name", camera.m_friendlyName);
-    text("serial", camera.m_serial);
-    text("port", camera.m_busPort);
-    text("firmware", camera.m_firmwareVersion);
-    text("audio", camera.m_audioVersion);
-    text("stage", camera.m_stage);
-    if (json.contains(QLatin1String("extensionUnit")))
-        camera.m_unitId = json.value(QLatin1String("extensionUnit")).isNull()
-                              ? -1
-                              : json.value(QLatin1String("extensionUnit")).toInt(6);
-    number("leadingFunctionUnit", camera.m_leadingFunctionUnit);
-    flag("micNode", camera.m_microphoneNode);
-    flag("present", camera.m_present);
-    flag("streaming", camera.m_streaming);
-    if (json.contains(QLatin1String("speakerVolume")))
-        camera.m_speakerVolume = json.value(QLatin1String("speakerVolume")).toDouble();
-    const QJsonObject settings = json.value(QLatin1String("settings")).toObject();
-    for (auto it = settings.begin(); it != settings.end(); ++it)
-        camera.m_settings[static_cast<std::uint8_t>(it.key().toInt())] = it.value().toInt();
-    const QJsonObject controls = json.value(QLatin1String("controls")).toObject();
-    for (auto it = controls.begin(); it != controls.end(); ++it) {
-        if (VirtualControl* c = camera.control(static_cast<std::uint32_t>(it.key().toLongLong())))
-            c->value = camera.fitToControl(*c, it.value().toInt());
-    }
-    const QJsonObject presets = json.value(QLatin1String("presets")).toObject();
-    for (auto it = presets.begin(); it != presets.end(); ++it) {
-        const QJsonArray position = it.value().toArray();
-        if (position.size() == 3)
-            camera.m_presets[it.key().toInt()] = {position.at(0).toInt(), position.at(1).toInt(),
-                                                  position.at(2).toInt()};
-    }
-    const QByteArray response =
-        QByteArray::fromHex(json.value(QLatin1String("response")).toString().toLatin1());
-    if (response.size() == xu::kBlockLength)
-        camera.m_response = response;
-    const QJsonObject faults = json.value(QLatin1String("faults")).toObject();
-    camera.m_faults.refuseNext = faults.value(QLatin1String("refuse")).toInt(0);
-    camera.m_faults.failNext = faults.value(QLatin1String("fail")).toInt(0);
-    camera.m_faults.silentNext = faults.value(QLatin1String("silent")).toInt(0);
-    camera.m_faults.vanishAfter = faults.value(QLatin1String("vanishAfter")).toInt(-1);
-    if (faults.value(QLatin1String("vanish")).toBool())
-        camera.m_present = false;
-    camera.m_loader.fromJson(json.value(QLatin1String("loader")).toObject());
-    camera.m_audioModule.fromJson(json.value(QLatin1String("audioModule")).toObject());
-    if (json.contains(QLatin1String("audioFaults"))) {
-        const QJsonObject audioFaults = json.value(QLatin1String("audioFaults")).toObject();
-        VirtualAudioFaults& target = camera.m_audioModule.faults();
-        target.failWith = audioFaults.value(QLatin1String("failWith")).toInt(target.failWith);
-        target.runningReads = audioFaults.value(QLatin1String("runningReads")).toInt(target.runningReads);
-        target.refusePacket = audioFaults.value(QLatin1String("refusePacket")).toInt(target.refusePacket);
-    }
-    camera.m_loader.faults() =
-        VirtualLoaderFaults::fromJson(json.value(QLatin1String("loaderFaults")).toObject());
+    VirtualCamera camera;
+    QString error;
+    if (!fromJson(json, &camera, &error))
+        qCritical().noquote() << "Virtual camera configuration refused:" << error;
     return camera;
+}
+
+bool VirtualCamera::fromJson(const QJsonObject& json, VirtualCamera* out, QString* error, const QString& path)
+{
+    JsonReader reader(json, path);
+    int model = 7;
+    reader.integer("model", 0, 10, model);
+    VirtualCamera camera(model);
+    reader.integer("vendorId", 0, 0xFFFF, camera.m_vendorId);
+    reader.integer("productId", 0, 0xFFFF, camera.m_productId);
+    reader.text("name", camera.m_friendlyName);
+    reader.text("serial", camera.m_serial);
+    reader.text("port", camera.m_busPort);
+    if (reader.has("port") && !validBusPort(camera.m_busPort))
+        reader.fail(
+            QStringLiteral("port"),
+            QStringLiteral("must be a USB port name such as 1-2 or 3-1.4, not \"%1\"").arg(camera.m_busPort));
+    for (const auto& [key, field] : {std::pair<const char*, QString*>{"firmware", &camera.m_firmwareVersion},
+                                     {"audio", &camera.m_audioVersion}}) {
+        reader.text(key, *field);
+        if (reader.has(key) && !validVersion(*field))
+            reader.fail(QLatin1String(key),
+                        QStringLiteral("must be a version such as 1.2.10 (numbers up to 65535), not \"%1\"")
+                            .arg(*field));
+    }
+    reader.text("stage", camera.m_stage);
+    static const QStringList stages = {QStringLiteral("normal"), QStringLiteral("rom"),
+                                       QStringLiteral("updater"), QStringLiteral("uboot")};
+    if (!stages.contains(camera.m_stage))
+        reader.fail(QStringLiteral("stage"),
+                    QStringLiteral("must be normal, rom, updater or uboot, not \"%1\"").arg(camera.m_stage));
+    if (reader.has("extensionUnit") && json.value(QLatin1String("extensionUnit")).isNull())
+        camera.m_unitId = -1;
+    else
+        reader.integer("extensionUnit", 1, 255, camera.m_unitId); // a UVC unit id is one byte, 0 is none
+    reader.integer("leadingFunctionUnit", -1, 255, camera.m_leadingFunctionUnit); // -1: none
+    reader.flag("micNode", camera.m_microphoneNode);
+    reader.flag("present", camera.m_present);
+    reader.flag("streaming", camera.m_streaming);
+    // A sound server may boost a sink over 100 % (desktops offer up to 150 %).
+    reader.number("speakerVolume", 0.0, 1.5, camera.m_speakerVolume);
+
+    JsonReader settings = reader.child("settings");
+    for (auto it = settings.object().begin(); it != settings.object().end() && reader.ok(); ++it) {
+        bool number = false;
+        const uint code = it.key().toUInt(&number);
+        std::int64_t value = 0;
+        if (!number || code > 0xFF)
+            settings.fail(it.key(), QStringLiteral("is not a setting code (0 to 255)"));
+        else if (!JsonReader::toInteger(it.value(), 0, 0xFFFF, &value))
+            settings.fail(it.key(), QStringLiteral("must be an integer from 0 to 65535"));
+        else
+            camera.m_settings[static_cast<std::uint8_t>(code)] = static_cast<int>(value);
+    }
+    JsonReader controls = reader.child("controls");
+    for (auto it = controls.object().begin(); it != controls.object().end() && reader.ok(); ++it) {
+        bool number = false;
+        VirtualControl* c = camera.control(it.key().toUInt(&number));
+        std::int64_t value = 0;
+        if (!number || !c)
+            controls.fail(it.key(), QStringLiteral("is not a control of the camera"));
+        else if (!JsonReader::toInteger(it.value(), INT32_MIN, INT32_MAX, &value))
+            controls.fail(it.key(), QStringLiteral("must be a 32-bit integer"));
+        else
+            c->value = camera.fitToControl(*c, static_cast<std::int32_t>(value));
+    }
+    JsonReader presets = reader.child("presets");
+    for (auto it = presets.object().begin(); it != presets.object().end() && reader.ok(); ++it) {
+        const QJsonArray position = it.value().toArray();
+        QVector<std::int32_t> values;
+        for (const QJsonValue& v : position) {
+            std::int64_t value = 0;
+            if (JsonReader::toInteger(v, INT32_MIN, INT32_MAX, &value))
+                values << static_cast<std::int32_t>(value);
+        }
+        if (it.key() != QLatin1String("1") && it.key() != QLatin1String("2"))
+            presets.fail(it.key(), QStringLiteral("is not a preset (1 or 2)"));
+        else if (!it.value().isArray() || position.size() != 3 || values.size() != 3)
+            presets.fail(it.key(), QStringLiteral("must be [pan, tilt, zoom] as 32-bit integers"));
+        else
+            camera.m_presets[it.key().toInt()] = values;
+    }
+    QString response = QString::fromLatin1(camera.m_response.toHex());
+    reader.text("response", response);
+    const QByteArray responseBytes = QByteArray::fromHex(response.toLatin1());
+    if (responseBytes.size() != xu::kBlockLength || responseBytes.toHex() != response.toLower().toLatin1())
+        reader.fail(QStringLiteral("response"), QStringLiteral("must be 8 bytes in hexadecimal"));
+    else
+        camera.m_response = responseBytes;
+
+    JsonReader faults = reader.child("faults");
+    faults.integer("refuse", 0, INT_MAX, camera.m_faults.refuseNext);
+    faults.integer("fail", 0, INT_MAX, camera.m_faults.failNext);
+    faults.integer("silent", 0, INT_MAX, camera.m_faults.silentNext);
+    faults.integer("vanishAfter", -1, INT_MAX, camera.m_faults.vanishAfter);
+    bool vanish = false;
+    faults.flag("vanish", vanish);
+    if (vanish)
+        camera.m_present = false;
+    JsonReader loader = reader.child("loader");
+    camera.m_loader.fromJson(loader);
+    JsonReader audioModule = reader.child("audioModule");
+    camera.m_audioModule.fromJson(audioModule);
+    camera.m_audioModule.readFaults(reader.child("audioFaults"));
+    JsonReader loaderFaults = reader.child("loaderFaults");
+    camera.m_loader.faults() = VirtualLoaderFaults::fromJson(loaderFaults);
+    if (!reader.ok()) {
+        *error = reader.error();
+        return false;
+    }
+    *out = camera;
+    return true;
 }

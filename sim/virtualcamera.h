@@ -52,6 +52,12 @@ public:
 
     // Configuration and state, as stored in the state file and read from a configuration entry.
     QJsonObject toJson() const;
+    // Reads a camera; a value of the wrong type or out of range is refused with *error naming
+    // its key ("<path>.<key> ..."), and *camera is left as it was.
+    static bool fromJson(const QJsonObject& json, VirtualCamera* camera, QString* error,
+                         const QString& path = QStringLiteral("camera"));
+    // The same for input known to be good (tests, a state this program wrote): a refused entry
+    // is logged as critical and gives a camera of model 7 with factory settings.
     static VirtualCamera fromJson(const QJsonObject& json);
 
     int model() const { return m_model; }

@@ -1,5 +1,7 @@
 #include "virtualloader.h"
 
+#include "sim/jsonreader.h"
+
 #include "app/catalogue.h"
 #include "sim/virtualcamera.h"
 #include "upgrade/botframing.h"
@@ -10,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 
 namespace {
 
@@ -123,29 +126,30 @@ QJsonObject VirtualLoaderFaults::toJson() const
     return json;
 }
 
-VirtualLoaderFaults VirtualLoaderFaults::fromJson(const QJsonObject& json)
+VirtualLoaderFaults VirtualLoaderFaults::fromJson(JsonReader& reader)
 {
     VirtualLoaderFaults faults;
-    auto object = [&json](const char* key) { return json.value(QLatin1String(key)).toObject(); };
-    auto text = [](const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toString(); };
-    const QJsonObject stall = object("stall");
-    faults.stallCommand = text(stall, "command");
-    faults.stallPhase = text(stall, "phase");
-    faults.stallCount = stall.value(QLatin1String("count")).toInt(stall.isEmpty() ? 0 : 1);
-    const QJsonObject wrongTag = object("wrongTag");
-    faults.wrongTagCommand = text(wrongTag, "command");
-    faults.wrongTagCount = wrongTag.value(QLatin1String("count")).toInt(wrongTag.isEmpty() ? 0 : 1);
-    const QJsonObject badStatus = object("badStatus");
-    faults.badStatusMatch = text(badStatus, "match");
-    faults.badStatusCount = badStatus.value(QLatin1String("count")).toInt(badStatus.isEmpty() ? 0 : 1);
-    const QJsonObject noStatus = object("noStatus");
-    faults.noStatusMatch = text(noStatus, "match");
-    faults.noStatusCount = noStatus.value(QLatin1String("count")).toInt(noStatus.isEmpty() ? 0 : 1);
-    const QJsonObject unplug = object("unplug");
-    faults.unplugCommand = text(unplug, "command");
-    faults.unplugSkip = unplug.isEmpty() ? -1 : unplug.value(QLatin1String("skip")).toInt(0);
-    faults.neverReturn = json.value(QLatin1String("neverReturn")).toBool(false);
-    faults.returnDelayMs = json.value(QLatin1String("returnDelayMs")).toInt(0);
+    // Each fault is an object whose count defaults to one.
+    auto fault = [&reader](const char* key, const char* textKey, QString& text, int& count) {
+        JsonReader entry = reader.child(key);
+        entry.text(textKey, text);
+        if (!entry.object().isEmpty())
+            count = 1;
+        entry.integer("count", -1, INT_MAX, count); // -1: every time
+        return entry;
+    };
+    JsonReader stall = fault("stall", "command", faults.stallCommand, faults.stallCount);
+    stall.text("phase", faults.stallPhase);
+    fault("wrongTag", "command", faults.wrongTagCommand, faults.wrongTagCount);
+    fault("badStatus", "match", faults.badStatusMatch, faults.badStatusCount);
+    fault("noStatus", "match", faults.noStatusMatch, faults.noStatusCount);
+    JsonReader unplug = reader.child("unplug");
+    unplug.text("command", faults.unplugCommand);
+    if (!unplug.object().isEmpty())
+        faults.unplugSkip = 0;
+    unplug.integer("skip", 0, INT_MAX, faults.unplugSkip);
+    reader.flag("neverReturn", faults.neverReturn);
+    reader.integer("returnDelayMs", 0, INT_MAX, faults.returnDelayMs);
     return faults;
 }
 
@@ -636,36 +640,51 @@ QJsonObject VirtualLoader::toJson() const
     return json;
 }
 
-void VirtualLoader::fromJson(const QJsonObject& json)
+void VirtualLoader::fromJson(JsonReader& reader)
 {
-    auto value = [&json](const char* key) { return json.value(QLatin1String(key)); };
-    auto bytes = [&value](const char* key) {
-        return QByteArray::fromBase64(value(key).toString().toLatin1());
+    auto bytes = [&reader](const char* key, QByteArray& field, bool hex) {
+        QString text = hex ? QString::fromLatin1(field.toHex()) : QString::fromLatin1(field.toBase64());
+        reader.text(key, text);
+        const QByteArray encoded = text.toLatin1();
+        const QByteArray decoded = hex ? QByteArray::fromHex(encoded) : QByteArray::fromBase64(encoded);
+        const QByteArray again = hex ? decoded.toHex() : decoded.toBase64();
+        if (again != encoded.toLower() && again != encoded)
+            reader.fail(QLatin1String(key), hex ? QStringLiteral("must be hexadecimal bytes")
+                                                : QStringLiteral("must be Base64 bytes"));
+        field = decoded;
     };
-    m_vendorOverride = value("vendor").toString();
-    m_productOverride = value("product").toString().toLatin1();
-    m_generation = value("generation").toInt(1);
-    m_phase = static_cast<Phase>(phaseFromName(value("phase").toString()));
-    m_claimed = value("claimed").toBool();
-    m_haltIn = value("haltIn").toBool();
-    m_haltOut = value("haltOut").toBool();
-    m_tag = static_cast<std::uint32_t>(value("tag").toDouble());
-    m_dataLength = static_cast<std::uint32_t>(value("dataLength").toDouble());
-    m_dataInDirection = value("dataIn").toBool();
-    m_block = QByteArray::fromHex(value("block").toString().toLatin1());
-    m_dataOut = bytes("received");
-    m_dataIn = bytes("answer");
-    m_status = static_cast<std::uint8_t>(value("status").toInt());
-    m_residue = static_cast<std::uint32_t>(value("residue").toDouble());
-    m_wrongTag = value("wrongTag").toBool();
-    m_restartAfterWrapper = value("restartAfterWrapper").toString();
-    m_result = static_cast<Result>(std::clamp(value("result").toInt(), 0, static_cast<int>(Result::Silent)));
-    m_loading = value("loading").toBool();
-    m_loadAddress = static_cast<std::uint32_t>(value("loadAddress").toDouble());
-    m_loadSize = static_cast<std::uint32_t>(value("loadSize").toDouble());
-    m_loadMd5 = QByteArray::fromHex(value("loadMd5").toString().toLatin1());
-    m_image = bytes("image");
-    m_restartAfterStatusRead = value("restartAfterStatus").toString();
-    m_unplugSeen = value("unplugSeen").toInt();
-    m_listedFrom = static_cast<qint64>(value("listedFrom").toDouble());
+    reader.text("vendor", m_vendorOverride);
+    QString product = QString::fromLatin1(m_productOverride);
+    reader.text("product", product);
+    m_productOverride = product.toLatin1();
+    reader.integer("generation", 1, INT_MAX, m_generation);
+    QString phase = phaseName(static_cast<int>(m_phase));
+    reader.text("phase", phase);
+    if (phaseName(phaseFromName(phase)) != phase)
+        reader.fail(QStringLiteral("phase"), QStringLiteral("must be command, data-out, data-in or status"));
+    m_phase = static_cast<Phase>(phaseFromName(phase));
+    reader.flag("claimed", m_claimed);
+    reader.flag("haltIn", m_haltIn);
+    reader.flag("haltOut", m_haltOut);
+    reader.integer("tag", 0, UINT32_MAX, m_tag);
+    reader.integer("dataLength", 0, UINT32_MAX, m_dataLength);
+    reader.flag("dataIn", m_dataInDirection);
+    bytes("block", m_block, true);
+    bytes("received", m_dataOut, false);
+    bytes("answer", m_dataIn, false);
+    reader.integer("status", 0, UINT8_MAX, m_status);
+    reader.integer("residue", 0, UINT32_MAX, m_residue);
+    reader.flag("wrongTag", m_wrongTag);
+    reader.text("restartAfterWrapper", m_restartAfterWrapper);
+    int result = static_cast<int>(m_result);
+    reader.integer("result", 0, static_cast<int>(Result::Silent), result);
+    m_result = static_cast<Result>(result);
+    reader.flag("loading", m_loading);
+    reader.integer("loadAddress", 0, UINT32_MAX, m_loadAddress);
+    reader.integer("loadSize", 0, UINT32_MAX, m_loadSize);
+    bytes("loadMd5", m_loadMd5, true);
+    bytes("image", m_image, false);
+    reader.text("restartAfterStatus", m_restartAfterStatusRead);
+    reader.integer("unplugSeen", 0, INT_MAX, m_unplugSeen);
+    reader.integer("listedFrom", 0, std::numeric_limits<qint64>::max(), m_listedFrom);
 }

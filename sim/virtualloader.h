@@ -39,6 +39,7 @@
 
 #include <cstdint>
 
+class JsonReader;
 class VirtualCamera;
 using JournalEvent = QJsonObject;
 
@@ -59,7 +60,8 @@ struct VirtualLoaderFaults
     int returnDelayMs = 0;
 
     QJsonObject toJson() const;
-    static VirtualLoaderFaults fromJson(const QJsonObject& json);
+    // Reads reader's object; a bad value is an error in reader (jsonreader.h).
+    static VirtualLoaderFaults fromJson(JsonReader& reader);
 };
 
 class VirtualLoader
@@ -97,7 +99,8 @@ public:
     // State, and the configuration of the identification ("vendor", "product" override the
     // stage's own).
     QJsonObject toJson() const;
-    void fromJson(const QJsonObject& json);
+    // Reads the state from reader's object; a bad value is an error in reader.
+    void fromJson(JsonReader& reader);
 
 private:
     enum class Phase

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMap>
 #include <QMutexLocker>
 #include <QSaveFile>
 
@@ -43,11 +44,38 @@ VirtualRig::VirtualRig(QVector<VirtualCamera> cameras, QString statePath, QStrin
 {
     QMutexLocker locker(&m_lock);
     FileLock lock(m_statePath);
-    // A state file left by an earlier run wins over the configuration.
-    if (!m_statePath.isEmpty() && QFileInfo::exists(m_statePath))
-        load();
-    else
-        store();
+    // A state file left by an earlier run wins over the configuration. It is stored again at
+    // once, so that a state that cannot be written shows now and not at the first request.
+    if (!m_statePath.isEmpty() && QFileInfo::exists(m_statePath) && !load())
+        return;
+    if (!store())
+        return;
+    // The same for the journal (created when it does not exist).
+    if (!m_journalPath.isEmpty()) {
+        QFile journal(m_journalPath);
+        if (!journal.open(QIODevice::WriteOnly | QIODevice::Append))
+            fail(QStringLiteral("cannot write the virtual camera journal %1: %2")
+                     .arg(m_journalPath, journal.errorString()));
+    }
+}
+
+bool VirtualRig::isValid() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_error.isEmpty();
+}
+
+QString VirtualRig::errorString() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_error;
+}
+
+void VirtualRig::fail(const QString& error)
+{
+    qCritical().noquote() << error;
+    if (m_error.isEmpty())
+        m_error = error;
 }
 
 bool VirtualRig::parseConfiguration(const QByteArray& json, QVector<VirtualCamera>* cameras, QString* error)
@@ -59,21 +87,34 @@ bool VirtualRig::parseConfiguration(const QByteArray& json, QVector<VirtualCamer
         *error = QStringLiteral("not a JSON object: %1").arg(parseError.errorString());
         return false;
     }
-    const QJsonArray entries = document.object().value(QLatin1String("cameras")).toArray();
+    const QJsonValue list = document.object().value(QLatin1String("cameras"));
+    if (!list.isArray()) {
+        *error = QStringLiteral("\"cameras\" must be an array of camera objects");
+        return false;
+    }
+    const QJsonArray entries = list.toArray();
+    QMap<QString, int> ports; // camera index by port
     for (int i = 0; i < entries.size(); ++i) {
+        const QString path = QStringLiteral("cameras[%1]").arg(i);
         if (!entries.at(i).isObject()) {
-            *error = QStringLiteral("camera %1 is not an object").arg(i);
+            *error = QStringLiteral("\"%1\" must be an object").arg(path);
             return false;
         }
         const QJsonObject entry = entries.at(i).toObject();
-        const int model = entry.value(QLatin1String("model")).toInt(7);
-        if (model < 0 || model > 10) {
-            *error = QStringLiteral("camera %1: model %2 is not in the catalogue (0-10)").arg(i).arg(model);
+        VirtualCamera camera;
+        if (!VirtualCamera::fromJson(entry, &camera, error, path))
             return false;
-        }
-        VirtualCamera camera = VirtualCamera::fromJson(entry);
         if (!entry.contains(QLatin1String("port")))
             camera.setBusPort(QStringLiteral("1-%1").arg(i + 1));
+        // One USB port holds one device.
+        if (ports.contains(camera.busPort())) {
+            *error = QStringLiteral("\"%1.port\": cameras[%2] is on port %3 already")
+                         .arg(path)
+                         .arg(ports.value(camera.busPort()))
+                         .arg(camera.busPort());
+            return false;
+        }
+        ports.insert(camera.busPort(), i);
         cameras->append(camera);
     }
     return true;
@@ -119,67 +160,85 @@ std::unique_ptr<VirtualRig> VirtualRig::fromEnvironment(QString* error)
     auto rig = std::make_unique<VirtualRig>(cameras, qEnvironmentVariable("DECKCTL_VIRTUAL_STATE"),
                                             qEnvironmentVariable("DECKCTL_VIRTUAL_JOURNAL"));
     rig->setSoundServerMode(soundServer);
+    if (!rig->isValid()) {
+        *error = rig->errorString();
+        return nullptr;
+    }
     return rig;
 }
 
-void VirtualRig::load()
+bool VirtualRig::load()
 {
     QFile file(m_statePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        fail(QStringLiteral("cannot read the virtual camera state %1: %2")
+                 .arg(m_statePath, file.errorString()));
+        return false;
+    }
+    const QByteArray content = file.readAll();
+    // An empty file is a new state (a temporary file made for it): the configuration stands.
+    if (content.trimmed().isEmpty())
+        return true;
     QVector<VirtualCamera> cameras;
     QString error;
-    const QByteArray content = file.readAll();
-    if (content.trimmed().isEmpty())
-        return;
     if (!parseConfiguration(content, &cameras, &error)) {
-        qWarning().noquote() << "Virtual camera state" << m_statePath << "unreadable:" << error;
-        return;
+        fail(QStringLiteral("virtual camera state %1 is corrupt: %2").arg(m_statePath, error));
+        return false;
     }
     m_cameras = cameras;
+    return true;
 }
 
-void VirtualRig::store()
+bool VirtualRig::store()
 {
     if (m_statePath.isEmpty())
-        return;
+        return true;
     QJsonArray entries;
     for (const VirtualCamera& camera : m_cameras)
         entries.append(camera.toJson());
     QJsonObject root;
     root.insert(QStringLiteral("cameras"), entries);
     QSaveFile file(m_statePath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(root).toJson()) < 0 || !file.commit())
-        qWarning().noquote() << "Cannot store the virtual camera state in" << m_statePath;
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(root).toJson()) < 0 || !file.commit()) {
+        fail(QStringLiteral("cannot write the virtual camera state %1: %2")
+                 .arg(m_statePath, file.errorString()));
+        return false;
+    }
+    return true;
 }
 
-void VirtualRig::writeJournal(const QVector<JournalEvent>& events)
+bool VirtualRig::writeJournal(const QVector<JournalEvent>& events)
 {
     if (m_journalPath.isEmpty() || events.isEmpty())
-        return;
-    QFile file(m_journalPath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
-        return;
+        return true;
     QByteArray lines;
     for (const JournalEvent& e : events)
         lines += QJsonDocument(e).toJson(QJsonDocument::Compact) + '\n';
-    file.write(lines);
+    QFile file(m_journalPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append) || file.write(lines) != lines.size()) {
+        fail(QStringLiteral("cannot write the virtual camera journal %1: %2")
+                 .arg(m_journalPath, file.errorString()));
+        return false;
+    }
+    return true;
 }
 
 int VirtualRig::withCamera(int index, const std::function<int(VirtualCamera&, QVector<JournalEvent>*)>& fn)
 {
     QMutexLocker locker(&m_lock);
     FileLock lock(m_statePath);
-    if (!m_statePath.isEmpty())
-        load();
+    // A state that cannot be read or written fails the request as a device error would: the
+    // camera's state is unknown, or what the request changed would be lost.
+    if (!m_statePath.isEmpty() && !load())
+        return -EIO;
     if (index < 0 || index >= m_cameras.size())
         return -ENODEV;
     QVector<JournalEvent> events;
     const int result = fn(m_cameras[index], &events);
     for (JournalEvent& e : events)
         e.insert(QStringLiteral("camera"), index);
-    writeJournal(events);
-    store();
+    if (!writeJournal(events) || !store())
+        return -EIO;
     return result;
 }
 
@@ -187,6 +246,7 @@ QVector<VirtualCamera> VirtualRig::cameras()
 {
     QMutexLocker locker(&m_lock);
     FileLock lock(m_statePath);
+    // On a state that cannot be read the cameras stay as they were last seen; the error is kept.
     if (!m_statePath.isEmpty())
         load();
     return m_cameras;
@@ -196,8 +256,8 @@ void VirtualRig::modify(const std::function<void(QVector<VirtualCamera>&)>& fn)
 {
     QMutexLocker locker(&m_lock);
     FileLock lock(m_statePath);
-    if (!m_statePath.isEmpty())
-        load();
+    if (!m_statePath.isEmpty() && !load())
+        return;
     fn(m_cameras);
     store();
 }

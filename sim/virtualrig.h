@@ -27,21 +27,30 @@ enum class VirtualSoundServerMode
 class VirtualRig
 {
 public:
+    // A state file that exists is read instead of cameras. The state and the journal must be
+    // writable and a state file readable: otherwise the rig is not valid (errorString()).
     VirtualRig(QVector<VirtualCamera> cameras, QString statePath = QString(),
                QString journalPath = QString());
+
+    // False once the state or the journal could not be read or written; the first reason stays.
+    bool isValid() const;
+    QString errorString() const;
 
     // Builds the rig the environment asks for: DECKCTL_VIRTUAL_CAMERA ("1" for one default
     // camera, or a JSON file {"cameras": [{"model": 7}, ...], "soundServer": "answering"}),
     // DECKCTL_VIRTUAL_STATE (state file) and DECKCTL_VIRTUAL_JOURNAL (journal file). Returns
-    // nullptr with *error set when the configuration cannot be read; nullptr with an empty error
-    // when no virtual camera is asked for.
+    // nullptr with *error set when the configuration cannot be read or is refused, or when the
+    // state or the journal cannot be used; nullptr with an empty error when no virtual camera is
+    // asked for.
     static std::unique_ptr<VirtualRig> fromEnvironment(QString* error);
-    // Cameras from a configuration text ("1" or the JSON document).
+    // Cameras from a configuration's JSON document; false with *error naming the entry and key
+    // of the first value refused (wrong type, out of range, two cameras on one port).
     static bool parseConfiguration(const QByteArray& json, QVector<VirtualCamera>* cameras, QString* error);
 
     // Runs fn on camera index with the current state; events fn appends go to the journal,
-    // tagged with the camera index, and the state is stored afterwards. Returns fn's result, or
-    // -ENODEV when there is no such camera.
+    // tagged with the camera index, and the state is stored afterwards. Returns fn's result,
+    // -ENODEV when there is no such camera, or -EIO when the state or the journal cannot be read
+    // or written (the reason is logged and kept in errorString()).
     int withCamera(int index, const std::function<int(VirtualCamera&, QVector<JournalEvent>*)>& fn);
     VirtualSoundServerMode soundServerMode() const { return m_soundServerMode; }
     void setSoundServerMode(VirtualSoundServerMode mode) { m_soundServerMode = mode; }
@@ -55,11 +64,14 @@ public:
 
 private:
     class FileLock;
-    void load();
-    void store();
-    void writeJournal(const QVector<JournalEvent>& events);
+    // Each returns false after fail() with the reason.
+    bool load();
+    bool store();
+    bool writeJournal(const QVector<JournalEvent>& events);
+    void fail(const QString& error);
 
-    QMutex m_lock; // guards m_cameras and the files within this process
+    mutable QMutex m_lock; // guards m_cameras, m_error and the files within this process
+    QString m_error;
     QVector<VirtualCamera> m_cameras;
     QString m_statePath;
     QString m_journalPath;

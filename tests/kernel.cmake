@@ -26,3 +26,19 @@ file(MAKE_DIRECTORY ${DECKCTL_SANITIZER_REPORTS})
 set_tests_properties(tst_kernel_bindings PROPERTIES
   ENVIRONMENT "${DECKCTL_KERNEL_TEST_ENV}" WORKING_DIRECTORY ${DECKCTL_SANITIZER_REPORTS}
   TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# Real V4L2 clients (v4l2-ctl, v4l2-compliance from v4l-utils) run as child processes of the test
+# against its emulated nodes, with a preload library that keeps them within umockdev's table of
+# emulated descriptors. The library is built without sanitizers: the clients are not.
+add_library(fdcapshim MODULE fdcapshim.cpp)
+get_property(DECKCTL_SHIM_OPTIONS DIRECTORY PROPERTY COMPILE_OPTIONS)
+list(FILTER DECKCTL_SHIM_OPTIONS EXCLUDE REGEX "sanitize|omit-frame-pointer")
+set_target_properties(fdcapshim PROPERTIES COMPILE_OPTIONS "${DECKCTL_SHIM_OPTIONS}" LINK_OPTIONS "")
+target_link_libraries(fdcapshim PRIVATE ${CMAKE_DL_LIBS})
+add_dependencies(tst_kernel_bindings fdcapshim)
+find_program(V4L2_CTL v4l2-ctl)
+find_program(V4L2_COMPLIANCE v4l2-compliance)
+target_compile_definitions(tst_kernel_bindings PRIVATE
+  DECKCTL_FD_CAP_SHIM="$<TARGET_FILE:fdcapshim>"
+  DECKCTL_V4L2_CTL="$<$<BOOL:${V4L2_CTL}>:${V4L2_CTL}>"
+  DECKCTL_V4L2_COMPLIANCE="$<$<BOOL:${V4L2_COMPLIANCE}>:${V4L2_COMPLIANCE}>")

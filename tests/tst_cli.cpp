@@ -54,10 +54,15 @@ private slots:
     void upgradeInterruptedBySignal_data();
     void upgradeInterruptedBySignal();
     void upgradeNeedsNoArchiverProgram();
+    void configurationValuesRefused_data();
+    void configurationValuesRefused();
+    void stateAndJournalMustBeUsable();
 
 private:
     void configure(const QByteArray& json);
     Run cli(const QStringList& arguments);
+    // cli() with some of the virtual camera's variables replaced.
+    Run cliWithEnvironment(const QStringList& arguments, const QMap<QString, QString>& variables);
     QStringList journalLines();
 
     QScopedPointer<QTemporaryDir> m_dir;
@@ -86,6 +91,27 @@ Run TstCli::cli(const QStringList& arguments)
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_CAMERA"), m_dir->filePath(QStringLiteral("cameras.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"), arguments);
+    Run run;
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+Run TstCli::cliWithEnvironment(const QStringList& arguments, const QMap<QString, QString>& variables)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_dir->path());
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_CAMERA"), m_dir->filePath(QStringLiteral("cameras.json")));
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
+    env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
+    for (auto it = variables.begin(); it != variables.end(); ++it)
+        env.insert(it.key(), it.value());
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"), arguments);
     Run run;
@@ -610,4 +636,105 @@ void TstCli::upgradeNeedsNoArchiverProgram()
 }
 
 QTEST_GUILESS_MAIN(TstCli)
+void TstCli::configurationValuesRefused_data()
+{
+    QTest::addColumn<QByteArray>("configuration");
+    QTest::addColumn<QString>("message"); // names the entry and the key
+    auto row = [](const char* name, const char* camera, const char* message) {
+        QTest::newRow(name) << (QByteArray(R"({"cameras": [)") + camera + "]}")
+                            << QString::fromLatin1(message);
+    };
+    row("unit id over 255", R"({"model": 7, "extensionUnit": 256})",
+        R"("cameras[0].extensionUnit" must be an integer from 1 to 255, not 256)");
+    row("unit id 0", R"({"model": 7, "extensionUnit": 0})",
+        R"("cameras[0].extensionUnit" must be an integer)");
+    row("unit id as text", R"({"model": 7, "extensionUnit": "6"})", R"("cameras[0].extensionUnit" must be)");
+    row("model 1e308", R"({"model": 1e308})", R"("cameras[0].model" must be an integer from 0 to 10)");
+    row("model with a fraction", R"({"model": 6.5})", R"("cameras[0].model")");
+    row("negative vendor id", R"({"vendorId": -1})", R"("cameras[0].vendorId")");
+    row("negative tag", R"({"loader": {"tag": -1}})",
+        R"("cameras[0].loader.tag" must be an integer from 0 to 4294967295)");
+    row("data length 1e308", R"({"loader": {"dataLength": 1e308}})", R"("cameras[0].loader.dataLength")");
+    row("residue over 32 bits", R"({"loader": {"residue": 4294967296}})", R"("cameras[0].loader.residue")");
+    row("loader phase", R"({"loader": {"phase": "later"}})", R"("cameras[0].loader.phase")");
+    row("loader not an object", R"({"loader": 3})", R"("cameras[0].loader" must be an object)");
+    row("streaming as text", R"({"streaming": "yes"})", R"("cameras[0].streaming" must be true or false)");
+    row("speaker volume over 1.5", R"({"speakerVolume": 2})", R"("cameras[0].speakerVolume")");
+    row("negative fault count", R"({"faults": {"refuse": -3}})", R"("cameras[0].faults.refuse")");
+    row("fault count 1e308", R"({"faults": {"fail": 1e308}})", R"("cameras[0].faults.fail")");
+    row("audio fault", R"({"audioFaults": {"failWith": 1000}})", R"("cameras[0].audioFaults.failWith")");
+    row("loader fault count", R"({"loaderFaults": {"stall": {"count": -2}}})",
+        R"("cameras[0].loaderFaults.stall.count")");
+    row("control value 1e308", R"({"controls": {"9963776": 1e308}})", R"("cameras[0].controls.9963776")");
+    row("unknown control", R"({"controls": {"1": 5}})", R"("cameras[0].controls.1" is not a control)");
+    row("setting code over 255", R"({"settings": {"300": 1}})", R"("cameras[0].settings.300")");
+    row("preset 3", R"({"presets": {"3": [0, 0, 100]}})", R"("cameras[0].presets.3")");
+    row("preset of two values", R"({"presets": {"1": [0, 100]}})", R"("cameras[0].presets.1")");
+    row("firmware version", R"({"firmware": "1.2.x"})", R"("cameras[0].firmware" must be a version)");
+    row("firmware number over 16 bits", R"({"firmware": "1.2.70000"})", R"("cameras[0].firmware")");
+    row("response of 7 bytes", R"({"response": "00112233445566"})", R"("cameras[0].response")");
+    row("stage", R"({"stage": "flash"})", R"("cameras[0].stage")");
+    row("port name", R"({"port": "usb1"})", R"("cameras[0].port" must be a USB port name)");
+    row("second camera's key", R"({"model": 7}, {"model": 2, "micNode": 1})", R"("cameras[1].micNode")");
+    row("two cameras on one port", R"({"model": 7, "port": "1-2"}, {"model": 6})",
+        R"("cameras[1].port": cameras[0] is on port 1-2 already)");
+    row("camera not an object", R"(7)", R"("cameras[0]" must be an object)");
+    QTest::newRow("cameras not a list")
+        << QByteArray(R"({"cameras": {"model": 7}})") << QStringLiteral(R"("cameras" must be an array)");
+}
+
+void TstCli::configurationValuesRefused()
+{
+    QFETCH(QByteArray, configuration);
+    QFETCH(QString, message);
+    configure(configuration);
+    const Run run = cli({"list"});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(QLatin1String("virtual camera configuration")), qPrintable(run.err));
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QVERIFY(!QFile::exists(m_dir->filePath(QStringLiteral("state.json"))));
+}
+
+void TstCli::stateAndJournalMustBeUsable()
+{
+    QCOMPARE(cli({"set", "tracking-mode", "off"}).status, 0);
+    const QString statePath = m_dir->filePath(QStringLiteral("state.json"));
+
+    // A corrupt state is an error, and the file stays as it is: nothing is reset.
+    for (const QByteArray& corrupt : {QByteArray("{\"cameras\": [{\"model\": 7"),
+                                      QByteArray(R"({"cameras": [{"model": 7, "loader": {"tag": -5}}]})")}) {
+        QFile state(statePath);
+        QVERIFY(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        state.write(corrupt);
+        state.close();
+        const Run run = cli({"get", "tracking-mode"});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QLatin1String("virtual camera state")) && run.err.contains(statePath) &&
+                     run.err.contains(QLatin1String("corrupt")),
+                 qPrintable(run.err));
+        QVERIFY(state.open(QIODevice::ReadOnly));
+        QCOMPARE(state.readAll(), corrupt);
+    }
+
+    // A state or a journal that cannot be written (its folder is a file) is an error.
+    QFile blocker(m_dir->filePath(QStringLiteral("not-a-folder")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString unwritable = blocker.fileName() + QStringLiteral("/file");
+    Run run = cliWithEnvironment({"list"}, {{QStringLiteral("DECKCTL_VIRTUAL_STATE"), unwritable}});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(QLatin1String("cannot write the virtual camera state ") + unwritable),
+             qPrintable(run.err));
+    run = cliWithEnvironment({"list"},
+                             {{QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath("fresh.json")},
+                              {QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), unwritable}});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(QLatin1String("cannot write the virtual camera journal ") + unwritable),
+             qPrintable(run.err));
+    // A state that is a folder cannot be read.
+    run = cliWithEnvironment({"list"}, {{QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->path()}});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(QLatin1String("cannot read the virtual camera state")), qPrintable(run.err));
+}
+
 #include "tst_cli.moc"

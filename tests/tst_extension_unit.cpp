@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cerrno>
 #include <functional>
 
 namespace {
@@ -44,6 +45,7 @@ private slots:
     void refusedRequestAsksForReopen();
     void openMatchesPathAndName();
     void concurrentQueriesGetTheirOwnAnswers();
+    void unusableStateFailsRequests();
 
 private:
     QVector<Received> journal(); // everything since the last call
@@ -367,6 +369,40 @@ void TstExtensionUnit::concurrentQueriesGetTheirOwnAnswers()
     QLoggingCategory::setFilterRules(QString());
     QCOMPARE(failed.load(), 0);
     QCOMPARE(wrong.load(), 0);
+}
+
+void TstExtensionUnit::unusableStateFailsRequests()
+{
+    // A state file shared with other processes turns corrupt, or cannot be written any more,
+    // while the program runs: requests fail as device errors would, and the file is not reset.
+    const QString statePath = m_dir->filePath(QStringLiteral("state.json"));
+    VirtualRig rig({VirtualCamera(7)}, statePath, m_dir->filePath(QStringLiteral("journal2.jsonl")));
+    QVERIFY2(rig.isValid(), qPrintable(rig.errorString()));
+    VirtualVideoBackend backend(rig);
+    UVCExtensionUnit unit(&backend);
+    QVERIFY(unit.InitVideoDevice(QString(), backend.listCaptureDevices().first().friendlyName));
+    QVERIFY(unit.setTrackingMode(2));
+
+    QFile state(statePath);
+    QVERIFY(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    state.write(R"({"cameras": [{"model": 7, "faults": {"refuse": -1}}]})");
+    state.close();
+    int mode = -1;
+    QVERIFY(!unit.getTrackingMode(mode));
+    QVERIFY(!rig.isValid());
+    QVERIFY2(rig.errorString().contains(QLatin1String("corrupt")) &&
+                 rig.errorString().contains(QLatin1String("\"cameras[0].faults.refuse\"")),
+             qPrintable(rig.errorString()));
+    QVERIFY(state.open(QIODevice::ReadOnly));
+    QVERIFY(state.readAll().contains("\"refuse\": -1"));
+    state.close();
+
+    // The state's folder is gone: what a request changed cannot be kept.
+    VirtualRig lost({VirtualCamera(7)}, m_dir->filePath(QStringLiteral("gone/state.json")));
+    QVERIFY(!lost.isValid());
+    QVERIFY2(lost.errorString().contains(QLatin1String("cannot write the virtual camera state")),
+             qPrintable(lost.errorString()));
+    QCOMPARE(lost.withCamera(0, [](VirtualCamera&, QVector<JournalEvent>*) { return 0; }), -EIO);
 }
 
 QTEST_GUILESS_MAIN(TstExtensionUnit)

@@ -20,6 +20,8 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -39,6 +41,10 @@ constexpr std::uint8_t kGetLen = 0x85;
 constexpr std::uint8_t kGetInfo = 0x86;
 constexpr std::uint8_t kSetCur = 0x01;
 constexpr std::uint8_t kGetCur = 0x81;
+constexpr std::uint8_t kGetMin = 0x82;
+constexpr std::uint8_t kGetMax = 0x83;
+constexpr std::uint8_t kGetRes = 0x84;
+constexpr std::uint8_t kGetDef = 0x87;
 
 // A testbed with its cameras and the journal of everything they received.
 class Bench
@@ -153,6 +159,39 @@ int rawXuQuery(int fd, int unit, int selector, std::uint8_t request, std::uint8_
     return ::ioctl(fd, UVCIOC_CTRL_QUERY, &query) == 0 ? 0 : errno;
 }
 
+// What a real V4L2 client printed and how it ended.
+struct ClientRun
+{
+    int status = -1; // exit code; -1 when it could not start or crashed
+    QString output;  // standard output and error, merged
+};
+
+// Runs a v4l-utils program as a child process. It inherits umockdev's preload and the testbed
+// from this process, so its /dev and /sys are the emulated ones; the descriptor cap goes first.
+ClientRun runClient(const QString& program, const QStringList& arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    const QString preload = environment.value(QStringLiteral("LD_PRELOAD"));
+    environment.insert(QStringLiteral("LD_PRELOAD"),
+                       QStringLiteral(DECKCTL_FD_CAP_SHIM) +
+                           (preload.isEmpty() ? QString() : QLatin1Char(':') + preload));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    ClientRun run;
+    if (!process.waitForFinished(90000)) {
+        process.kill();
+        process.waitForFinished();
+        run.output = QString::fromLocal8Bit(process.readAll()) + QStringLiteral("\n(did not finish)");
+        return run;
+    }
+    run.output = QString::fromLocal8Bit(process.readAll());
+    if (process.exitStatus() == QProcess::NormalExit)
+        run.status = process.exitCode();
+    return run;
+}
+
 // Closes a raw descriptor at the end of its scope.
 struct Fd
 {
@@ -181,6 +220,11 @@ private slots:
 
     // The emulation itself answers as uvcvideo does, so that the tests below mean something.
     void emulatedNodesAreAsStrictAsTheDriver();
+    void extensionUnitRequestCodes_data();
+    void extensionUnitRequestCodes();
+    void controlLookupAsTheDriver_data();
+    void controlLookupAsTheDriver();
+    void driverCachesWhatTheCameraTook();
 
     // Enumeration.
     void capturesListedInPortOrder();
@@ -213,6 +257,10 @@ private slots:
     // Hot-unplug.
     void unplugDuringUse();
 
+    // Real V4L2 clients against the emulated nodes.
+    void v4l2CtlReadsAndWritesControls();
+    void v4l2CompliancePassesTheControlTests();
+
 private:
     LinuxVideoBackend m_backend;
     bool m_unavailable = false;
@@ -242,7 +290,9 @@ void TstKernelBindings::emulatedNodesAreAsStrictAsTheDriver()
     QVERIFY2(capture.fd >= 0, strerror(errno));
     v4l2_capability capability{};
     QCOMPARE(::ioctl(capture.fd, VIDIOC_QUERYCAP, &capability), 0);
-    QCOMPARE(capability.device_caps, std::uint32_t(V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING));
+    QCOMPARE(capability.device_caps,
+             std::uint32_t(V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT));
+    QVERIFY(capability.capabilities & V4L2_CAP_EXT_PIX_FORMAT);
     QCOMPARE(QString::fromUtf8(reinterpret_cast<const char*>(capability.card)), friendlyName(7));
 
     // The driver checks every request before the camera sees it.
@@ -286,7 +336,9 @@ void TstKernelBindings::emulatedNodesAreAsStrictAsTheDriver()
         query.id |= V4L2_CTRL_FLAG_NEXT_CTRL;
     }
     QCOMPARE(error, EINVAL);
-    QVector<std::uint32_t> expected = bench.camera(0).controlIds();
+    // Each class comes before its controls, as uvcvideo lists them.
+    QVector<std::uint32_t> expected = bench.camera(0).controlIds()
+                                      << V4L2_CID_USER_CLASS << V4L2_CID_CAMERA_CLASS;
     std::sort(expected.begin(), expected.end());
     QCOMPARE(enumerated, expected);
     v4l2_control control{V4L2_CID_PAN_ABSOLUTE, 200000};
@@ -305,9 +357,204 @@ void TstKernelBindings::emulatedNodesAreAsStrictAsTheDriver()
     Fd metadata(nodes.metadataNode);
     QVERIFY2(metadata.fd >= 0, strerror(errno));
     QCOMPARE(::ioctl(metadata.fd, VIDIOC_QUERYCAP, &capability), 0);
-    QCOMPARE(capability.device_caps, std::uint32_t(V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING));
+    QCOMPARE(capability.device_caps,
+             std::uint32_t(V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT));
     QVERIFY(capability.capabilities & V4L2_CAP_VIDEO_CAPTURE); // the device's, not the node's
     QCOMPARE(rawXuQuery(metadata.fd, 4, xu::SELECTOR_COMMAND, kSetCur, block.data(), 8), ENOTTY);
+}
+
+void TstKernelBindings::extensionUnitRequestCodes_data()
+{
+    QTest::addColumn<int>("request");
+    QTest::addColumn<int>("selector");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("error");      // 0: answered by the camera
+    QTest::addColumn<QString>("answer"); // the bytes the camera sent
+    QTest::newRow("GET_MIN") << int(kGetMin) << xu::SELECTOR_COMMAND << 8 << 0
+                             << QStringLiteral("00 00 00 00 00 00 00 00");
+    QTest::newRow("GET_MAX") << int(kGetMax) << xu::SELECTOR_RESPONSE << 8 << 0
+                             << QStringLiteral("ff ff ff ff ff ff ff ff");
+    QTest::newRow("GET_RES") << int(kGetRes) << xu::SELECTOR_AUDIO_DATA << 32 << 0
+                             << QStringLiteral("01") + QStringLiteral(" 00").repeated(31);
+    QTest::newRow("GET_DEF") << int(kGetDef) << xu::SELECTOR_AUDIO_STATUS << 8 << 0
+                             << QStringLiteral("00 00 00 00 00 00 00 00");
+    QTest::newRow("GET_MIN, wrong size") << int(kGetMin) << xu::SELECTOR_COMMAND << 7 << ENOBUFS << QString();
+    QTest::newRow("unknown request code") << 0x88 << xu::SELECTOR_COMMAND << 8 << EINVAL << QString();
+    QTest::newRow("request code 0") << 0x00 << xu::SELECTOR_COMMAND << 8 << EINVAL << QString();
+    QTest::newRow("unknown code, unknown selector") << 0x88 << 3 << 8 << ENOENT << QString();
+}
+
+void TstKernelBindings::extensionUnitRequestCodes()
+{
+    QFETCH(int, request);
+    QFETCH(int, selector);
+    QFETCH(int, size);
+    QFETCH(int, error);
+    QFETCH(QString, answer);
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    Fd capture(bench.nodes(0).captureNode);
+    QVERIFY2(capture.fd >= 0, strerror(errno));
+    QVector<std::uint8_t> data(size, 0x5A);
+    QCOMPARE(rawXuQuery(capture.fd, 6, selector, static_cast<std::uint8_t>(request), data.data(),
+                        static_cast<std::uint16_t>(size)),
+             error);
+    const QVector<QJsonObject> events = bench.events(QStringLiteral("xu-range"));
+    if (error != 0) {
+        QVERIFY(events.isEmpty()); // the driver refused it before the camera saw it
+        QCOMPARE(data, QVector<std::uint8_t>(size, 0x5A));
+        return;
+    }
+    QCOMPARE(hexBytes(data.data(), size), answer);
+    QCOMPARE(events.size(), 1);
+    QCOMPARE(events.at(0).value(QStringLiteral("selector")).toInt(), selector);
+}
+
+void TstKernelBindings::controlLookupAsTheDriver_data()
+{
+    QTest::addColumn<bool>("extended"); // VIDIOC_QUERY_EXT_CTRL instead of VIDIOC_QUERYCTRL
+    QTest::addColumn<quint32>("id");
+    QTest::addColumn<quint32>("found"); // 0: EINVAL
+    QTest::addColumn<quint32>("type");
+    const quint32 next = V4L2_CTRL_FLAG_NEXT_CTRL;
+    const quint32 compound = V4L2_CTRL_FLAG_NEXT_COMPOUND;
+    for (const bool extended : {false, true}) {
+        const char* name = extended ? "ext" : "plain";
+        QTest::addRow("%s: first is the user class", name)
+            << extended << next << quint32(V4L2_CID_USER_CLASS) << quint32(V4L2_CTRL_TYPE_CTRL_CLASS);
+        QTest::addRow("%s: after the user class", name)
+            << extended << (V4L2_CID_USER_CLASS | next) << quint32(V4L2_CID_BRIGHTNESS)
+            << quint32(V4L2_CTRL_TYPE_INTEGER);
+        QTest::addRow("%s: camera class before pan", name)
+            << extended << (V4L2_CID_SHARPNESS | next) << quint32(V4L2_CID_CAMERA_CLASS)
+            << quint32(V4L2_CTRL_TYPE_CTRL_CLASS);
+        QTest::addRow("%s: next and compound", name)
+            << extended << (V4L2_CID_CAMERA_CLASS | next | compound) << quint32(V4L2_CID_PAN_ABSOLUTE)
+            << quint32(V4L2_CTRL_TYPE_INTEGER);
+        QTest::addRow("%s: compound alone finds none", name)
+            << extended << compound << quint32(0) << quint32(0);
+        QTest::addRow("%s: nothing after zoom", name)
+            << extended << (V4L2_CID_ZOOM_ABSOLUTE | next) << quint32(0) << quint32(0);
+        QTest::addRow("%s: a class by its id", name)
+            << extended << quint32(V4L2_CID_CAMERA_CLASS) << quint32(V4L2_CID_CAMERA_CLASS)
+            << quint32(V4L2_CTRL_TYPE_CTRL_CLASS);
+        QTest::addRow("%s: a class the camera lacks", name)
+            << extended << quint32(V4L2_CID_FLASH_CLASS) << quint32(0) << quint32(0);
+        QTest::addRow("%s: a boolean by its id", name)
+            << extended << quint32(V4L2_CID_HUE_AUTO) << quint32(V4L2_CID_HUE_AUTO)
+            << quint32(V4L2_CTRL_TYPE_BOOLEAN);
+        QTest::addRow("%s: a control the camera lacks", name)
+            << extended << quint32(V4L2_CID_FOCUS_ABSOLUTE) << quint32(0) << quint32(0);
+    }
+}
+
+void TstKernelBindings::controlLookupAsTheDriver()
+{
+    QFETCH(bool, extended);
+    QFETCH(quint32, id);
+    QFETCH(quint32, found);
+    QFETCH(quint32, type);
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    Fd capture(bench.nodes(0).captureNode);
+    QVERIFY2(capture.fd >= 0, strerror(errno));
+    v4l2_query_ext_ctrl extendedQuery{};
+    v4l2_queryctrl query{};
+    extendedQuery.id = id;
+    query.id = id;
+    const int result = extended ? ::ioctl(capture.fd, VIDIOC_QUERY_EXT_CTRL, &extendedQuery)
+                                : ::ioctl(capture.fd, VIDIOC_QUERYCTRL, &query);
+    const int error = result == 0 ? 0 : errno;
+    if (found == 0) {
+        QCOMPARE(error, EINVAL);
+        return;
+    }
+    QCOMPARE(error, 0);
+    QCOMPARE(extended ? extendedQuery.id : query.id, found); // the flags are cleared
+    QCOMPARE(extended ? extendedQuery.type : query.type, type);
+    const std::uint32_t flags = extended ? extendedQuery.flags : query.flags;
+    if (type == V4L2_CTRL_TYPE_CTRL_CLASS) {
+        QCOMPARE(flags, std::uint32_t(V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_WRITE_ONLY));
+        QCOMPARE(QByteArray(extended ? extendedQuery.name : reinterpret_cast<const char*>(query.name)),
+                 QByteArray(found == V4L2_CID_USER_CLASS ? "User Controls" : "Camera Controls"));
+        // A class has no value.
+        v4l2_control control{found, 0};
+        QCOMPARE(::ioctl(capture.fd, VIDIOC_G_CTRL, &control), -1);
+        QCOMPARE(errno, EACCES);
+    } else {
+        QCOMPARE(flags, 0u);
+    }
+    if (extended && type != V4L2_CTRL_TYPE_CTRL_CLASS) {
+        QCOMPARE(extendedQuery.elem_size, 4u);
+        QCOMPARE(extendedQuery.elems, 1u);
+    }
+    // No control of this camera has a menu.
+    v4l2_querymenu menu{};
+    menu.id = found;
+    QCOMPARE(::ioctl(capture.fd, VIDIOC_QUERYMENU, &menu), -1);
+    QCOMPARE(errno, EINVAL);
+}
+
+void TstKernelBindings::driverCachesWhatTheCameraTook()
+{
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    Fd capture(bench.nodes(0).captureNode);
+    QVERIFY2(capture.fd >= 0, strerror(errno));
+    auto get = [&capture](std::uint32_t id) {
+        v4l2_control control{id, -1};
+        return ::ioctl(capture.fd, VIDIOC_G_CTRL, &control) == 0 ? control.value : INT_MIN;
+    };
+    auto set = [&capture](std::uint32_t id, std::int32_t value) {
+        v4l2_control control{id, value};
+        return ::ioctl(capture.fd, VIDIOC_S_CTRL, &control) == 0 ? 0 : errno;
+    };
+    auto changeBehindTheDriver = [&bench](std::uint32_t id, std::int32_t value) {
+        bench.rig().modify([id, value](QVector<VirtualCamera>& cameras) {
+            QVector<JournalEvent> ignored;
+            const bool streaming = cameras[0].streaming();
+            cameras[0].setStreaming(true);
+            cameras[0].setControl(id, value, &ignored);
+            cameras[0].setStreaming(streaming);
+        });
+    };
+
+    // Not streaming: the camera stalls the change, the driver fails the call and keeps the value
+    // it had; setting the value the camera has is no change.
+    QCOMPARE(get(V4L2_CID_BRIGHTNESS), 50);
+    QCOMPARE(set(V4L2_CID_BRIGHTNESS, 80), EPIPE);
+    QCOMPARE(bench.controlValue(0, V4L2_CID_BRIGHTNESS), 50);
+    QCOMPARE(get(V4L2_CID_BRIGHTNESS), 50);
+    QCOMPARE(set(V4L2_CID_BRIGHTNESS, 50), 0);
+    QCOMPARE(bench.events(QStringLiteral("refused")).size(), 1);
+    // The device layer reports the refusal as a failed write.
+    {
+        DShowCameraWrapper wrapper(&m_backend);
+        BoundFilterGuard guard{wrapper};
+        QVector<CameraEntry> entries;
+        QCOMPARE(wrapper.listVideoDevices(entries), 1);
+        int index = -1;
+        QVERIFY(wrapper.openCameraFilter(entries.at(0).id, entries.at(0).name, index));
+        QVERIFY(!wrapper.setVideoProcAmp(video_proc_amp_id::Contrast, 70));
+        int value = 0;
+        QVERIFY(wrapper.getVideoProcAmp(video_proc_amp_id::Contrast, value));
+        QCOMPARE(value, 50);
+    }
+
+    // Streaming: the value is taken and from then on answered from the driver's cache, without
+    // asking the camera, even when the camera changed it by itself.
+    bench.rig().modify([](QVector<VirtualCamera>& cameras) { cameras[0].setStreaming(true); });
+    QCOMPARE(set(V4L2_CID_BRIGHTNESS, 81), 0);
+    QCOMPARE(bench.controlValue(0, V4L2_CID_BRIGHTNESS), 81);
+    changeBehindTheDriver(V4L2_CID_BRIGHTNESS, 20);
+    const int reads = bench.events(QStringLiteral("ctrl-get")).size();
+    QCOMPARE(get(V4L2_CID_BRIGHTNESS), 81);
+    QCOMPARE(bench.events(QStringLiteral("ctrl-get")).size(), reads);
+    // Pan, tilt and zoom may change on the camera (tracking): the driver always asks.
+    QCOMPARE(set(V4L2_CID_ZOOM_ABSOLUTE, 300), 0);
+    changeBehindTheDriver(V4L2_CID_ZOOM_ABSOLUTE, 420);
+    QCOMPARE(get(V4L2_CID_ZOOM_ABSOLUTE), 420);
+    QCOMPARE(bench.events(QStringLiteral("ctrl-get")).size(), reads + 1);
 }
 
 void TstKernelBindings::capturesListedInPortOrder()
@@ -924,6 +1171,100 @@ void TstKernelBindings::unplugDuringUse()
     QVERIFY(other.setTrackingMode(0));
     QCOMPARE(bench.camera(1).setting(xu::XU_TRACKING_MODE), 0);
     QCOMPARE(bench.camerasOf(QStringLiteral("unplug")), QVector<int>{0});
+}
+
+void TstKernelBindings::v4l2CtlReadsAndWritesControls()
+{
+    if (QStringLiteral(DECKCTL_V4L2_CTL).isEmpty())
+        QSKIP("v4l2-ctl (v4l-utils) is not installed");
+    const QString program = QStringLiteral(DECKCTL_V4L2_CTL);
+    Bench bench({cameraConfig(7, QStringLiteral("1-1"))});
+    REQUIRE_BENCH(bench);
+    const QString node = bench.nodes(0).captureNode;
+    auto ctl = [&program, &node](QStringList arguments) {
+        return runClient(program, QStringList{QStringLiteral("-d"), node} + arguments);
+    };
+
+    // Everything v4l2-ctl shows comes from the driver as uvcvideo answers: identity, both
+    // control classes with their controls (pan, tilt and zoom only through the extended
+    // controls), ranges and values.
+    const ClientRun all = ctl({QStringLiteral("--all")});
+    QVERIFY2(all.status == 0, qPrintable(all.output));
+    const QStringList expected = {
+        QStringLiteral("Driver name      : uvcvideo"),
+        QStringLiteral("Card type        : ") + friendlyName(7),
+        QStringLiteral("Extended Pix Format"),
+        QStringLiteral("Video input : 0 (Camera 1: ok)"),
+        QStringLiteral("User Controls"),
+        QStringLiteral("brightness 0x00980900 (int)    : min=0 max=100 step=1 default=50 value=50"),
+        QStringLiteral("hue_auto 0x00980919 (bool)   : default=0 value=0"),
+        QStringLiteral("Camera Controls"),
+        QStringLiteral(
+            "pan_absolute 0x009a0908 (int)    : min=-108000 max=108000 step=3600 default=0 value=0"),
+        QStringLiteral("zoom_absolute 0x009a090d (int)    : min=100 max=800 step=1 default=100 value=100"),
+    };
+    for (const QString& line : expected)
+        QVERIFY2(all.output.contains(line), qPrintable(line + QStringLiteral(" missing in:\n") + all.output));
+    QVERIFY(all.output.indexOf(QStringLiteral("User Controls")) <
+            all.output.indexOf(QStringLiteral("brightness")));
+    QVERIFY(all.output.indexOf(QStringLiteral("Camera Controls")) <
+            all.output.indexOf(QStringLiteral("pan_absolute")));
+
+    // A write reaches the camera rounded as the driver rounds it, and reads back.
+    ClientRun run = ctl({QStringLiteral("-c"), QStringLiteral("zoom_absolute=350,pan_absolute=7300")});
+    QVERIFY2(run.status == 0, qPrintable(run.output));
+    QCOMPARE(bench.controlValue(0, V4L2_CID_ZOOM_ABSOLUTE), 350);
+    QCOMPARE(bench.controlValue(0, V4L2_CID_PAN_ABSOLUTE), 7200);
+    run = ctl({QStringLiteral("-C"), QStringLiteral("zoom_absolute,pan_absolute")});
+    QVERIFY2(run.status == 0, qPrintable(run.output));
+    QCOMPARE(run.output, QStringLiteral("zoom_absolute: 350\npan_absolute: 7200\n"));
+
+    // The camera does not stream: it refuses a change of a picture control, v4l2-ctl reports the
+    // failure and the driver still has the old value.
+    run = ctl({QStringLiteral("-c"), QStringLiteral("brightness=80")});
+    QVERIFY2(run.status != 0, qPrintable(run.output));
+    QVERIFY2(run.output.contains(QLatin1String("Broken pipe")), qPrintable(run.output));
+    QCOMPARE(bench.controlValue(0, V4L2_CID_BRIGHTNESS), 50);
+    run = ctl({QStringLiteral("-C"), QStringLiteral("brightness")});
+    QCOMPARE(run.output, QStringLiteral("brightness: 50\n"));
+    // Streaming, it takes the value.
+    bench.rig().modify([](QVector<VirtualCamera>& cameras) { cameras[0].setStreaming(true); });
+    run = ctl({QStringLiteral("-c"), QStringLiteral("brightness=80")});
+    QVERIFY2(run.status == 0, qPrintable(run.output));
+    QCOMPARE(bench.controlValue(0, V4L2_CID_BRIGHTNESS), 80);
+    run = ctl({QStringLiteral("-C"), QStringLiteral("brightness")});
+    QCOMPARE(run.output, QStringLiteral("brightness: 80\n"));
+}
+
+void TstKernelBindings::v4l2CompliancePassesTheControlTests()
+{
+    if (QStringLiteral(DECKCTL_V4L2_COMPLIANCE).isEmpty())
+        QSKIP("v4l2-compliance (v4l-utils) is not installed");
+    // Streaming, so that the picture controls take every value the test writes.
+    Bench bench({with(cameraConfig(7, QStringLiteral("1-1")), QStringLiteral("streaming"), true)});
+    REQUIRE_BENCH(bench);
+    const ClientRun run = runClient(QStringLiteral(DECKCTL_V4L2_COMPLIANCE),
+                                    {QStringLiteral("-d"), bench.nodes(0).captureNode});
+    QVERIFY2(run.status >= 0, qPrintable(run.output));
+    const QRegularExpression totals(QStringLiteral("Total for uvcvideo device \\S+: .*"));
+    const QRegularExpressionMatch total = totals.match(run.output);
+    QVERIFY2(total.hasMatch(), qPrintable(run.output));
+    qInfo().noquote() << total.captured(0);
+    // The groups that concern what the node emulates pass. Streaming, formats and events cannot
+    // be emulated (mmap and poll do not reach the testbed), priorities are per open file.
+    const QStringList passing = {
+        QStringLiteral("test VIDIOC_QUERYCAP: OK"),
+        QStringLiteral("test invalid ioctls: OK"),
+        QStringLiteral("test VIDIOC_G/S/ENUMINPUT: OK"),
+        QStringLiteral("test VIDIOC_QUERY_EXT_CTRL/QUERYMENU: OK"),
+        QStringLiteral("test VIDIOC_QUERYCTRL: OK"),
+        QStringLiteral("test VIDIOC_G/S_CTRL: OK"),
+        QStringLiteral("test VIDIOC_G/S/TRY_EXT_CTRLS: OK"),
+        QStringLiteral("Standard Controls: 11 Private Controls: 0"), // 9 controls, 2 classes
+    };
+    for (const QString& line : passing)
+        QVERIFY2(run.output.contains(line), qPrintable(line + QStringLiteral(" missing in:\n") + run.output));
+    QVERIFY2(!run.output.contains(QLatin1String("test VIDIOC_QUERYCAP: FAIL")), qPrintable(run.output));
 }
 
 int main(int argc, char** argv)

@@ -56,7 +56,7 @@ template <typename T> void store(const DataPtr& data, const T& value)
 }
 
 // Copies text into a fixed, zero-terminated kernel string field, truncating as strscpy does.
-template <std::size_t N> void copyText(__u8 (&field)[N], const QByteArray& text)
+template <typename Char, std::size_t N> void copyText(Char (&field)[N], const QByteArray& text)
 {
     const std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(text.size()), N - 1);
     std::memcpy(field, text.constData(), length);
@@ -103,6 +103,39 @@ std::uint32_t controlType(std::uint32_t id)
     }
 }
 
+// Pan, tilt and zoom carry the UVC "auto-update" flag (the camera may change them by itself, while
+// it tracks a speaker): the driver reads them from the camera every time. Other controls it
+// answers from its cache once it knows the value.
+bool autoUpdate(std::uint32_t id)
+{
+    return id == V4L2_CID_PAN_ABSOLUTE || id == V4L2_CID_TILT_ABSOLUTE || id == V4L2_CID_ZOOM_ABSOLUTE;
+}
+
+// The control classes uvcvideo reports, in the order it looks for them; a class is there when
+// one of its controls is.
+constexpr std::uint32_t kControlClasses[] = {V4L2_CID_CAMERA_CLASS, V4L2_CID_USER_CLASS};
+
+QByteArray className(std::uint32_t classId)
+{
+    return classId == V4L2_CID_CAMERA_CLASS ? "Camera Controls" : "User Controls";
+}
+
+// One control or control class as VIDIOC_QUERY_EXT_CTRL describes it.
+struct ControlInfo
+{
+    std::uint32_t id = 0;
+    std::uint32_t type = 0;
+    QByteArray name;
+    std::int64_t minimum = 0;
+    std::int64_t maximum = 0;
+    std::uint64_t step = 0;
+    std::int64_t defaultValue = 0;
+    std::uint32_t flags = 0;
+};
+
+// The input terminal as uvcvideo names it: "Camera <terminal id>".
+constexpr const char* kInputName = "Camera 1";
+
 // One emulated /dev/videoN. Its ioctls are answered on umockdev's worker thread while the
 // calling thread waits in ioctl(); everything but `removed` is fixed before the first client.
 struct Node
@@ -128,8 +161,34 @@ private:
     int queryCapability(UMockdevIoctlData* arg);
     int extensionUnitQuery(UMockdevIoctlData* arg);
     int queryControl(UMockdevIoctlData* arg);
+    int queryExtControl(UMockdevIoctlData* arg);
+    int queryMenu(UMockdevIoctlData* arg);
     int getControl(UMockdevIoctlData* arg);
     int setControl(UMockdevIoctlData* arg);
+    int extControls(gulong request, UMockdevIoctlData* arg);
+    int enumInput(UMockdevIoctlData* arg);
+    int input(gulong request, UMockdevIoctlData* arg);
+
+    // The camera's controls (its model's table); ENODEV when it is gone, EINVAL on the
+    // microphone node, which has none.
+    int controls(QVector<VirtualControl>* table);
+    // Looks a control or class up as VIDIOC_QUERYCTRL does, V4L2_CTRL_FLAG_NEXT_CTRL and
+    // V4L2_CTRL_FLAG_NEXT_COMPOUND included: 0 or the errno.
+    int describe(std::uint32_t requestId, ControlInfo* info);
+    // Whether id names one of the control classes the camera has.
+    static bool isClass(const QVector<VirtualControl>& table, std::uint32_t id);
+    // The checks uvcvideo makes before a get or set: EACCES for a class, EINVAL for an unknown id.
+    int checkAccess(std::uint32_t id, VirtualControl* control);
+    // The driver's value of one control: from its cache, or GET_CUR from the camera.
+    int currentValue(std::uint32_t id, std::int32_t* value);
+    // Clamps and rounds value into the control's range as the driver does before SET_CUR.
+    static std::int32_t fitted(const VirtualControl& control, std::int32_t value);
+    // SET_CUR of one (fitted) value; the cache follows only what the camera took.
+    int applyValue(std::uint32_t id, std::int32_t value);
+
+    // What the driver knows of the controls' current values, by id (uvcvideo keeps it per
+    // device, for every open file). Only umockdev's worker thread touches it.
+    QMap<std::uint32_t, std::int32_t> m_cache;
 };
 
 int Node::answer(gulong request, UMockdevIoctlData* arg)
@@ -148,10 +207,23 @@ int Node::answer(gulong request, UMockdevIoctlData* arg)
         return extensionUnitQuery(arg);
     case VIDIOC_QUERYCTRL:
         return queryControl(arg);
+    case VIDIOC_QUERY_EXT_CTRL:
+        return queryExtControl(arg);
+    case VIDIOC_QUERYMENU:
+        return queryMenu(arg);
     case VIDIOC_G_CTRL:
         return getControl(arg);
     case VIDIOC_S_CTRL:
         return setControl(arg);
+    case VIDIOC_G_EXT_CTRLS:
+    case VIDIOC_S_EXT_CTRLS:
+    case VIDIOC_TRY_EXT_CTRLS:
+        return extControls(request, arg);
+    case VIDIOC_ENUMINPUT:
+        return enumInput(arg);
+    case VIDIOC_G_INPUT:
+    case VIDIOC_S_INPUT:
+        return input(request, arg);
     default:
         return ENOTTY;
     }
@@ -172,10 +244,11 @@ int Node::queryCapability(UMockdevIoctlData* arg)
     copyText(capability.bus_info, busInfo);
     capability.version = kKernelVersion;
     // The driver's capabilities cover all nodes of the device; device_caps are this node's.
-    capability.capabilities =
-        V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
-    capability.device_caps = kind == NodeKind::Metadata ? V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING
-                                                        : V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    // The V4L2 core adds V4L2_CAP_EXT_PIX_FORMAT to both for every driver.
+    capability.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING |
+                              V4L2_CAP_EXT_PIX_FORMAT | V4L2_CAP_DEVICE_CAPS;
+    capability.device_caps = (kind == NodeKind::Metadata ? V4L2_CAP_META_CAPTURE : V4L2_CAP_VIDEO_CAPTURE) |
+                             V4L2_CAP_STREAMING | V4L2_CAP_EXT_PIX_FORMAT;
     store(data, capability);
     return 0;
 }
@@ -215,49 +288,192 @@ int Node::extensionUnitQuery(UMockdevIoctlData* arg)
     return 0;
 }
 
-int Node::queryControl(UMockdevIoctlData* arg)
+int Node::controls(QVector<VirtualControl>* table)
 {
-    const DataPtr data = resolve(arg, 0, sizeof(v4l2_queryctrl));
-    if (!data)
-        return EFAULT;
-    const auto request = load<v4l2_queryctrl>(data);
-    const std::uint32_t nextFlags = V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND;
-    const bool next = (request.id & nextFlags) != 0;
-    const std::uint32_t id = request.id & ~nextFlags;
     const bool microphone = kind == NodeKind::Microphone;
-    VirtualControl control;
     const int result = rig->withCamera(camera, [&](VirtualCamera& model, QVector<JournalEvent>*) {
         if (!model.present())
             return -ENODEV;
         if (microphone)
             return -EINVAL;
-        std::uint32_t target = id;
-        if (next) {
-            // The control with the next higher id, as the V4L2 control framework enumerates.
-            bool found = false;
-            for (const std::uint32_t candidate : model.controlIds()) {
-                if (candidate > id && (!found || candidate < target)) {
-                    target = candidate;
-                    found = true;
-                }
-            }
-            if (!found)
-                return -EINVAL;
+        for (const std::uint32_t id : model.controlIds()) {
+            VirtualControl control;
+            if (model.queryControl(id, &control) == 0)
+                table->append(control);
         }
-        return model.queryControl(target, &control);
+        return 0;
+    });
+    return -result;
+}
+
+bool Node::isClass(const QVector<VirtualControl>& table, std::uint32_t id)
+{
+    if (std::find(std::begin(kControlClasses), std::end(kControlClasses), id) == std::end(kControlClasses))
+        return false;
+    return std::any_of(table.begin(), table.end(), [id](const VirtualControl& control) {
+        return V4L2_CTRL_ID2WHICH(control.id) == V4L2_CTRL_ID2WHICH(id);
+    });
+}
+
+int Node::describe(std::uint32_t requestId, ControlInfo* info)
+{
+    QVector<VirtualControl> table;
+    if (const int error = controls(&table))
+        return error;
+    const bool nextControl = (requestId & V4L2_CTRL_FLAG_NEXT_CTRL) != 0;
+    const bool nextCompound = (requestId & V4L2_CTRL_FLAG_NEXT_COMPOUND) != 0;
+    const std::uint32_t id = requestId & V4L2_CTRL_ID_MASK;
+    auto describeClass = [info](std::uint32_t classId) {
+        *info = ControlInfo();
+        info->id = classId;
+        info->type = V4L2_CTRL_TYPE_CTRL_CLASS;
+        info->name = className(classId);
+        info->flags = V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_WRITE_ONLY;
+        return 0;
+    };
+
+    const VirtualControl* found = nullptr;
+    if (!nextControl && !nextCompound) {
+        if (isClass(table, id))
+            return describeClass(id);
+        for (const VirtualControl& control : table) {
+            if (control.id == id)
+                found = &control;
+        }
+    } else if (nextControl) {
+        // The next control above id; the camera has no compound controls, so
+        // V4L2_CTRL_FLAG_NEXT_COMPOUND alone finds nothing and adds nothing to NEXT_CTRL.
+        for (const VirtualControl& control : table) {
+            if (control.id > id && (!found || control.id < found->id))
+                found = &control;
+        }
+        // A class that lies between id and that control comes first.
+        if (found) {
+            for (const std::uint32_t classId : kControlClasses) {
+                if (isClass(table, classId) && classId > id && classId < found->id)
+                    return describeClass(classId);
+            }
+        }
+    }
+    if (!found)
+        return EINVAL;
+    *info = ControlInfo();
+    info->id = found->id;
+    info->type = controlType(found->id);
+    info->name = controlName(found->id);
+    info->minimum = found->minimum;
+    info->maximum = found->maximum;
+    info->step = static_cast<std::uint64_t>(std::max(1, found->step));
+    info->defaultValue = found->defaultValue;
+    return 0;
+}
+
+int Node::queryControl(UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(v4l2_queryctrl));
+    if (!data)
+        return EFAULT;
+    ControlInfo info;
+    if (const int error = describe(load<v4l2_queryctrl>(data).id, &info))
+        return error;
+    v4l2_queryctrl answer{};
+    answer.id = info.id;
+    answer.type = info.type;
+    copyText(answer.name, info.name);
+    answer.minimum = static_cast<__s32>(info.minimum);
+    answer.maximum = static_cast<__s32>(info.maximum);
+    answer.step = static_cast<__s32>(info.step);
+    answer.default_value = static_cast<__s32>(info.defaultValue);
+    answer.flags = info.flags;
+    store(data, answer);
+    return 0;
+}
+
+int Node::queryExtControl(UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(v4l2_query_ext_ctrl));
+    if (!data)
+        return EFAULT;
+    ControlInfo info;
+    if (const int error = describe(load<v4l2_query_ext_ctrl>(data).id, &info))
+        return error;
+    v4l2_query_ext_ctrl answer{};
+    answer.id = info.id;
+    answer.type = info.type;
+    copyText(answer.name, info.name);
+    answer.minimum = info.minimum;
+    answer.maximum = info.maximum;
+    answer.step = info.step;
+    answer.default_value = info.defaultValue;
+    answer.flags = info.flags;
+    answer.elem_size = sizeof(std::int32_t);
+    answer.elems = 1;
+    store(data, answer);
+    return 0;
+}
+
+int Node::queryMenu(UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(v4l2_querymenu));
+    if (!data)
+        return EFAULT;
+    // Menus belong to menu controls only; the camera's controls are integers and booleans, and
+    // an unknown id or a class is no menu either.
+    QVector<VirtualControl> table;
+    if (const int error = controls(&table))
+        return error;
+    return EINVAL;
+}
+
+int Node::checkAccess(std::uint32_t id, VirtualControl* control)
+{
+    QVector<VirtualControl> table;
+    if (const int error = controls(&table))
+        return error;
+    if (isClass(table, id))
+        return EACCES;
+    for (const VirtualControl& entry : table) {
+        if (entry.id == id) {
+            *control = entry;
+            return 0;
+        }
+    }
+    return EINVAL;
+}
+
+int Node::currentValue(std::uint32_t id, std::int32_t* value)
+{
+    if (!autoUpdate(id) && m_cache.contains(id)) {
+        *value = m_cache.value(id);
+        return 0;
+    }
+    const int result = rig->withCamera(camera, [&](VirtualCamera& model, QVector<JournalEvent>* journal) {
+        return model.getControl(id, value, journal);
     });
     if (result != 0)
         return -result;
-    v4l2_queryctrl answer{};
-    answer.id = control.id;
-    answer.type = controlType(control.id);
-    copyText(answer.name, controlName(control.id));
-    answer.minimum = control.minimum;
-    answer.maximum = control.maximum;
-    answer.step = static_cast<__s32>(control.step);
-    answer.default_value = control.defaultValue;
-    answer.flags = 0;
-    store(data, answer);
+    if (!autoUpdate(id))
+        m_cache.insert(id, *value);
+    return 0;
+}
+
+std::int32_t Node::fitted(const VirtualControl& control, std::int32_t value)
+{
+    const std::int64_t step = std::max(1, control.step);
+    const std::int64_t clamped = std::clamp<std::int64_t>(value, control.minimum, control.maximum);
+    const std::int64_t steps = (clamped - control.minimum + step / 2) / step;
+    return static_cast<std::int32_t>(std::min<std::int64_t>(control.minimum + steps * step, control.maximum));
+}
+
+int Node::applyValue(std::uint32_t id, std::int32_t value)
+{
+    const int result = rig->withCamera(camera, [&](VirtualCamera& model, QVector<JournalEvent>* journal) {
+        return model.setControl(id, value, journal);
+    });
+    if (result != 0)
+        return -result; // the driver rolls its cache back: it keeps the value it had
+    if (!autoUpdate(id))
+        m_cache.insert(id, value);
     return 0;
 }
 
@@ -267,15 +483,12 @@ int Node::getControl(UMockdevIoctlData* arg)
     if (!data)
         return EFAULT;
     auto control = load<v4l2_control>(data);
-    const bool microphone = kind == NodeKind::Microphone;
+    VirtualControl entry;
+    if (const int error = checkAccess(control.id, &entry))
+        return error;
     std::int32_t value = 0;
-    const int result = rig->withCamera(camera, [&](VirtualCamera& model, QVector<JournalEvent>* journal) {
-        if (microphone)
-            return model.present() ? -EINVAL : -ENODEV;
-        return model.getControl(control.id, &value, journal);
-    });
-    if (result != 0)
-        return -result;
+    if (const int error = currentValue(control.id, &value))
+        return error;
     control.value = value;
     store(data, control);
     return 0;
@@ -287,24 +500,141 @@ int Node::setControl(UMockdevIoctlData* arg)
     if (!data)
         return EFAULT;
     auto control = load<v4l2_control>(data);
-    const bool microphone = kind == NodeKind::Microphone;
-    std::int32_t applied = control.value;
-    const int result = rig->withCamera(camera, [&](VirtualCamera& model, QVector<JournalEvent>* journal) {
-        if (microphone)
-            return model.present() ? -EINVAL : -ENODEV;
-        const int error = model.setControl(control.id, control.value, journal);
-        // The driver hands back the value as it clamped and rounded it; the model's journal
-        // entry carries exactly that value.
-        if (error == 0 && !journal->isEmpty() &&
-            journal->last().value(QStringLiteral("event")).toString() == QLatin1String("ctrl-set"))
-            applied = journal->last().value(QStringLiteral("value")).toInt(control.value);
+    VirtualControl entry;
+    if (const int error = checkAccess(control.id, &entry))
         return error;
-    });
-    if (result != 0)
-        return -result;
-    control.value = applied;
+    // The driver clamps and rounds, sends the value and hands it back as sent.
+    const std::int32_t value = fitted(entry, control.value);
+    if (const int error = applyValue(control.id, value))
+        return error;
+    control.value = value;
     store(data, control);
     return 0;
+}
+
+int Node::extControls(gulong request, UMockdevIoctlData* arg)
+{
+    const DataPtr header = resolve(arg, 0, sizeof(v4l2_ext_controls));
+    if (!header)
+        return EFAULT;
+    auto controlsHeader = load<v4l2_ext_controls>(header);
+    const bool tryOnly = request == VIDIOC_TRY_EXT_CTRLS;
+    const bool get = request == VIDIOC_G_EXT_CTRLS;
+    // The descriptor and the error index go back to the caller also when the call fails.
+    auto finish = [&header, &controlsHeader](int error) {
+        store(header, controlsHeader);
+        return error;
+    };
+    const std::uint32_t count = controlsHeader.count;
+    if (count > V4L2_CID_MAX_CTRLS)
+        return E2BIG;
+    controlsHeader.reserved[0] = 0;
+    DataPtr array;
+    std::vector<v4l2_ext_control> list(count);
+    if (count > 0) {
+        array =
+            resolve(header.get(), offsetof(v4l2_ext_controls, controls), count * sizeof(v4l2_ext_control));
+        if (!array)
+            return EFAULT;
+        std::memcpy(list.data(), array->data, count * sizeof(v4l2_ext_control));
+    }
+    auto finishWithList = [&](int error) {
+        if (array)
+            std::memcpy(array->data, list.data(), count * sizeof(v4l2_ext_control));
+        return finish(error);
+    };
+    for (v4l2_ext_control& control : list)
+        control.reserved2[0] = 0;
+
+    // The V4L2 core's checks of "which": defaults can only be read, requests are not
+    // supported, and a class admits only its own controls.
+    const std::uint32_t which = controlsHeader.which;
+    controlsHeader.error_idx = count;
+    if (which == V4L2_CTRL_WHICH_DEF_VAL && !get)
+        return finishWithList(EINVAL);
+    if (which == V4L2_CTRL_WHICH_REQUEST_VAL)
+        return finishWithList(EINVAL);
+    if (which != V4L2_CTRL_WHICH_CUR_VAL && which != V4L2_CTRL_WHICH_DEF_VAL) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (V4L2_CTRL_ID2WHICH(list[i].id) != which) {
+                controlsHeader.error_idx = tryOnly ? i : count;
+                return finishWithList(EINVAL);
+            }
+        }
+    }
+
+    // uvcvideo's access check of every control before any is touched.
+    std::vector<VirtualControl> entries(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (const int error = checkAccess(list[i].id, &entries[i])) {
+            controlsHeader.error_idx = tryOnly ? i : count;
+            return finishWithList(error);
+        }
+    }
+
+    if (get) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            std::int32_t value = entries[i].defaultValue;
+            if (which != V4L2_CTRL_WHICH_DEF_VAL) {
+                if (const int error = currentValue(list[i].id, &value)) {
+                    controlsHeader.error_idx = i;
+                    return finishWithList(error);
+                }
+            }
+            list[i].value = value;
+        }
+        controlsHeader.error_idx = 0;
+        return finishWithList(0);
+    }
+
+    for (std::uint32_t i = 0; i < count; ++i)
+        list[i].value = fitted(entries[i], list[i].value);
+    controlsHeader.error_idx = 0;
+    if (tryOnly)
+        return finishWithList(0);
+    // Committed in order; a control the camera refuses ends the call, the ones before it stay.
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (const int error = applyValue(list[i].id, list[i].value)) {
+            controlsHeader.error_idx = i;
+            return finishWithList(error);
+        }
+    }
+    return finishWithList(0);
+}
+
+int Node::enumInput(UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(v4l2_input));
+    if (!data)
+        return EFAULT;
+    QVector<VirtualControl> table;
+    if (const int error = controls(&table))
+        return error == EINVAL ? ENOTTY : error;
+    // One camera terminal and no selector unit: one input.
+    const std::uint32_t index = load<v4l2_input>(data).index;
+    if (index != 0)
+        return EINVAL;
+    v4l2_input answer{};
+    answer.index = index;
+    copyText(answer.name, kInputName);
+    answer.type = V4L2_INPUT_TYPE_CAMERA;
+    store(data, answer);
+    return 0;
+}
+
+int Node::input(gulong request, UMockdevIoctlData* arg)
+{
+    const DataPtr data = resolve(arg, 0, sizeof(int));
+    if (!data)
+        return EFAULT;
+    QVector<VirtualControl> table;
+    if (const int error = controls(&table))
+        return error == EINVAL ? ENOTTY : error;
+    if (request == VIDIOC_G_INPUT) {
+        store(data, 0);
+        return 0;
+    }
+    return load<int>(data) == 0 ? 0 : EINVAL;
 }
 
 gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer user)

@@ -16,13 +16,19 @@
 //         video4linux/video<N+2>   /dev/video<N+2>                  "<name> MIC Array" capture
 //                                                                   node, when the camera has one
 //
-// Node numbers are handed out in rig order. The capture node answers VIDIOC_QUERYCAP,
-// UVCIOC_CTRL_QUERY (through VirtualCamera::xuRequest, size passed through unchanged, so the
-// model's checks apply as the driver's would), VIDIOC_QUERYCTRL (with V4L2_CTRL_FLAG_NEXT_CTRL),
-// VIDIOC_G_CTRL and VIDIOC_S_CTRL; the metadata node answers VIDIOC_QUERYCAP only, everything
-// else with ENOTTY as uvcvideo's metadata node does; the microphone node has neither the vendor
-// unit (ENOENT) nor controls (EINVAL), like the in-process face. Every request goes through
-// VirtualRig::withCamera, so the journal sees it tagged with the camera index.
+// Node numbers are handed out in rig order. The capture node answers as uvcvideo does, so that
+// real V4L2 clients (v4l2-ctl, v4l2-compliance) can be run against it: VIDIOC_QUERYCAP (with
+// V4L2_CAP_EXT_PIX_FORMAT, as the V4L2 core adds it), UVCIOC_CTRL_QUERY (through
+// VirtualCamera::xuRequest, size passed through unchanged, so the model's checks apply as the
+// driver's would), VIDIOC_QUERYCTRL and VIDIOC_QUERY_EXT_CTRL (V4L2_CTRL_FLAG_NEXT_CTRL and
+// V4L2_CTRL_FLAG_NEXT_COMPOUND, the "User Controls" and "Camera Controls" class entries),
+// VIDIOC_QUERYMENU, VIDIOC_G/S_CTRL and VIDIOC_G/S/TRY_EXT_CTRLS (values clamped and rounded by the
+// driver, G_CTRL answered from the driver's cache once it knows a value, except for pan, tilt and
+// zoom, which the camera may change by itself), VIDIOC_ENUMINPUT and VIDIOC_G/S_INPUT. Formats,
+// streaming and events are not emulated (mmap and poll do not reach the testbed). The metadata
+// node answers VIDIOC_QUERYCAP only, everything else with ENOTTY as uvcvideo's metadata node does; the
+// microphone node has neither the vendor unit (ENOENT) nor controls (EINVAL), like the in-process face. Every
+// request goes through VirtualRig::withCamera, so the journal sees it tagged with the camera index.
 //
 // The code under test runs unchanged: its open(), ioctl(), stat() and libudev calls reach the
 // testbed through umockdev's preload library (the test program runs under umockdev-wrapper).
