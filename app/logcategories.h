@@ -25,6 +25,6 @@ Q_DECLARE_LOGGING_CATEGORY(lcWorkers)
 Q_DECLARE_LOGGING_CATEGORY(lcUi)
 Q_DECLARE_LOGGING_CATEGORY(lcSim)
 
-// The prefix that ties a line to one camera in a log of several: "[<id>] ", or nothing for an
+// The prefix that ties a line to one camera in a log of several: "[<id>]", or nothing for an
 // empty id. Used as qCDebug(lcXu).noquote() << cameraPrefix(id) << "text".
 QString cameraPrefix(const QString& cameraId);
