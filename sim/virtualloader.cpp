@@ -23,6 +23,9 @@ constexpr std::uint32_t kBootLoaderAddress = sstar::kBootLoaderAddress;
 constexpr int kData = sstar::DATA;
 constexpr int kStatus = sstar::STATUS;
 constexpr int kDataEnd = sstar::DATA_END;
+// What an "invalidWrapper" fault puts into a status wrapper.
+constexpr std::uint32_t kInvalidStatusSignature = 0x51425355; // "USBQ"
+constexpr std::uint8_t kReservedStatus = 0x03;
 constexpr int kLoadInfo = sstar::LOADINFO;
 constexpr int kRunCommand = sstar::RUNCMD;
 
@@ -106,6 +109,11 @@ QJsonObject VirtualLoaderFaults::toJson() const
     if (wrongTagCount != 0)
         json.insert(QStringLiteral("wrongTag"), QJsonObject{{QStringLiteral("command"), wrongTagCommand},
                                                             {QStringLiteral("count"), wrongTagCount}});
+    if (invalidWrapperCount != 0)
+        json.insert(QStringLiteral("invalidWrapper"),
+                    QJsonObject{{QStringLiteral("command"), invalidWrapperCommand},
+                                {QStringLiteral("field"), invalidWrapperField},
+                                {QStringLiteral("count"), invalidWrapperCount}});
     if (badStatusCount != 0)
         json.insert(QStringLiteral("badStatus"), QJsonObject{{QStringLiteral("match"), badStatusMatch},
                                                              {QStringLiteral("count"), badStatusCount}});
@@ -132,6 +140,11 @@ VirtualLoaderFaults VirtualLoaderFaults::fromJson(const QJsonObject& json)
     const QJsonObject wrongTag = object("wrongTag");
     faults.wrongTagCommand = text(wrongTag, "command");
     faults.wrongTagCount = wrongTag.value(QLatin1String("count")).toInt(wrongTag.isEmpty() ? 0 : 1);
+    const QJsonObject invalidWrapper = object("invalidWrapper");
+    faults.invalidWrapperCommand = text(invalidWrapper, "command");
+    faults.invalidWrapperField = text(invalidWrapper, "field");
+    faults.invalidWrapperCount =
+        invalidWrapper.value(QLatin1String("count")).toInt(invalidWrapper.isEmpty() ? 0 : 1);
     const QJsonObject badStatus = object("badStatus");
     faults.badStatusMatch = text(badStatus, "match");
     faults.badStatusCount = badStatus.value(QLatin1String("count")).toInt(badStatus.isEmpty() ? 0 : 1);
@@ -177,6 +190,7 @@ void VirtualLoader::resetTransport()
     m_status = bot::kStatusPassed;
     m_residue = 0;
     m_wrongTag = false;
+    m_invalidWrapper.clear();
     m_restartAfterWrapper.clear();
 }
 
@@ -317,6 +331,12 @@ int VirtualLoader::receive(VirtualCamera& camera, const std::uint8_t* data, int 
             if (m_faults.wrongTagCount > 0)
                 --m_faults.wrongTagCount;
         }
+        if (m_faults.invalidWrapperCount != 0 && (m_faults.invalidWrapperCommand == QLatin1String("any") ||
+                                                  m_faults.invalidWrapperCommand == commandName())) {
+            m_invalidWrapper = m_faults.invalidWrapperField;
+            if (m_faults.invalidWrapperCount > 0)
+                --m_faults.invalidWrapperCount;
+        }
         *transferred = length;
         if (m_dataLength == 0 || m_dataInDirection) {
             m_status = execute(camera, QByteArray(), journal);
@@ -382,6 +402,11 @@ int VirtualLoader::send(VirtualCamera& camera, std::uint8_t* data, int length, i
     wrapper.tag = m_wrongTag ? m_tag + 0x100 : m_tag;
     wrapper.residue = m_residue;
     wrapper.status = m_status;
+    if (m_invalidWrapper == QLatin1String("signature"))
+        wrapper.signature = kInvalidStatusSignature;
+    else if (m_invalidWrapper == QLatin1String("status"))
+        wrapper.status = kReservedStatus;
+    m_invalidWrapper.clear();
     const auto bytes = bot::encodeStatus(wrapper);
     const int count = std::min(length, bot::kStatusWrapperLength);
     std::copy(bytes.begin(), bytes.begin() + count, data);
@@ -611,6 +636,7 @@ QJsonObject VirtualLoader::toJson() const
     json.insert(QStringLiteral("status"), m_status);
     json.insert(QStringLiteral("residue"), static_cast<qint64>(m_residue));
     json.insert(QStringLiteral("wrongTag"), m_wrongTag);
+    json.insert(QStringLiteral("invalidWrapper"), m_invalidWrapper);
     json.insert(QStringLiteral("restartAfterWrapper"), m_restartAfterWrapper);
     json.insert(QStringLiteral("result"), static_cast<int>(m_result));
     json.insert(QStringLiteral("loading"), m_loading);
@@ -645,6 +671,7 @@ void VirtualLoader::fromJson(const QJsonObject& json)
     m_status = static_cast<std::uint8_t>(value("status").toInt());
     m_residue = static_cast<std::uint32_t>(value("residue").toDouble());
     m_wrongTag = value("wrongTag").toBool();
+    m_invalidWrapper = value("invalidWrapper").toString();
     m_restartAfterWrapper = value("restartAfterWrapper").toString();
     m_result = static_cast<Result>(std::clamp(value("result").toInt(), 0, static_cast<int>(Result::Silent)));
     m_loading = value("loading").toBool();
