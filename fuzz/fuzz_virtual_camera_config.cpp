@@ -8,12 +8,19 @@
 // - every camera's USB descriptors are well-formed (a device descriptor, then one configuration
 //   whose wTotalLength covers the rest exactly, a chain of descriptors that ends at the end),
 //   and the extension-unit lookup finds in them the unit the camera answers on (none for a
-//   camera without a unit).
+//   camera without a unit);
+// - the device layer takes the configured cameras as the platform (camera list, speaker volume,
+//   boot-stage devices) without a sanitizer report, and lists each present camera once.
 
+#include "app/catalogue.h"
+#include "device/deviceplatform.h"
+#include "device/dshowcamerawrapper.h"
+#include "device/speakervolume.h"
 #include "device/usbdescriptors.h"
 #include "device/xuprotocol.h"
 #include "fuzz/fuzzsupport.h"
 #include "sim/virtualcamera.h"
+#include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
 
 #include <QJsonArray>
@@ -82,5 +89,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray stateAgain = stateOf(again);
     fuzz::check(stateAgain == state, "the stored state reads back to the same state",
                 detail + "\nread back: " + stateAgain);
+
+    // The device layer over these cameras.
+    int present = 0;
+    for (const VirtualCamera& camera : cameras)
+        present += camera.present() ? 1 : 0;
+    installDevicePlatform(std::make_unique<VirtualPlatform>(std::make_unique<VirtualRig>(cameras)));
+    {
+        DShowCameraWrapper wrapper;
+        QVector<CameraEntry> entries;
+        const int listed = wrapper.listVideoDevices(entries);
+        fuzz::check(listed == entries.size() && listed <= present,
+                    "each present camera is listed at most once", detail);
+        for (const CameraEntry& entry : entries) {
+            int vid = 0;
+            int pid = 0;
+            DShowCameraWrapper::parseVidPid(entry.id, vid, pid);
+        }
+        SpeakerVolume(names::kSpeakerDeviceName).getVolume();
+        devicePlatform().massStorage().listDevices();
+    }
+    installDevicePlatform(nullptr);
     return 0;
 }

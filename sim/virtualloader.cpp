@@ -88,6 +88,18 @@ QString phaseName(int phase)
     return QString::fromLatin1(names[std::clamp(phase, 0, 3)]);
 }
 
+// A 32-bit unsigned field of the stored state; a value outside the range (a hand-written or
+// damaged state file) is clamped to it rather than converted with undefined behaviour.
+std::uint32_t unsigned32(const QJsonValue& value)
+{
+    const double number = value.toDouble();
+    if (!(number > 0))
+        return 0;
+    if (number >= double(UINT32_MAX))
+        return UINT32_MAX;
+    return static_cast<std::uint32_t>(number);
+}
+
 int phaseFromName(const QString& name)
 {
     for (int i = 0; i < 4; ++i) {
@@ -662,21 +674,21 @@ void VirtualLoader::fromJson(const QJsonObject& json)
     m_claimed = value("claimed").toBool();
     m_haltIn = value("haltIn").toBool();
     m_haltOut = value("haltOut").toBool();
-    m_tag = static_cast<std::uint32_t>(value("tag").toDouble());
-    m_dataLength = static_cast<std::uint32_t>(value("dataLength").toDouble());
+    m_tag = unsigned32(value("tag"));
+    m_dataLength = unsigned32(value("dataLength"));
     m_dataInDirection = value("dataIn").toBool();
     m_block = QByteArray::fromHex(value("block").toString().toLatin1());
     m_dataOut = bytes("received");
     m_dataIn = bytes("answer");
     m_status = static_cast<std::uint8_t>(value("status").toInt());
-    m_residue = static_cast<std::uint32_t>(value("residue").toDouble());
+    m_residue = unsigned32(value("residue"));
     m_wrongTag = value("wrongTag").toBool();
     m_invalidWrapper = value("invalidWrapper").toString();
     m_restartAfterWrapper = value("restartAfterWrapper").toString();
     m_result = static_cast<Result>(std::clamp(value("result").toInt(), 0, static_cast<int>(Result::Silent)));
     m_loading = value("loading").toBool();
-    m_loadAddress = static_cast<std::uint32_t>(value("loadAddress").toDouble());
-    m_loadSize = static_cast<std::uint32_t>(value("loadSize").toDouble());
+    m_loadAddress = unsigned32(value("loadAddress"));
+    m_loadSize = unsigned32(value("loadSize"));
     m_loadMd5 = QByteArray::fromHex(value("loadMd5").toString().toLatin1());
     m_image = bytes("image");
     m_restartAfterStatusRead = value("restartAfterStatus").toString();

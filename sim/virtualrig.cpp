@@ -13,6 +13,17 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+namespace {
+
+// The extension-unit ids a configuration may give.
+constexpr int kMinUnitId = 1;
+constexpr int kMaxUnitId = 255;
+// The speaker volumes a configuration may give, as fractions of the nominal volume (a sound
+// server's own range ends well below the upper bound).
+constexpr double kMaxSpeakerVolume = 10.0;
+
+} // namespace
+
 // An exclusive lock on "<state>.lock" that serialises processes sharing the state file.
 class VirtualRig::FileLock
 {
@@ -69,6 +80,26 @@ bool VirtualRig::parseConfiguration(const QByteArray& json, QVector<VirtualCamer
         const int model = entry.value(QLatin1String("model")).toInt(7);
         if (model < 0 || model > 10) {
             *error = QStringLiteral("camera %1: model %2 is not in the catalogue (0-10)").arg(i).arg(model);
+            return false;
+        }
+        // A unit id is one byte, and 0 means "undefined"; null or -1 (as the state stores it) is a
+        // camera without the unit, no key the default unit.
+        const QJsonValue unit = entry.value(QLatin1String("extensionUnit"));
+        if (unit.isDouble() && unit.toDouble() != -1 &&
+            (unit.toDouble() < kMinUnitId || unit.toDouble() > kMaxUnitId)) {
+            *error = QStringLiteral("camera %1: extensionUnit %2 is not a unit id (%3-%4)")
+                         .arg(i)
+                         .arg(unit.toDouble())
+                         .arg(kMinUnitId)
+                         .arg(kMaxUnitId);
+            return false;
+        }
+        const QJsonValue volume = entry.value(QLatin1String("speakerVolume"));
+        if (!volume.isUndefined() &&
+            !(volume.toDouble(-1) >= 0 && volume.toDouble(-1) <= kMaxSpeakerVolume)) {
+            *error = QStringLiteral("camera %1: speakerVolume is not a volume (0-%2)")
+                         .arg(i)
+                         .arg(kMaxSpeakerVolume);
             return false;
         }
         VirtualCamera camera = VirtualCamera::fromJson(entry);

@@ -1,14 +1,17 @@
 // Parsers of outside input in the device layer: USB ids out of device ids, the device-path
-// shape the hot-plug rules split, and USB descriptors (including malformed ones).
+// shape the hot-plug rules split, and USB descriptors (including malformed ones); and the virtual
+// camera's configuration, whose descriptors they read.
 
 #include "device/deviceid.h"
 #include "device/dshowcamerawrapper.h"
 #include "device/usbdescriptors.h"
 #include "device/xuprotocol.h"
 #include "sim/virtualcamera.h"
+#include "sim/virtualrig.h"
 
 #include <QtTest>
 
+#include <QJsonDocument>
 #include <QRandomGenerator>
 
 class TstDeviceParsing : public QObject
@@ -22,6 +25,8 @@ private slots:
     void removalNameContainsOnlyItsCamera();
     void extensionUnitInDescriptors();
     void malformedDescriptors();
+    void virtualCameraConfiguration_data();
+    void virtualCameraConfiguration();
 };
 
 void TstDeviceParsing::parseVidPid_data()
@@ -162,6 +167,65 @@ void TstDeviceParsing::malformedDescriptors()
     const int interfaceClass = good.indexOf(QByteArray::fromHex("0904000000")) + 5;
     outside[interfaceClass] = char(0xFF);
     QCOMPARE(findExtensionUnitId(outside, xu::kUnitGuid), -1);
+}
+
+void TstDeviceParsing::virtualCameraConfiguration_data()
+{
+    QTest::addColumn<QByteArray>("configuration");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("stored"); // a "key": value the stored state then holds
+    QTest::newRow("one camera") << QByteArray(R"({"cameras": [{"model": 7}]})") << true
+                                << R"("extensionUnit":6)";
+    QTest::newRow("model outside the catalogue")
+        << QByteArray(R"({"cameras": [{"model": 11}]})") << false << "";
+    QTest::newRow("no extension unit") << QByteArray(R"({"cameras": [{"model": 7, "extensionUnit": null}]})")
+                                       << true << R"("extensionUnit":-1)";
+    QTest::newRow("no extension unit, as stored")
+        << QByteArray(R"({"cameras": [{"model": 7, "extensionUnit": -1}]})") << true
+        << R"("extensionUnit":-1)";
+    QTest::newRow("unit 255") << QByteArray(R"({"cameras": [{"model": 7, "extensionUnit": 255}]})") << true
+                              << R"("extensionUnit":255)";
+    // The descriptors carry one byte, and 0 means "undefined": the camera would answer on a unit
+    // that the lookup can never find.
+    QTest::newRow("unit 256") << QByteArray(R"({"cameras": [{"model": 7, "extensionUnit": 256}]})") << false
+                              << "";
+    QTest::newRow("unit 0") << QByteArray(R"({"cameras": [{"model": 7, "extensionUnit": 0}]})") << false
+                            << "";
+    QTest::newRow("unit -3") << QByteArray(R"({"cameras": [{"model": 7, "extensionUnit": -3}]})") << false
+                             << "";
+    QTest::newRow("speaker volume") << QByteArray(R"({"cameras": [{"model": 7, "speakerVolume": 0.25}]})")
+                                    << true << R"("speakerVolume":0.25)";
+    // A volume far beyond any sound server's is no volume (it would not fit a percentage).
+    QTest::newRow("speaker volume 1e30")
+        << QByteArray(R"({"cameras": [{"model": 7, "speakerVolume": 1e30}]})") << false << "";
+    QTest::newRow("speaker volume as text")
+        << QByteArray(R"({"cameras": [{"model": 7, "speakerVolume": "loud"}]})") << false << "";
+    // Loader state beyond 32 bits is clamped (the sanitizers watch the conversion).
+    QTest::newRow("tag beyond 32 bits")
+        << QByteArray(R"({"cameras": [{"model": 7, "loader": {"tag": 1e30}}]})") << true
+        << R"("tag":4294967295)";
+    QTest::newRow("negative load size")
+        << QByteArray(R"({"cameras": [{"model": 7, "loader": {"loadSize": -1e30}}]})") << true
+        << R"("loadSize":0)";
+}
+
+void TstDeviceParsing::virtualCameraConfiguration()
+{
+    QFETCH(QByteArray, configuration);
+    QFETCH(bool, accepted);
+    QFETCH(QString, stored);
+    QVector<VirtualCamera> cameras;
+    QString error;
+    QCOMPARE(VirtualRig::parseConfiguration(configuration, &cameras, &error), accepted);
+    if (!accepted) {
+        QVERIFY(!error.isEmpty());
+        return;
+    }
+    QCOMPARE(cameras.size(), 1);
+    const QByteArray state = QJsonDocument(cameras.first().toJson()).toJson(QJsonDocument::Compact);
+    QVERIFY2(state.contains(stored.toUtf8()), state.constData());
+    const int unit = cameras.first().extensionUnitId();
+    QCOMPARE(findExtensionUnitId(cameras.first().usbDescriptors(), xu::kUnitGuid), unit);
 }
 
 QTEST_APPLESS_MAIN(TstDeviceParsing)
