@@ -37,8 +37,9 @@ QStringList snapshot(const QString& folder, const QStringList& skip, bool recurs
             continue;
         const QFileInfo info = it.fileInfo();
         entries << QStringLiteral("%1 %2 %3 %4")
-                       .arg(relative, info.isSymLink() ? QStringLiteral("link") : info.isDir() ? QStringLiteral("dir")
-                                                                                               : QStringLiteral("file"))
+                       .arg(relative, info.isSymLink() ? QStringLiteral("link")
+                                      : info.isDir()   ? QStringLiteral("dir")
+                                                       : QStringLiteral("file"))
                        .arg(info.size())
                        .arg(info.lastModified().toMSecsSinceEpoch());
     }

@@ -33,8 +33,8 @@ while [ $# -gt 0 ]; do
 done
 
 build=build-fuzz
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-    -DCMAKE_CXX_COMPILER=clang++ -DDECKCTL_FUZZ=ON -DDECKCTL_BUILD_TESTS=OFF -DDECKCTL_WERROR=ON >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DDECKCTL_FUZZ=ON -DDECKCTL_BUILD_TESTS=OFF -DDECKCTL_WERROR=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target deckctl_fuzzers
 
 # Runs per target in the short run: each target's share of about a minute on two cores (the
