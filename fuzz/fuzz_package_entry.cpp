@@ -20,8 +20,9 @@ namespace {
 
 QTemporaryDir* g_root = nullptr;
 
-// Every entry below folder (links not followed) with its kind, size and modification time; the
-// names listed in skip (relative to folder) are left out, with their contents.
+// Every entry below folder (links not followed) with its kind, and for files and links their size
+// and modification time; the names listed in skip (relative to folder) are left out, with their
+// contents.
 QStringList snapshot(const QString& folder, const QStringList& skip, bool recursive)
 {
     QStringList entries;
@@ -36,12 +37,14 @@ QStringList snapshot(const QString& folder, const QStringList& skip, bool recurs
         if (skipped)
             continue;
         const QFileInfo info = it.fileInfo();
-        entries << QStringLiteral("%1 %2 %3 %4")
-                       .arg(relative, info.isSymLink() ? QStringLiteral("link")
-                                      : info.isDir()   ? QStringLiteral("dir")
-                                                       : QStringLiteral("file"))
-                       .arg(info.size())
-                       .arg(info.lastModified().toMSecsSinceEpoch());
+        // Folders by name only: their times change with any new entry, also a build's elsewhere.
+        if (info.isDir() && !info.isSymLink())
+            entries << relative + QStringLiteral(" dir");
+        else
+            entries << QStringLiteral("%1 %2 %3 %4")
+                           .arg(relative, info.isSymLink() ? QStringLiteral("link") : QStringLiteral("file"))
+                           .arg(info.size())
+                           .arg(info.lastModified().toMSecsSinceEpoch());
     }
     entries.sort();
     return entries;

@@ -45,8 +45,8 @@ declare -A runs=(
     [bot_status]=20000
     [virtual_camera_config]=10000
     [cli]=5000
-    [upgrade_script]=4000
-    [package_model]=1000
+    [upgrade_script]=2000
+    [package_model]=300
     [package_entry]=60
 )
 targets=(device_id usb_descriptors bot_status virtual_camera_config cli upgrade_script package_model package_entry)
