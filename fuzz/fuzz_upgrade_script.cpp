@@ -185,15 +185,16 @@ bool referenceAddress(const QByteArray& word, quint64* address)
     QByteArray digits = word;
     if (digits.startsWith("0x") || digits.startsWith("0X"))
         digits = digits.mid(2);
-    if (digits.isEmpty() || digits.size() > 8)
+    if (digits.isEmpty())
         return false;
     for (const char c : digits) {
         if (!QByteArray("0123456789abcdefABCDEF").contains(c))
             return false;
     }
+    // Leading zeros are fine: the value must fit in 32 bits, not the text in eight digits.
     bool ok = false;
     *address = digits.toULongLong(&ok, 16);
-    return ok;
+    return ok && *address <= 0xFFFFFFFFu;
 }
 
 std::uint32_t le32(const QByteArray& bytes, int offset)
