@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # build
   build-essential cmake ninja-build pkg-config clang-format
+  # fuzz targets (scripts/fuzz.sh): clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
   # Qt 5 (widgets, OpenGL widget, translations, tests)
   qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev qttools5-dev qttools5-dev-tools
   qt5-qmake libqt5svg5-dev

@@ -27,6 +27,9 @@ constexpr std::uint32_t kBootLoaderAddress = sstar::kBootLoaderAddress;
 constexpr int kData = sstar::DATA;
 constexpr int kStatus = sstar::STATUS;
 constexpr int kDataEnd = sstar::DATA_END;
+// What an "invalidWrapper" fault puts into a status wrapper.
+constexpr std::uint32_t kInvalidStatusSignature = 0x51425355; // "USBQ"
+constexpr std::uint8_t kReservedStatus = 0x03;
 constexpr int kLoadInfo = sstar::LOADINFO;
 constexpr int kRunCommand = sstar::RUNCMD;
 
@@ -110,6 +113,11 @@ QJsonObject VirtualLoaderFaults::toJson() const
     if (wrongTagCount != 0)
         json.insert(QStringLiteral("wrongTag"), QJsonObject{{QStringLiteral("command"), wrongTagCommand},
                                                             {QStringLiteral("count"), wrongTagCount}});
+    if (invalidWrapperCount != 0)
+        json.insert(QStringLiteral("invalidWrapper"),
+                    QJsonObject{{QStringLiteral("command"), invalidWrapperCommand},
+                                {QStringLiteral("field"), invalidWrapperField},
+                                {QStringLiteral("count"), invalidWrapperCount}});
     if (badStatusCount != 0)
         json.insert(QStringLiteral("badStatus"), QJsonObject{{QStringLiteral("match"), badStatusMatch},
                                                              {QStringLiteral("count"), badStatusCount}});
@@ -141,6 +149,9 @@ VirtualLoaderFaults VirtualLoaderFaults::fromJson(JsonReader& reader)
     JsonReader stall = fault("stall", "command", faults.stallCommand, faults.stallCount);
     stall.text("phase", faults.stallPhase);
     fault("wrongTag", "command", faults.wrongTagCommand, faults.wrongTagCount);
+    JsonReader invalidWrapper =
+        fault("invalidWrapper", "command", faults.invalidWrapperCommand, faults.invalidWrapperCount);
+    invalidWrapper.text("field", faults.invalidWrapperField);
     fault("badStatus", "match", faults.badStatusMatch, faults.badStatusCount);
     fault("noStatus", "match", faults.noStatusMatch, faults.noStatusCount);
     JsonReader unplug = reader.child("unplug");
@@ -185,6 +196,7 @@ void VirtualLoader::resetTransport()
     m_status = bot::kStatusPassed;
     m_residue = 0;
     m_wrongTag = false;
+    m_invalidWrapper.clear();
     m_restartAfterWrapper.clear();
 }
 
@@ -332,6 +344,12 @@ int VirtualLoader::receive(VirtualCamera& camera, const std::uint8_t* data, int 
             if (m_faults.wrongTagCount > 0)
                 --m_faults.wrongTagCount;
         }
+        if (m_faults.invalidWrapperCount != 0 && (m_faults.invalidWrapperCommand == QLatin1String("any") ||
+                                                  m_faults.invalidWrapperCommand == commandName())) {
+            m_invalidWrapper = m_faults.invalidWrapperField;
+            if (m_faults.invalidWrapperCount > 0)
+                --m_faults.invalidWrapperCount;
+        }
         *transferred = length;
         if (m_dataLength == 0 || m_dataInDirection) {
             m_status = execute(camera, QByteArray(), journal);
@@ -397,6 +415,11 @@ int VirtualLoader::send(VirtualCamera& camera, std::uint8_t* data, int length, i
     wrapper.tag = m_wrongTag ? m_tag + 0x100 : m_tag;
     wrapper.residue = m_residue;
     wrapper.status = m_status;
+    if (m_invalidWrapper == QLatin1String("signature"))
+        wrapper.signature = kInvalidStatusSignature;
+    else if (m_invalidWrapper == QLatin1String("status"))
+        wrapper.status = kReservedStatus;
+    m_invalidWrapper.clear();
     const auto bytes = bot::encodeStatus(wrapper);
     const int count = std::min(length, bot::kStatusWrapperLength);
     std::copy(bytes.begin(), bytes.begin() + count, data);
@@ -626,6 +649,7 @@ QJsonObject VirtualLoader::toJson() const
     json.insert(QStringLiteral("status"), m_status);
     json.insert(QStringLiteral("residue"), static_cast<qint64>(m_residue));
     json.insert(QStringLiteral("wrongTag"), m_wrongTag);
+    json.insert(QStringLiteral("invalidWrapper"), m_invalidWrapper);
     json.insert(QStringLiteral("restartAfterWrapper"), m_restartAfterWrapper);
     json.insert(QStringLiteral("result"), static_cast<int>(m_result));
     json.insert(QStringLiteral("loading"), m_loading);
@@ -675,6 +699,7 @@ void VirtualLoader::fromJson(JsonReader& reader)
     reader.integer("status", 0, UINT8_MAX, m_status);
     reader.integer("residue", 0, UINT32_MAX, m_residue);
     reader.flag("wrongTag", m_wrongTag);
+    reader.text("invalidWrapper", m_invalidWrapper);
     reader.text("restartAfterWrapper", m_restartAfterWrapper);
     int result = static_cast<int>(m_result);
     reader.integer("result", 0, static_cast<int>(Result::Silent), result);

@@ -23,6 +23,8 @@
 // Commands are named "INQUIRY", "DATA", "STATUS", "DATA_END", "LOADINFO", "RUNCMD" or "any":
 // - "stall": {"command", "phase": "cbw"|"data"|"csw", "count"}: the endpoint stalls in that phase;
 // - "wrongTag": {"command", "count"}: the status wrapper carries another tag;
+// - "invalidWrapper": {"command", "count", "field"}: the status wrapper lacks its signature
+//   ("field": "signature") or reports a reserved status value ("field": "status");
 // - "badStatus" / "noStatus": {"match", "count"}: the status word after a command line equal to
 //   match (or after a load when match is "load", after anything when "any") is bad, or is not
 //   sent at all (an empty data phase); a count of -1 never runs out;
@@ -50,6 +52,9 @@ struct VirtualLoaderFaults
     int stallCount = 0;
     QString wrongTagCommand;
     int wrongTagCount = 0;
+    QString invalidWrapperCommand;
+    QString invalidWrapperField; // "signature" or "status"
+    int invalidWrapperCount = 0;
     QString badStatusMatch;
     int badStatusCount = 0;
     QString noStatusMatch;
@@ -156,6 +161,7 @@ private:
     std::uint8_t m_status = 0;
     std::uint32_t m_residue = 0;
     bool m_wrongTag = false;
+    QString m_invalidWrapper;      // the field the next status wrapper gets wrong, if any
     QString m_restartAfterWrapper; // the stage to restart into after this status wrapper, if any
 
     // Command state.

@@ -684,6 +684,10 @@ void TstMassStorage::transportFaults_data()
         << QByteArray(R"({"stall": {"command": "RUNCMD", "phase": "csw", "count": 3}})") << -1 << 1 << 1;
     QTest::newRow("status wrapper with another tag")
         << QByteArray(R"({"wrongTag": {"command": "RUNCMD", "count": 1}})") << -1 << 1 << 1;
+    QTest::newRow("status wrapper without its signature")
+        << QByteArray(R"({"invalidWrapper": {"command": "RUNCMD", "field": "signature"}})") << -1 << 1 << 1;
+    QTest::newRow("status wrapper with a reserved status")
+        << QByteArray(R"({"invalidWrapper": {"command": "RUNCMD", "field": "status"}})") << -1 << 1 << 1;
 }
 
 void TstMassStorage::transportFaults()

@@ -159,9 +159,12 @@ int HostTransport::command(BulkPipe& pipe, const std::uint8_t* cdb, int cdbLengt
         pipe.resetRecovery();
         return result;
     }
+    // A status wrapper is valid with its length, its signature and this command's tag, and
+    // meaningful with a status of passed or failed; anything else (a phase error, a reserved status
+    // value) leaves the device out of step with the host.
     StatusWrapper status;
-    if (!decodeStatus(statusBytes.data(), received, &status) || status.tag != command.tag ||
-        status.status == kStatusPhaseError) {
+    if (!decodeStatus(statusBytes.data(), received, &status) || status.signature != kStatusSignature ||
+        status.tag != command.tag || (status.status != kStatusPassed && status.status != kStatusFailed)) {
         pipe.resetRecovery();
         return -EPROTO;
     }

@@ -9,10 +9,11 @@
 // Stall handling: a stalled command wrapper is cleared and sent again, three tries in all; a
 // stalled data phase is cleared and ends the data phase (the device has moved on to its status,
 // so repeating the data would read or write out of step); a stalled status read is cleared and
-// read again, three tries in all. A status wrapper of the wrong length, with another tag, or
-// reporting a phase error fails the command and is followed by a reset recovery, so that the
-// next command starts in step. The SCSI status that the wrapper reports (passed or failed) is
-// not judged here: the vendor protocol judges its own status word.
+// read again, three tries in all. A status wrapper of the wrong length, without the "USBS"
+// signature, with another tag, or reporting a phase error or a reserved status value fails the
+// command and is followed by a reset recovery, so that the next command starts in step. The SCSI
+// status that the wrapper reports (passed or failed) is not judged here: the vendor protocol
+// judges its own status word.
 
 #include "upgrade/massstorage.h"
 

@@ -13,6 +13,7 @@
 #include <QMutexLocker>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -52,16 +53,14 @@ bool matchesAt(const char* at, const ModelPattern& pattern)
     return true;
 }
 
-// Tests every start offset from 0 through kModelSearchLastOffset. The longest pattern still ends
-// inside the window at the last offset.
-bool windowContains(const std::vector<char>& window, const ModelPattern& pattern)
+// Tests every start offset from 0 through kModelSearchLastOffset at which the pattern lies inside
+// the window's size bytes; the window counts as zero-filled beyond them, where no pattern matches.
+bool windowContains(const char* begin, qint64 size, const ModelPattern& pattern)
 {
-    static_assert(kModelSearchLastOffset + 11 <= kModelSearchWindow, "patterns must fit the window");
-    const char* begin = window.data();
+    const qint64 last = std::min<qint64>(kModelSearchLastOffset, size - qint64(pattern.bytes.size()));
     qint64 offset = 0;
-    while (offset <= kModelSearchLastOffset) {
-        const void* hit =
-            std::memchr(begin + offset, pattern.bytes[0], std::size_t(kModelSearchLastOffset - offset + 1));
+    while (offset <= last) {
+        const void* hit = std::memchr(begin + offset, pattern.bytes[0], std::size_t(last - offset + 1));
         if (hit == nullptr)
             return false;
         offset = static_cast<const char*>(hit) - begin;
@@ -244,14 +243,25 @@ bool detectPackageModel(int& model)
             break;
     }
 
-    for (const ModelPattern& pattern : kModelPatterns) {
-        if (windowContains(window, pattern)) {
-            model = pattern.modelIndex;
-            return true;
-        }
+    const std::optional<int> found =
+        modelInSearchWindow(QByteArray::fromRawData(window.data(), int(window.size())));
+    if (found) {
+        model = *found;
+        return true;
     }
     qWarning().noquote() << "No model pattern found in the model image:" << path;
     return false;
+}
+
+std::optional<int> modelInSearchWindow(const QByteArray& window)
+{
+    static_assert(kModelSearchLastOffset + 11 <= kModelSearchWindow, "patterns must fit the window");
+    const qint64 size = std::min<qint64>(window.size(), kModelSearchWindow);
+    for (const ModelPattern& pattern : kModelPatterns) {
+        if (windowContains(window.constData(), size, pattern))
+            return pattern.modelIndex;
+    }
+    return std::nullopt;
 }
 
 int listFilesBySuffix(const QString& suffix, QFileInfoList& out)

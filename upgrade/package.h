@@ -14,8 +14,11 @@
 // Everything runs on the caller's thread. The working folder is shared with the upgrade worker,
 // which reads it later; callers must not prepare a new package while an upgrade runs.
 
+#include <QByteArray>
 #include <QFileInfoList>
 #include <QString>
+
+#include <optional>
 
 // Entry names inside a package.
 namespace package_entries {
@@ -82,6 +85,10 @@ bool checkUpgradeFiles();
 // set to the catalogue's model index when a model pattern is found; false when none is found or
 // the image cannot be read, model then stays untouched.
 bool detectPackageModel(int& model);
+// The search of detectPackageModel over one window (at most kModelSearchWindow bytes; the rest of
+// the window counts as zeros): the model index of the first pattern, in table order, found at a
+// start offset up to kModelSearchLastOffset; nullopt when none is.
+std::optional<int> modelInSearchWindow(const QByteArray& window);
 
 // Empties out, then appends the working folder's regular files (no links, no folders; hidden files
 // count) whose suffix (after the last dot) equals suffix ignoring case, in the listing's name
