@@ -84,6 +84,17 @@ InterfaceSpan functionOf(const std::uint8_t* bytes, const ConfigurationRange& ra
     return function;
 }
 
+// An extension unit the driver would take: a defined unit id (0 means none) and a bLength that
+// holds its source ids and control bytes, so that nothing of it lies beyond the descriptor.
+bool wellFormedExtensionUnit(const std::uint8_t* unit, int length)
+{
+    const int pins = unit[kNrInPinsOffset];
+    if (unit[kUnitIdOffset] == 0 || kSourceIdsOffset + pins >= length)
+        return false;
+    const int controlSize = unit[kSourceIdsOffset + pins];
+    return length >= kExtensionUnitFixedLength + pins + controlSize;
+}
+
 } // namespace
 
 int findExtensionUnitId(const QByteArray& descriptors, const std::array<std::uint8_t, 16>& guid,
@@ -108,7 +119,8 @@ int findExtensionUnitId(const QByteArray& descriptors, const std::array<std::uin
         } else if (type == kTypeClassSpecificInterface && inVideoControl &&
                    length >= kExtensionUnitMinLength &&
                    bytes[offset + kSubtypeOffset] == kVcSubtypeExtensionUnit &&
-                   std::equal(guid.begin(), guid.end(), bytes + offset + kGuidOffset)) {
+                   std::equal(guid.begin(), guid.end(), bytes + offset + kGuidOffset) &&
+                   wellFormedExtensionUnit(bytes + offset, length)) {
             unit = bytes[offset + kUnitIdOffset];
             return false;
         }

@@ -39,6 +39,9 @@ constexpr int kSubtypeOffset = 2;
 constexpr int kUnitIdOffset = 3;
 constexpr int kGuidOffset = 4;
 constexpr int kExtensionUnitMinLength = 24; // up to bNumControls at least
+constexpr int kNrInPinsOffset = 21;         // bNrInPins (p)
+constexpr int kSourceIdsOffset = 22;        // baSourceID[p], then bControlSize (n), bmControls[n], iExtension
+constexpr int kExtensionUnitFixedLength = 24; // the descriptor without its p source ids and n control bytes
 } // namespace usbdesc
 
 // Which part of the descriptors a video node belongs to.

@@ -335,6 +335,21 @@ void TstDeviceParsing::extensionUnitOfTheNodesFunction_data()
         device + configuration(1, association(0, 2) + videoControl(0) + videoControlUnits(1) +
                                       extensionUnit(4, otherGuid) + extensionUnit(5) + videoStreaming(1));
     QTest::newRow("another vendor's unit first") << twoUnits << 1 << 0 << 5;
+    // Units the driver would not take: id 0 ("undefined"), and a bLength that does not hold the
+    // source ids or the control bytes the unit declares.
+    auto withUnit = [&device](const QByteArray& unit) {
+        return device + configuration(1, association(0, 2) + videoControl(0) + videoControlUnits(1) + unit +
+                                             videoStreaming(1));
+    };
+    QTest::newRow("unit id 0") << withUnit(extensionUnit(0)) << 1 << 0 << -1;
+    QByteArray manyPins = extensionUnit(6);
+    manyPins[21] = char(4);
+    QTest::newRow("source ids beyond the unit") << withUnit(manyPins) << 1 << 0 << -1;
+    QByteArray manyControls = extensionUnit(6);
+    manyControls[23] = char(3);
+    QTest::newRow("control bytes beyond the unit") << withUnit(manyControls) << 1 << 0 << -1;
+    QTest::newRow("a malformed unit, then ours")
+        << withUnit(extensionUnit(0) + extensionUnit(7)) << 1 << 0 << 7;
 
     // Garbage lengths.
     const QByteArray function = videoFunction(0, 6);
