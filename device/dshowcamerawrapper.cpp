@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <cmath>
 #include <linux/videodev2.h>
 
@@ -297,7 +298,13 @@ bool DShowCameraWrapper::parseVidPid(const QString& id, int& vid, int& pid)
         if (start < 0 || amp < 0 || amp - start < marker.size())
             return -1;
         const QString digits = text.mid(start + marker.size(), amp - start - marker.size());
+        // Hex digits only: the conversion alone would also take trailing blanks.
+        const bool hexOnly = std::all_of(digits.begin(), digits.end(), [](QChar c) {
+            const char16_t u = c.unicode();
+            return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+        });
         value = QStringLiteral("0x%1").arg(digits).toInt(&converted, 16);
+        converted = converted && hexOnly;
         return amp + 1;
     };
     // Each field keeps its own conversion flag: a vendor id that is not hexadecimal fails the

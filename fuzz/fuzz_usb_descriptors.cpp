@@ -1,8 +1,9 @@
 // USB configuration descriptors (the sysfs "descriptors" attribute): findExtensionUnitId with the
 // camera's vendor GUID.
 //
-// Oracle: the unit id found is the bUnitID of a valid extension-unit descriptor inside the buffer:
-// one that a walk of the descriptor chain reaches (every descriptor's bLength at least 2 and within
+// Oracle: the unit id found is the bUnitID of a valid extension-unit descriptor of the first
+// configuration (the lookup without a node's location reads that one): one that a walk of the
+// configuration's descriptor chain reaches (every descriptor's bLength at least 2 and within
 // the buffer), inside a VideoControl interface, with the vendor GUID, a non-zero unit id (0 means
 // "undefined" in UVC) and a bLength that holds its bNrInPins source ids, its bControlSize and
 // bmControls and its iExtension (24 + p + n). -1 only when the buffer has no such descriptor.
@@ -14,6 +15,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -34,19 +36,39 @@ bool validExtensionUnit(const std::uint8_t* d, int length)
            std::equal(xu::kUnitGuid.begin(), xu::kUnitGuid.end(), d + usbdesc::kGuidOffset);
 }
 
-QSet<int> validUnitIds(const QByteArray& buffer)
+// The first configuration as the kernel lays the attribute out: the device descriptor, then each
+// configuration descriptor followed by wTotalLength - 9 bytes of its interfaces. [begin, end) of
+// its body, or an empty range when the buffer holds no well-formed configuration descriptor.
+std::pair<int, int> firstConfiguration(const std::uint8_t* bytes, int size)
 {
-    QSet<int> ids;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer.constData());
-    const int size = buffer.size();
-    bool inVideoControl = false;
     for (int offset = 0; offset + 2 <= size;) {
         const int length = bytes[offset];
         if (length < 2 || offset + length > size)
             break;
+        if (bytes[offset + 1] == 0x02) { // CONFIGURATION
+            const int total = length >= 9 ? bytes[offset + 2] | (bytes[offset + 3] << 8) : 0;
+            if (length < 9 || total < length)
+                break;
+            return {offset + length, std::min(offset + total, size)};
+        }
+        offset += length;
+    }
+    return {0, 0};
+}
+
+QSet<int> validUnitIds(const QByteArray& buffer)
+{
+    QSet<int> ids;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(buffer.constData());
+    const auto [begin, end] = firstConfiguration(bytes, buffer.size());
+    bool inVideoControl = false;
+    for (int offset = begin; offset + 2 <= end;) {
+        const int length = bytes[offset];
+        if (length < 2 || offset + length > end)
+            break;
         const std::uint8_t* d = bytes + offset;
-        if (d[1] == usbdesc::kTypeInterface) {
-            inVideoControl = length >= usbdesc::kInterfaceLength &&
+        if (d[1] == usbdesc::kTypeInterface || d[1] == usbdesc::kTypeInterfaceAssociation) {
+            inVideoControl = d[1] == usbdesc::kTypeInterface && length >= usbdesc::kInterfaceLength &&
                              d[usbdesc::kInterfaceClassOffset] == usbdesc::kClassVideo &&
                              d[usbdesc::kInterfaceSubclassOffset] == usbdesc::kSubclassVideoControl;
         } else if (d[1] == usbdesc::kTypeClassSpecificInterface && inVideoControl && length > 2 &&

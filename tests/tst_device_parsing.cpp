@@ -145,6 +145,9 @@ void TstDeviceParsing::parseVidPid_data()
     QTest::newRow("both fields empty") << "vid_&pid_&" << false << 0 << 0;
     QTest::newRow("short product field") << "vid_1d6b&pid_2&" << true << 0x1D6B << 0x2;
     QTest::newRow("short fields") << "vid_a&pid_b&" << true << 0xA << 0xB;
+    QTest::newRow("vendor with trailing blanks") << "vid_1d6b   &pid_8311&" << false << 0 << 0;
+    QTest::newRow("product with trailing blanks") << "vid_1d6b&pid_8311 &" << false << 0 << 0;
+    QTest::newRow("non-ASCII digit") << QString::fromUtf8("vid_1d6\u0661&pid_0102&") << false << 0 << 0;
     QTest::newRow("vendor beyond an int") << "vid_123456789&pid_0102&" << false << 0 << 0;
 }
 
