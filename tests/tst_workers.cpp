@@ -4,6 +4,7 @@
 // without start(), the recovery watcher against cameras in each boot stage, and the query worker
 // following the camera.
 
+#include "app/workerhost.h"
 #include "device/cameracontroltable.h"
 #include "device/deviceplatform.h"
 #include "device/uvcextensionunit.h"
@@ -14,7 +15,6 @@
 #include "workers/abnormaldetectthread.h"
 #include "workers/updateinfothread.h"
 #include "workers/videostreamthread.h"
-#include "workers/workerhost.h"
 
 #include <QtTest>
 
