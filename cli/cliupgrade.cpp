@@ -9,7 +9,6 @@
 
 #include <memory>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
