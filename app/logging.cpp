@@ -25,6 +25,8 @@ QString g_logFilePath;
 
 std::atomic<DebuggerSink> g_debuggerSink{nullptr};
 
+std::atomic<bool> g_echoToStandardError{false};
+
 int syslogPriority(QtMsgType type)
 {
     switch (type) {
@@ -238,6 +240,22 @@ void setDebuggerSink(DebuggerSink sink)
     g_debuggerSink.store(sink);
 }
 
+void setLogEchoToStandardError(bool on)
+{
+    g_echoToStandardError.store(on);
+}
+
+QString formatStandardErrorLine(const QMessageLogContext& context, const QString& message)
+{
+    const char* category =
+        context.category != nullptr && context.category[0] != '\0' ? context.category : "default";
+    QString line = QStringLiteral("%1: %2").arg(QString::fromUtf8(category), message);
+    // A message that ends its own line (a "\n" at its end) does not get an empty one after it.
+    while (line.endsWith(QLatin1Char('\n')))
+        line.chop(1);
+    return line;
+}
+
 void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     appendLogLine(g_logFilePath, formatFileLine(type, context, message, QDateTime::currentDateTime()));
@@ -251,4 +269,11 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const 
         sink(type, debuggerLine);
     else
         sendToSyslog(type, debuggerLine);
+
+    if (g_echoToStandardError.load()) {
+        // One write per line, so that lines of different threads do not interleave.
+        const QByteArray line = boundedLogRecord(formatStandardErrorLine(context, message)) + '\n';
+        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+        std::fflush(stderr);
+    }
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // The process-wide log: every message of every thread goes to a rotating file in the user's
-// home directory and to syslog (the system's debugger-style output on Linux).
+// home directory and to syslog (the system's debugger-style output on Linux), and, when asked
+// (deckctl-cli --verbose), to standard error as "<category>: <text>".
 
 #include <QByteArray>
 #include <QDateTime>
@@ -50,3 +51,9 @@ void appendLogLine(const QString& path, const QString& line);
 // may capture them instead. Pass nullptr to restore the default.
 using DebuggerSink = void (*)(QtMsgType type, const QString& line);
 void setDebuggerSink(DebuggerSink sink);
+
+// Whether the handler also writes each message to standard error as "<category>: <text>" (one
+// line, bounded as a file record). Off by default; the file and syslog get every message either
+// way. Any thread.
+void setLogEchoToStandardError(bool on);
+QString formatStandardErrorLine(const QMessageLogContext& context, const QString& message);

@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "app/catalogue.h"
+#include "app/logging.h"
 #include "cli/clisettings.h"
 #include "cli/cliupgrade.h"
 #include "device/dshowcamerawrapper.h"
@@ -23,6 +24,7 @@ struct Options
 {
     QString camera; // index, id or name; empty: the first camera of a known model
     bool json = false;
+    bool verbose = false; // the log's lines also go to standard error
     QString command;
     QStringList arguments;
 };
@@ -55,6 +57,8 @@ bool parseOptions(const QStringList& arguments, Options* options, QString* error
         const QString& argument = arguments.at(i);
         if (argument == QLatin1String("--json")) {
             options->json = true;
+        } else if (argument == QLatin1String("--verbose")) {
+            options->verbose = true;
         } else if (argument == QLatin1String("--camera")) {
             if (i + 1 >= arguments.size()) {
                 *error = QStringLiteral("--camera needs an index, an id or a name");
@@ -502,7 +506,7 @@ int print(const Outcome& outcome, const Options& options, QTextStream& out, QTex
 QString usage()
 {
     return QStringLiteral(
-               "usage: deckctl-cli [--camera INDEX|ID|NAME] [--json] COMMAND [ARGS]\n"
+               "usage: deckctl-cli [--camera INDEX|ID|NAME] [--json] [--verbose] COMMAND [ARGS]\n"
                "  list                   one line per camera: index, name, id, vid:pid, model index\n"
                "  info                   model index and name, firmware version, audio version\n"
                "  get SETTING            prints the value\n"
@@ -510,8 +514,19 @@ QString usage()
                "  factory-reset\n"
                "  upgrade PACKAGE.zip    the normal upgrade of the selected camera\n"
                "  recover PACKAGE.zip    repair a camera found in a boot stage\n"
+               "--verbose (or DECKCTL_VERBOSE=1) also shows the log's lines on standard error\n"
                "SETTING: %1")
         .arg(settingNames().join(QStringLiteral(", ")));
+}
+
+void applyVerbosity(const QStringList& arguments)
+{
+    const QString variable = qEnvironmentVariable(kVerboseVariable);
+    Options options;
+    QString error;
+    // Options are read as far as they go: a usage error later on is reported by run().
+    static_cast<void>(parseOptions(arguments, &options, &error));
+    setLogEchoToStandardError(options.verbose || (!variable.isEmpty() && variable != QLatin1String("0")));
 }
 
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err)

@@ -2,13 +2,13 @@
 
 #include "app/globals.h"
 #include "app/settings.h"
+#include "app/workerhost.h"
 #include "upgrade/libsstarufu.h"
 #include "upgrade/package.h"
 #include "upgrade/upgradethread.h"
 
 #include <memory>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -159,23 +159,11 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
 
     const int brandIndex = SettingsStore::application().brandIndex();
     g_bOpenCamera = unit != nullptr;
-    auto* thread = new QThread;
-    auto* worker = new UpgradeThread(brandIndex, cameraModel, unit != nullptr, unit);
-    worker->moveToThread(thread);
-    QObject::connect(thread, &QThread::started, worker, &UpgradeThread::start);
-    // The worker stays alive until its thread has ended and is deleted here, so that stop() can be
-    // called on it from this thread at any time.
-    QObject::connect(worker, &UpgradeThread::workFinished, thread, &QThread::quit, Qt::DirectConnection);
-
-    bool reported = false;
-    QObject::connect(worker, &UpgradeThread::onUpgradeReport, QCoreApplication::instance(),
-                     [&](bool success, int, const QString& message) {
-                         reported = true;
-                         result.success = success;
-                         result.message = message;
-                     });
     QEventLoop loop;
-    QObject::connect(thread, &QThread::finished, &loop, &QEventLoop::quit);
+    bool reported = false;
+    // The worker runs as the window's workers do: on its own thread, deleting itself when done,
+    // and its thread with it; the host stops it without touching the worker object.
+    WorkerHost host;
 
     // The first SIGINT or SIGTERM asks the worker to stop: its waits end at once, and it begins no
     // further step. A step that stop() does not cut (a script line, a transfer) is given
@@ -202,7 +190,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
             result.interruptedBy = signal;
             progress << "\ndeckctl-cli: " << signalName(signal) << " received; stopping the upgrade\n";
             progress.flush();
-            worker->stop();
+            host.requestStop();
             grace.start();
         });
     }
@@ -221,25 +209,33 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     progress << "deckctl-cli: upgrading; do not unplug the camera\n";
     progress.flush();
     ticker.start();
-    thread->start();
+    // The loop ends when the worker's thread has ended (or on giving up on it, above).
+    host.start(new UpgradeThread(brandIndex, cameraModel, unit != nullptr, unit), [&](UpgradeThread* worker) {
+        QObject::connect(worker->thread(), &QThread::finished, &loop, &QEventLoop::quit);
+        QObject::connect(worker, &UpgradeThread::onUpgradeReport, &loop,
+                         [&](bool success, int, const QString& message) {
+                             reported = true;
+                             result.success = success;
+                             result.message = message;
+                         });
+    });
     loop.exec();
     ticker.stop();
     grace.stop();
     signalNotifier.reset();
     if (terminal)
         progress << '\n';
-    if (result.workerAbandoned && !thread->isFinished()) {
+    if (result.workerAbandoned && host.isActive() && !host.thread()->isFinished()) {
         // The worker still drives the device and reads the package: nothing it uses may be
         // released. The caller ends the process without tearing anything down.
+        host.abandon();
         result.status = 1;
         result.success = false;
         result.message = interruptedMessage(result.interruptedBy, archive, true);
         return result;
     }
     result.workerAbandoned = false;
-    thread->wait();
-    delete worker;
-    delete thread;
+    host.stop();
 
     USB_ExitDevice();
     removeUpgradeFiles();

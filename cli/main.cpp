@@ -19,6 +19,7 @@ int main(int argc, char* argv[])
     // output stays clean for scripts.
     setLogFilePath(ensureFilePath(names::kLogFilePath));
     qInstallMessageHandler(logMessageHandler);
+    cli::applyVerbosity(QCoreApplication::arguments().mid(1));
 
     QString error;
     if (!installVirtualPlatformIfRequested(&error)) {

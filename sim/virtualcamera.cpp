@@ -1,12 +1,12 @@
 #include "virtualcamera.h"
 
 #include "app/catalogue.h"
+#include "app/logcategories.h"
 #include "device/usbdescriptors.h"
 #include "device/xuprotocol.h"
 
 #include "sim/jsonreader.h"
 
-#include <QDebug>
 #include <QJsonArray>
 #include <QRegularExpression>
 
@@ -698,7 +698,7 @@ VirtualCamera VirtualCamera::fromJson(const QJsonObject& json)
     VirtualCamera camera;
     QString error;
     if (!fromJson(json, &camera, &error))
-        qCritical().noquote() << "Virtual camera configuration refused:" << error;
+        qCCritical(lcSim).noquote() << "Virtual camera configuration refused:" << error;
     return camera;
 }
 

@@ -1,6 +1,7 @@
 #include "virtualrig.h"
 
-#include <QDebug>
+#include "app/logcategories.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -73,7 +74,7 @@ QString VirtualRig::errorString() const
 
 void VirtualRig::fail(const QString& error)
 {
-    qCritical().noquote() << error;
+    qCCritical(lcSim).noquote() << error;
     if (m_error.isEmpty())
         m_error = error;
 }

@@ -57,6 +57,8 @@ private slots:
     void configurationValuesRefused_data();
     void configurationValuesRefused();
     void stateAndJournalMustBeUsable();
+    void verboseShowsTheLogOnStandardError_data();
+    void verboseShowsTheLogOnStandardError();
 
 private:
     void configure(const QByteArray& json);
@@ -88,6 +90,7 @@ Run TstCli::cli(const QStringList& arguments)
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_dir->path());
+    env.remove(QStringLiteral("DECKCTL_VERBOSE")); // quiet unless a test asks
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_CAMERA"), m_dir->filePath(QStringLiteral("cameras.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
@@ -107,6 +110,7 @@ Run TstCli::cliWithEnvironment(const QStringList& arguments, const QMap<QString,
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_dir->path());
+    env.remove(QStringLiteral("DECKCTL_VERBOSE")); // quiet unless a test asks
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_CAMERA"), m_dir->filePath(QStringLiteral("cameras.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
@@ -556,6 +560,7 @@ void TstCli::upgradeInterruptedBySignal()
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOME"), m_dir->path());
+    env.remove(QStringLiteral("DECKCTL_VERBOSE")); // quiet unless a test asks
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_CAMERA"), m_dir->filePath(QStringLiteral("cameras.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
@@ -735,6 +740,54 @@ void TstCli::stateAndJournalMustBeUsable()
     run = cliWithEnvironment({"list"}, {{QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->path()}});
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(QLatin1String("cannot read the virtual camera state")), qPrintable(run.err));
+}
+
+void TstCli::verboseShowsTheLogOnStandardError_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("variable"); // DECKCTL_VERBOSE; empty: not set
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("quiet") << QStringList() << QString() << false;
+    QTest::newRow("--verbose") << QStringList{"--verbose"} << QString() << true;
+    QTest::newRow("--verbose after --json") << QStringList{"--json", "--verbose"} << QString() << true;
+    QTest::newRow("DECKCTL_VERBOSE=1") << QStringList() << "1" << true;
+    QTest::newRow("DECKCTL_VERBOSE=0") << QStringList() << "0" << false;
+}
+
+void TstCli::verboseShowsTheLogOnStandardError()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, variable);
+    QFETCH(bool, shown);
+    // A corrupt state: the virtual camera logs the reason before the tool refuses to go on.
+    const QString statePath = m_dir->filePath(QStringLiteral("state.json"));
+    QFile state(statePath);
+    QVERIFY(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    state.write("{\"cameras\": [{\"model\": 7");
+    state.close();
+    QMap<QString, QString> variables;
+    if (!variable.isEmpty())
+        variables.insert(QStringLiteral("DECKCTL_VERBOSE"), variable);
+    const Run run = cliWithEnvironment(options + QStringList{"list"}, variables);
+    QCOMPARE(run.status, 2);
+    const QString logged = QStringLiteral("virtual camera state %1 is corrupt").arg(statePath);
+    const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                         [&](const QString& line) { return line.startsWith("deckctl-cli: " + logged); }),
+             qPrintable(run.err));
+    const bool logLine = std::any_of(lines.begin(), lines.end(), [&](const QString& line) {
+        return line.startsWith("deckctl.sim: " + logged);
+    });
+    QVERIFY2(logLine == shown, qPrintable(run.err));
+    if (!shown) {
+        // Without the switch standard error holds the tool's own lines only.
+        for (const QString& line : lines)
+            QVERIFY2(line.startsWith(QLatin1String("deckctl-cli: ")), qPrintable(run.err));
+    }
+    // The log file gets the line either way.
+    QFile log(m_dir->filePath(QStringLiteral(".ld/ld.log")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(QString::fromUtf8(log.readAll()).contains(logged));
 }
 
 #include "tst_cli.moc"

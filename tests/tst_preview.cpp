@@ -4,6 +4,7 @@
 // corrupt frame, decoding that keeps failing, stop while a read waits, the end of the stream, the
 // bound on pictures in flight, and the virtual camera's generated moving picture.
 
+#include "app/workerhost.h"
 #include "device/deviceplatform.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
@@ -11,7 +12,6 @@
 #include "workers/previewdecoder.h"
 #include "workers/previewsource.h"
 #include "workers/videostreamthread.h"
-#include "workers/workerhost.h"
 
 #include <QtTest>
 

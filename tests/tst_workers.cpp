@@ -4,6 +4,7 @@
 // without start(), the recovery watcher against cameras in each boot stage, and the query worker
 // following the camera.
 
+#include "app/workerhost.h"
 #include "device/cameracontroltable.h"
 #include "device/deviceplatform.h"
 #include "device/uvcextensionunit.h"
@@ -11,10 +12,10 @@
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
 #include "upgrade/libsstarufu.h"
+#include "upgrade/upgradethread.h"
 #include "workers/abnormaldetectthread.h"
 #include "workers/updateinfothread.h"
 #include "workers/videostreamthread.h"
-#include "workers/workerhost.h"
 
 #include <QtTest>
 
@@ -124,6 +125,7 @@ private slots:
     void workFinishedDeletesWorkerThenThread();
     void hostDeletesWorkerWhoseLoopEndedWithoutFinishing();
     void pauseEndsAtDeadlineOrStop();
+    void pauseUnlessStoppedIgnoresTheRunningFlag();
 
     void watcherReportsBootStages_data();
     void watcherReportsBootStages();
@@ -234,6 +236,8 @@ void TstWorkers::metaObjectOrder_data()
         << &UpdateInfoThread::staticMetaObject << QStringLiteral("onQueryReport(int,int)");
     QTest::newRow("VideoStreamThread")
         << &VideoStreamThread::staticMetaObject << QStringLiteral("onReader(QPixmap)");
+    QTest::newRow("UpgradeThread") << &UpgradeThread::staticMetaObject
+                                   << QStringLiteral("onUpgradeReport(bool,int,QString)");
 }
 
 void TstWorkers::metaObjectOrder()
@@ -445,9 +449,36 @@ void TstWorkers::pauseEndsAtDeadlineOrStop()
         returned = true;
     }));
     sleeper->start();
+    QVERIFY(!runSwitch.stopRequested());
     runSwitch.stop();
     QVERIFY(sleeper->wait());
     QVERIFY(returned.load());
+    QVERIFY(runSwitch.stopRequested());
+    // A stop() is kept: a later start() does not set the flag again.
+    runSwitch.setRunning();
+    QVERIFY(!runSwitch.isRunning());
+}
+
+void TstWorkers::pauseUnlessStoppedIgnoresTheRunningFlag()
+{
+    // The upgrade's waits after a boot stage: they wait whether or not start() ran (doWork()
+    // alone climbs the stages as well), and only stop() cuts them short.
+    WorkerSwitch runSwitch;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QVERIFY(runSwitch.pauseUnlessStopped(30ms));
+    QVERIFY(elapsed.elapsed() >= 30);
+    QVERIFY(runSwitch.pauseUnlessStopped(0ms));
+    QVERIFY(runSwitch.pauseUnlessStopped(-1ms)); // no wait, not a wait without end
+
+    std::atomic<bool> returned{false};
+    std::unique_ptr<QThread> sleeper(
+        QThread::create([&] { returned = !runSwitch.pauseUnlessStopped(kForever); }));
+    sleeper->start();
+    runSwitch.stop();
+    QVERIFY(sleeper->wait());
+    QVERIFY(returned.load());
+    QVERIFY(!runSwitch.pauseUnlessStopped(kForever)); // after stop(): no wait at all
 }
 
 // --- the recovery watcher -------------------------------------------------------------------

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "workers/workerhost.h"
+#include "app/workerhost.h"
 
 #include <QWidget>
 

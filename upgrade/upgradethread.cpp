@@ -3,14 +3,13 @@
 #include "device/uvcextensionunit.h"
 #include "upgrade/package.h"
 
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QThread>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -24,57 +23,22 @@ const char* const kCameraScript = "auto_update.txt";
 
 UpgradeThread::UpgradeThread(int manufacturer, int model, bool cameraConnected,
                              UVCExtensionUnit* extensionUnit, QObject* parent)
-    : QObject(parent), m_manufacturer(manufacturer), m_model(model), m_cameraConnected(cameraConnected),
+    : Worker(parent), m_manufacturer(manufacturer), m_model(model), m_cameraConnected(cameraConnected),
       m_extensionUnit(extensionUnit), m_packageFolder(upgradeWorkFolder())
 {
 }
 
 void UpgradeThread::start()
 {
-    {
-        QMutexLocker locker(&m_mutex);
-        // A stop() that came before the thread ran start() is not lost.
-        m_isRunning = !m_stopRequested;
-    }
+    // A stop() that came before the thread ran start() is not lost.
+    setRunning();
     emit workStart();
     doWork();
 }
 
 void UpgradeThread::stop()
 {
-    QMutexLocker locker(&m_mutex);
-    m_isRunning = false;
-    m_stopRequested = true;
-    m_stopped.wakeAll();
-}
-
-bool UpgradeThread::running()
-{
-    QMutexLocker locker(&m_mutex);
-    return m_isRunning;
-}
-
-bool UpgradeThread::sleepUnlessStopped(int ms)
-{
-    QMutexLocker locker(&m_mutex);
-    if (!m_isRunning)
-        return false;
-    m_stopped.wait(&m_mutex, QDeadlineTimer(ms));
-    return m_isRunning;
-}
-
-bool UpgradeThread::stopRequested()
-{
-    QMutexLocker locker(&m_mutex);
-    return m_stopRequested;
-}
-
-bool UpgradeThread::pauseUnlessStopRequested(int ms)
-{
-    QMutexLocker locker(&m_mutex);
-    if (!m_stopRequested && ms > 0)
-        m_stopped.wait(&m_mutex, QDeadlineTimer(ms));
-    return !m_stopRequested;
+    requestStop();
 }
 
 void UpgradeThread::report(bool success, const QString& message)
@@ -109,7 +73,7 @@ void UpgradeThread::doWork()
 bool UpgradeThread::waitForMassStorage()
 {
     for (int countdown = m_timing.pollCountdown;;) {
-        if (!sleepUnlessStopped(m_timing.pollIntervalMs))
+        if (!pause(std::chrono::milliseconds(m_timing.pollIntervalMs)))
             return false;
         if (USB_ScsiFindDevice(m_manufacturer, m_dev_state))
             return true;
@@ -130,7 +94,7 @@ void UpgradeThread::loadBootLoader()
     USB_ExitDevice();
     const int interval = std::max(1, m_timing.pollIntervalMs);
     int countdown = std::max(0, m_timing.bootLoaderReturnMs) / interval;
-    if (!pauseUnlessStopRequested(m_timing.settleAfterBootLoaderMs)) {
+    if (!pauseUnlessStopped(std::chrono::milliseconds(m_timing.settleAfterBootLoaderMs))) {
         qInfo("Stopped while waiting for the device after the boot loader load.");
         return;
     }
@@ -140,7 +104,7 @@ void UpgradeThread::loadBootLoader()
             report(false, tr("The device is not able to upgrade, please try again."));
             return;
         }
-        if (!pauseUnlessStopRequested(interval)) {
+        if (!pauseUnlessStopped(std::chrono::milliseconds(interval))) {
             qInfo("Stopped while waiting for the device after the boot loader load.");
             return;
         }
@@ -255,10 +219,7 @@ void UpgradeThread::upgradeAudio()
     qDebug() << "fileUpgrade:" << path.toLocal8Bit();
 
     XmosPollTiming timing = m_timing.audio;
-    timing.cancelled = [this] {
-        QMutexLocker locker(&m_mutex);
-        return m_stopRequested;
-    };
+    timing.cancelled = [this] { return stopRequested(); };
     bool ok = transXmosToDev(*m_extensionUnit, path);
     if (ok) {
         qDebug("Xmos file Trans finished");

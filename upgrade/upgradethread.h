@@ -2,15 +2,14 @@
 
 // One firmware upgrade of the selected device, on a thread of its own: the audio module or the
 // main board first, then the camera board through its mass-storage boot stages, and one report
-// at the end.
+// at the end. A Worker: run it through a WorkerHost; stop() ends every wait at once and no
+// further step begins after it (the step under way, a script line or a transfer, runs to its end).
 
+#include "app/worker.h"
 #include "upgrade/libsstarufu.h"
 #include "upgrade/xmostransfer.h"
 
-#include <QMutex>
-#include <QObject>
 #include <QString>
-#include <QWaitCondition>
 
 class UVCExtensionUnit;
 
@@ -25,7 +24,7 @@ struct UpgradeTiming
     XmosPollTiming audio;
 };
 
-class UpgradeThread : public QObject
+class UpgradeThread : public Worker
 {
     Q_OBJECT
 public:
@@ -60,20 +59,8 @@ private:
     void runCameraScript();
     void run222DScript();
 
-    bool running();
-    // Sleeps up to ms; returns false at once when stop() is called.
-    bool sleepUnlessStopped(int ms);
-    // stop() was called during this run; no further step begins then.
-    bool stopRequested();
-    // Sleeps up to ms whatever the running flag (doWork() without start()); returns false at
-    // once when stop() is called.
-    bool pauseUnlessStopRequested(int ms);
     void report(bool success, const QString& message);
 
-    QMutex m_mutex; // guards m_isRunning
-    QWaitCondition m_stopped;
-    bool m_isRunning = false;
-    bool m_stopRequested = false; // stop() was called during this run
     int m_manufacturer;
     int m_model;
     bool m_cameraConnected;

@@ -1,6 +1,6 @@
 #include "abnormaldetectthread.h"
 
-#include <QDebug>
+#include "app/logcategories.h"
 
 AbnormalDetectThread::AbnormalDetectThread(int manufacturer, QObject* parent)
     : Worker(parent), m_manufacturer(manufacturer), m_discovery(&USB_ScsiFindDevice)
@@ -16,13 +16,13 @@ void AbnormalDetectThread::start()
 
 void AbnormalDetectThread::doWork()
 {
-    qDebug() << "m_manufacturer:" << m_manufacturer;
+    qCDebug(lcWorkers) << "m_manufacturer:" << m_manufacturer;
     while (isRunning()) {
         DeviceState state = Other;
         const bool found = m_discovery(m_manufacturer, state);
         m_dev_state = state;
         if (found) {
-            qDebug() << "m_dev_state:" << m_dev_state;
+            qCDebug(lcWorkers) << "m_dev_state:" << m_dev_state;
             if (m_dev_state != Other) {
                 emit onDeviceAbnormal(m_dev_state);
                 if (!pause(m_timing.reportPause))

@@ -9,10 +9,10 @@
 // holds for each drive and talks only to the brand's own devices, so probing once a second does
 // not disturb other USB drives.
 //
-// Runs for the whole life of the window. Thread: the worker's own (see workers/worker.h).
+// Runs for the whole life of the window. Thread: the worker's own (see app/worker.h).
 
 #include "upgrade/libsstarufu.h"
-#include "workers/worker.h"
+#include "app/worker.h"
 
 #include <chrono>
 #include <functional>

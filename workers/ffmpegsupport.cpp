@@ -1,8 +1,9 @@
 #include "ffmpegsupport.h"
 
+#include "app/logcategories.h"
+
 #include <QByteArray>
 #include <QByteArrayList>
-#include <QDebug>
 
 #include <cstdarg>
 #include <mutex>
@@ -43,7 +44,7 @@ void forwardLogMessage(void* avClass, int level, const char* format, va_list arg
         return;
     state.pending.chop(1);
     if (!state.recent.contains(state.pending)) {
-        qDebug().noquote() << "FFmpeg:" << QString::fromUtf8(state.pending);
+        qCDebug(lcPreview).noquote() << "FFmpeg:" << QString::fromUtf8(state.pending);
         state.recent.append(state.pending);
         if (state.recent.size() > kRecentLines)
             state.recent.removeFirst();

@@ -1,8 +1,7 @@
 #include "updateinfothread.h"
 
+#include "app/logcategories.h"
 #include "device/uvcextensionunit.h"
-
-#include <QDebug>
 
 UpdateInfoThread::UpdateInfoThread(int model, int cameraIndex, UVCExtensionUnit* uvc, QObject* parent)
     : Worker(parent), m_model(model), m_cameraIndex(cameraIndex), m_uvc(uvc), m_dshow(nullptr, this)
@@ -31,7 +30,7 @@ void UpdateInfoThread::doWork()
         if (!isRunning())
             break;
         emit onQueryReport(m_trackingMode, m_flickerState);
-        qDebug() << "trackingModeState" << m_trackingMode << m_flickerState;
+        qCDebug(lcWorkers) << "trackingModeState" << m_trackingMode << m_flickerState;
         pause(m_interval);
     }
     emit workFinished();

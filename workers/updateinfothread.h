@@ -10,11 +10,11 @@
 // camera never gave. A query that fails later leaves the last value read; the report comes every
 // cycle either way.
 //
-// Thread: the worker's own (see workers/worker.h). The extension-unit object is the window's
+// Thread: the worker's own (see app/worker.h). The extension-unit object is the window's
 // and is shared; it serialises each exchange itself.
 
 #include "device/dshowcamerawrapper.h"
-#include "workers/worker.h"
+#include "app/worker.h"
 
 #include <chrono>
 

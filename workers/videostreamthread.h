@@ -37,7 +37,7 @@
 // preview as a decoding failure.
 
 #include "workers/previewsource.h"
-#include "workers/worker.h"
+#include "app/worker.h"
 
 #include <QPixmap>
 #include <QSize>

@@ -12,10 +12,22 @@ void WorkerHost::hold(Worker* worker, QThread* thread)
     m_switch = worker->runSwitch();
 }
 
-void WorkerHost::stop()
+void WorkerHost::requestStop()
 {
     if (m_switch)
         m_switch->stop();
+}
+
+void WorkerHost::abandon()
+{
+    m_worker.clear();
+    m_thread.clear();
+    m_switch.reset();
+}
+
+void WorkerHost::stop()
+{
+    requestStop();
     if (QThread* thread = m_thread.data()) {
         thread->quit();
         thread->wait();
@@ -25,7 +37,5 @@ void WorkerHost::stop()
         delete m_worker.data();
         delete thread;
     }
-    m_worker.clear();
-    m_thread.clear();
-    m_switch.reset();
+    abandon();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-// The common part of every background worker: a QObject (not a thread) that the window moves
-// to a QThread of its own, with a running flag and a mutex, started by the thread's `started`
-// signal and stopped from any thread.
+// The common part of every background worker (the monitors, the preview, the upgrade): a QObject
+// (not a thread) that its host (WorkerHost) moves to a QThread of its own, with a running flag and a mutex,
+// started by the thread's `started` signal and stopped from any thread.
 //
 // Every concrete worker declares, itself and in this order, its signals workFinished(),
 // workStart() and its report signal, then its slots start(), doWork() and stop(). moc numbers a
@@ -11,11 +11,11 @@
 // at the indices 0 to 5 counted from its methodOffset().
 //
 // Stopping never waits for a pause: the pauses of the loops wait on a condition that stop()
-// wakes, so a window that stops a worker and then waits for its thread waits at most for the
-// device request in progress, never for a sleep.
+// wakes, so a host that stops a worker and then waits for its thread waits at most for the
+// device request (or upgrade step) in progress, never for a sleep.
 //
-// The running switch is shared (std::shared_ptr) with the window-side WorkerHost, so the window
-// can stop a worker even while the worker is deleting itself on its own thread.
+// The running switch is shared (std::shared_ptr) with the WorkerHost, so the window or the
+// command-line tool can stop a worker even while the worker is deleting itself on its own thread.
 
 #include <QMutex>
 #include <QObject>
@@ -36,12 +36,17 @@ public:
     void stop();
     // Lock-free read; any thread.
     bool isRunning() const { return m_isRunning.load(std::memory_order_acquire); }
+    // stop() was called (before or after start()); stays set. Any thread.
+    bool stopRequested() const;
     // Waits until duration has passed or the flag is cleared, whichever comes first. Returns
     // whether the worker is still to run. A cleared flag returns at once.
     bool pause(std::chrono::milliseconds duration);
+    // Waits until duration has passed or stop() is called, whether or not the flag was ever set
+    // (a doWork() called without start() waits too). Returns !stopRequested().
+    bool pauseUnlessStopped(std::chrono::milliseconds duration);
 
 private:
-    QMutex m_mutex; // guards the changes of m_isRunning, so that a pause never misses a stop()
+    mutable QMutex m_mutex; // guards the changes of m_isRunning, so that a pause never misses a stop()
     QWaitCondition m_wake;
     std::atomic<bool> m_isRunning{false};
     bool m_stopRequested = false; // guarded by m_mutex
@@ -67,6 +72,13 @@ protected:
     void setRunning() { m_switch->setRunning(); }
     // An interruptible sleep of the loop; returns whether the worker is still to run.
     bool pause(std::chrono::milliseconds duration) { return m_switch->pause(duration); }
+    // stop() was called; a worker that must not begin a further step checks this.
+    bool stopRequested() const { return m_switch->stopRequested(); }
+    // A sleep that only stop() cuts short, running flag or not; returns !stopRequested().
+    bool pauseUnlessStopped(std::chrono::milliseconds duration)
+    {
+        return m_switch->pauseUnlessStopped(duration);
+    }
 
 private:
     const std::shared_ptr<WorkerSwitch> m_switch;

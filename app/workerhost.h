@@ -1,8 +1,9 @@
 #pragma once
 
-// The window's side of a worker: creates the worker's thread, wires thread and worker, starts
-// them, and stops and deletes them again. Every worker of the program is started and stopped
-// through this class, one WorkerHost per worker slot of the window.
+// The owner's side of a worker: creates the worker's thread, wires thread and worker, starts
+// them, and stops and deletes them again. Every worker of the programs is started and stopped
+// through this class: one WorkerHost per worker slot of the window, one for the command-line
+// tool's upgrade.
 //
 // Start (start()):
 //   1. a QThread without parent; the worker is given without parent;
@@ -20,9 +21,13 @@
 // Because every pause of a worker wakes at once on stop(), stop() returns as soon as the device
 // request in progress (if any) has returned.
 //
-// GUI thread only. Destroying the host stops its worker.
+// A caller that must not block on a step stop() does not cut (the command-line tool, on a
+// signal) asks with requestStop(), waits for the thread's finished() as long as it likes, and
+// either stop()s (the thread has ended) or abandon()s the worker to a process about to end.
+//
+// Owner's thread only (the GUI thread in the window). Destroying the host stops its worker.
 
-#include "workers/worker.h"
+#include "app/worker.h"
 
 #include <QPointer>
 #include <QThread>
@@ -59,6 +64,13 @@ public:
 
     // Stops and deletes the worker and its thread as described above; nothing when none runs.
     void stop();
+    // Asks the worker to stop (its waits end at once, it begins no further step) without waiting
+    // for it; nothing when none runs.
+    void requestStop();
+    // Forgets the worker and its thread without stopping, waiting for or deleting them: for a
+    // process that ends (_exit) while a worker is still busy in a step it cannot leave. The
+    // thread and the worker are left to the end of the process.
+    void abandon();
 
     // A worker and its thread are held (from start() to stop()).
     bool isActive() const { return !m_thread.isNull(); }

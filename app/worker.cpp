@@ -28,6 +28,23 @@ bool WorkerSwitch::pause(std::chrono::milliseconds duration)
     return m_isRunning.load(std::memory_order_acquire);
 }
 
+bool WorkerSwitch::stopRequested() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_stopRequested;
+}
+
+bool WorkerSwitch::pauseUnlessStopped(std::chrono::milliseconds duration)
+{
+    QMutexLocker locker(&m_mutex);
+    if (duration.count() <= 0) // (a negative count would make the deadline "forever")
+        return !m_stopRequested;
+    const QDeadlineTimer deadline(duration.count(), Qt::PreciseTimer);
+    while (!m_stopRequested && !deadline.hasExpired())
+        m_wake.wait(&m_mutex, deadline);
+    return !m_stopRequested;
+}
+
 Worker::Worker(QObject* parent) : QObject(parent), m_switch(std::make_shared<WorkerSwitch>()) {}
 
 Worker::~Worker() = default;
