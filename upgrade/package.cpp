@@ -13,8 +13,8 @@
 #include <QMutexLocker>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -29,43 +29,40 @@ QString entryPath(const QString& name)
     return QStringLiteral("%1/%2").arg(upgradeWorkFolder(), name);
 }
 
-// The model patterns in the order they are tried; the first one found decides.
-struct ModelPattern
+// A model's pattern: its bytes, and the position of a byte that matches any value (or -1).
+bool matchesAt(const char* at, const CameraModel& model)
 {
-    std::string_view bytes;
-    // Position of a byte that matches any value, or -1.
-    int wildcard;
-    int modelIndex;
-};
-
-constexpr ModelPattern kModelPatterns[] = {
-    {"PX-K27-000", -1, 0}, {"ARDEN 320", -1, 2}, {"ARDEN 330", -1, 3}, {"QB17-000", -1, 4},
-    {"Orbi+TM40", -1, 5},  {"QB18Z", -1, 6},     {"QB18", -1, 7},      {"Zephyr?TM45", 6, 8},
-};
-
-bool matchesAt(const char* at, const ModelPattern& pattern)
-{
-    for (std::size_t i = 0; i < pattern.bytes.size(); ++i) {
-        if (int(i) != pattern.wildcard && at[i] != pattern.bytes[i])
+    const QByteArray& pattern = model.packagePattern;
+    for (int i = 0; i < pattern.size(); ++i) {
+        if (i != model.packageWildcard && at[i] != pattern.at(i))
             return false;
     }
     return true;
 }
 
-// Tests every start offset from 0 through kModelSearchLastOffset. The longest pattern still ends
-// inside the window at the last offset.
-bool windowContains(const std::vector<char>& window, const ModelPattern& pattern)
+// Tests every start offset from 0 through kModelSearchLastOffset at which the pattern still ends
+// inside the window.
+bool windowContains(const std::vector<char>& window, const CameraModel& model)
 {
-    static_assert(kModelSearchLastOffset + 11 <= kModelSearchWindow, "patterns must fit the window");
+    const QByteArray& pattern = model.packagePattern;
+    const qint64 last = std::min<qint64>(kModelSearchLastOffset, qint64(window.size()) - pattern.size());
+    if (pattern.isEmpty() || last < 0)
+        return false;
     const char* begin = window.data();
+    if (model.packageWildcard == 0) {
+        for (qint64 offset = 0; offset <= last; ++offset) {
+            if (matchesAt(begin + offset, model))
+                return true;
+        }
+        return false;
+    }
     qint64 offset = 0;
-    while (offset <= kModelSearchLastOffset) {
-        const void* hit =
-            std::memchr(begin + offset, pattern.bytes[0], std::size_t(kModelSearchLastOffset - offset + 1));
+    while (offset <= last) {
+        const void* hit = std::memchr(begin + offset, pattern.at(0), std::size_t(last - offset + 1));
         if (hit == nullptr)
             return false;
         offset = static_cast<const char*>(hit) - begin;
-        if (matchesAt(begin + offset, pattern))
+        if (matchesAt(begin + offset, model))
             return true;
         ++offset;
     }
@@ -244,9 +241,10 @@ bool detectPackageModel(int& model)
             break;
     }
 
-    for (const ModelPattern& pattern : kModelPatterns) {
-        if (windowContains(window, pattern)) {
-            model = pattern.modelIndex;
+    // The patterns are tried in model table order; the first one found decides.
+    for (const CameraModel& entry : modelTable()) {
+        if (windowContains(window, entry)) {
+            model = entry.modelIndex;
             return true;
         }
     }

@@ -1,5 +1,6 @@
 #include "upgradethread.h"
 
+#include "app/catalogue.h"
 #include "device/uvcextensionunit.h"
 #include "upgrade/package.h"
 
@@ -94,7 +95,7 @@ void UpgradeThread::doWork()
     // audio module's or the main board's entry.
     if (USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
         upgradeCamera();
-    } else if (m_model != 6) {
+    } else if (!upgradesMainBoardFirst(m_model)) {
         upgradeAudio();
         if (!m_audioFailed && !stopRequested())
             upgradeCamera();
