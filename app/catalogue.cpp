@@ -31,7 +31,8 @@ Tables& tables()
         Tables t;
         // clang-format off
         t.models = {
-            // index vendor  product name                               identifier                             id product  package pattern           wildcard loader vendor  main board first
+            // index, vendor id, product id, name, identifier, identifier's product id, package pattern,
+            // wildcard position, loader vendor prefix, main board first
             {0,  0x1D6B, 0x0104, QStringLiteral("PX-K27-000"),  QStringLiteral("PXK27000"), 0x0104, "PX-K27-000",  -1, "PX",    false},
             {1,  0x343B, 0x0103, QStringLiteral("ARDEN 310"),   QStringLiteral("ARDEN310"), 0x0103, QByteArray(),  -1, "AR",    false},
             {2,  0x343B, 0x0305, QStringLiteral("ARDEN 320"),   QStringLiteral("ARDEN320"), 0x0305, "ARDEN 320",   -1, "AR",    false},
