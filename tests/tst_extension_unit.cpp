@@ -349,7 +349,7 @@ void TstExtensionUnit::concurrentQueriesGetTheirOwnAnswers()
 {
     QVERIFY(m_unit->setFlicker(2));
     QVERIFY(m_unit->setTrackingMode(3));
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndeckctl.*.debug=false"));
     std::atomic<int> wrong{0};
     std::atomic<int> failed{0};
     auto hammer = [&](bool (UVCExtensionUnit::*query)(int&), int expected) {

@@ -93,7 +93,7 @@ private:
 void TstUpgrade::initTestCase()
 {
     // The protocol logs every line it sends; keep the test output readable.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndeckctl.*.debug=false"));
 }
 
 void TstUpgrade::init()
@@ -353,7 +353,7 @@ void TstUpgrade::failingScriptRunsFourTimes()
     const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
     const QVector<Report> reports = runUpgrade(7, true);
     qInstallMessageHandler(previous);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ndeckctl.*.debug=false"));
     const QStringList retries = g_messages.filter(QStringLiteral("auto_update.txt [retry"));
     QCOMPARE(retries, QStringList({"auto_update.txt [retry 1]\n", "auto_update.txt [retry 2]\n",
                                    "auto_update.txt [retry 3]\n"}));

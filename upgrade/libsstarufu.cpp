@@ -1,6 +1,7 @@
 #include "libsstarufu.h"
 
 #include "app/catalogue.h"
+#include "app/logcategories.h"
 #include "device/deviceplatform.h"
 #include "upgrade/brandpolicy.h"
 #include "upgrade/massstorage.h"
@@ -115,7 +116,7 @@ int ensureDeviceOpen()
     int error = 0;
     g_device = devicePlatform().massStorage().open(g_deviceKey, &error);
     if (!g_device) {
-        qDebug("cannot open %s: %s\n", qUtf8Printable(g_deviceKey), errorText(error));
+        qCDebug(lcUpgrade, "cannot open %s: %s\n", qUtf8Printable(g_deviceKey), errorText(error));
         return error < 0 ? error : -ENODEV;
     }
     return 0;
@@ -136,13 +137,13 @@ void logState(DeviceState state)
 {
     switch (state) {
     case ROM:
-        qInfo("device state: ROM");
+        qCInfo(lcUpgrade, "device state: ROM");
         break;
     case Updater:
-        qInfo("device state: Updater");
+        qCInfo(lcUpgrade, "device state: Updater");
         break;
     case UBoot:
-        qInfo("device state: u-Boot");
+        qCInfo(lcUpgrade, "device state: u-Boot");
         break;
     case Other:
         break;
@@ -155,13 +156,13 @@ bool readImage(const QString& path, QByteArray* image)
         return false; // the name was refused, and the refusal logged
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug("cannot read %s: %s\n", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        qCDebug(lcUpgrade, "cannot read %s: %s\n", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
     }
     *image = file.readAll();
     if (file.error() != QFileDevice::NoError ||
         static_cast<quint64>(image->size()) > static_cast<quint64>(UINT32_MAX)) {
-        qDebug("cannot read %s: %s\n", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        qCDebug(lcUpgrade, "cannot read %s: %s\n", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
     }
     return true;
@@ -193,7 +194,8 @@ int loadImage(const QString& path, std::uint32_t address, bool requireGoodStatus
             return 0;
     }
     if (requireGoodStatus) {
-        qDebug("no good status for %s after %d attempts\n", qUtf8Printable(path), sstar::kLoadAttempts);
+        qCDebug(lcUpgrade, "no good status for %s after %d attempts\n", qUtf8Printable(path),
+                sstar::kLoadAttempts);
         return -1;
     }
     return 0;
@@ -235,7 +237,8 @@ int USB_ScsiRunCmd(const char* text, int length)
     const int result = vendorCommand(sstar::RUNCMD, sstar::Direction::ToDevice, bytes.data(),
                                      static_cast<std::uint32_t>(length));
     if (result < 0) {
-        qDebug("command not delivered (%s): %s\n", errorText(result), QByteArray(text, length).constData());
+        qCDebug(lcUpgrade, "command not delivered (%s): %s\n", errorText(result),
+                QByteArray(text, length).constData());
         sleepMs(sstar::kTransportFailureWaitMs);
     }
     return 0;
@@ -250,7 +253,7 @@ int USB_ScsiSendLoadInfo(const std::uint8_t* header)
     const int result = vendorCommand(sstar::LOADINFO, sstar::Direction::ToDevice, bytes.data(),
                                      static_cast<std::uint32_t>(bytes.size()));
     if (result < 0) {
-        qDebug("load header not delivered: %s\n", errorText(result));
+        qCDebug(lcUpgrade, "load header not delivered: %s\n", errorText(result));
         sleepMs(sstar::kTransportFailureWaitMs);
     }
     return 0;
@@ -273,7 +276,7 @@ int USB_ScsiReadStatus(std::uint8_t* word, int length, int tries)
             break;
     }
     if (result < 0)
-        qDebug("status not read: %s\n", errorText(result));
+        qCDebug(lcUpgrade, "status not read: %s\n", errorText(result));
     return 0;
 }
 
@@ -282,7 +285,7 @@ int USB_ScsiWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
     if (length == 0)
         return 0;
     if (!data || chunkSize == 0 || chunkSize > static_cast<std::uint32_t>(sstar::kMaxTransfer)) {
-        qDebug("cannot send %u bytes in chunks of %u\n", length, chunkSize);
+        qCDebug(lcUpgrade, "cannot send %u bytes in chunks of %u\n", length, chunkSize);
         return -1;
     }
     // The device only reads the chunks; the transport's interface is not const.
@@ -298,8 +301,8 @@ int USB_ScsiWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
             continue;
         }
         if (result == -ENODEV || repetitions >= sstar::kMaxChunkRepetitions) {
-            qDebug("data at offset %u of %u not delivered after %d repetitions: %s\n", offset, length,
-                   repetitions, errorText(result));
+            qCDebug(lcUpgrade, "data at offset %u of %u not delivered after %d repetitions: %s\n", offset,
+                    length, repetitions, errorText(result));
             return -1;
         }
         ++repetitions;

@@ -1,6 +1,7 @@
 #include "package.h"
 
 #include "app/catalogue.h"
+#include "app/logcategories.h"
 #include "folderremoval.h"
 #include "zip7z.h"
 
@@ -96,7 +97,8 @@ bool emptyWorkFolder(QString& reason)
     const QString unsafe = unsafeWorkFolderReason(folder);
     if (!unsafe.isEmpty()) {
         reason = QStringLiteral("refusing to empty %1: %2").arg(folder, unsafe);
-        qWarning().noquote() << "Refusing to empty the upgrade working folder" << folder << "-" << unsafe;
+        qCWarning(lcUpgrade).noquote()
+            << "Refusing to empty the upgrade working folder" << folder << "-" << unsafe;
         return false;
     }
     using namespace package_entries;
@@ -104,10 +106,10 @@ bool emptyWorkFolder(QString& reason)
     QString error;
     const bool emptied = emptyFolder(folder, {kUsbUpdater}, {kImages}, removed, error);
     for (const QString& name : removed)
-        qDebug().noquote() << "DeletePath:" << entryPath(name);
+        qCDebug(lcUpgrade).noquote() << "DeletePath:" << entryPath(name);
     if (!emptied) {
         reason = QStringLiteral("cannot empty the working folder: %1").arg(error);
-        qWarning().noquote() << "Cannot empty the upgrade working folder -" << error;
+        qCWarning(lcUpgrade).noquote() << "Cannot empty the upgrade working folder -" << error;
     }
     return emptied;
 }
@@ -115,7 +117,7 @@ bool emptyWorkFolder(QString& reason)
 // removeUpgradeFiles() with its result.
 bool removeUpgradeFilesChecked(QString& reason)
 {
-    qDebug("REMOVE UPGRADEFILE!!!");
+    qCDebug(lcUpgrade, "REMOVE UPGRADEFILE!!!");
     return emptyWorkFolder(reason);
 }
 
@@ -162,7 +164,8 @@ void setUpgradeWorkFolder(const QString& folder)
         // The clean-up empties this folder.
         const QString unsafe = unsafeWorkFolderReason(resolved);
         if (!unsafe.isEmpty()) {
-            qWarning().noquote() << "Refusing" << unsafe << "as the upgrade working folder:" << resolved;
+            qCWarning(lcUpgrade).noquote()
+                << "Refusing" << unsafe << "as the upgrade working folder:" << resolved;
             return;
         }
     }
@@ -184,14 +187,15 @@ bool deletePath(const QString& path)
     // A link whose target is gone is still an entry that the clean-up removes.
     if (!info.exists() && !info.isSymLink())
         return false;
-    qDebug().noquote() << "DeletePath:" << path;
+    qCDebug(lcUpgrade).noquote() << "DeletePath:" << path;
     const bool folder = info.isDir() && !info.isSymLink();
     // A file, or a link of any kind: only the entry itself goes, never what a link points to.
     QString error;
     if (!removeTree(path, error))
-        qWarning().noquote() << "Cannot remove" << (folder ? "folder:" : "file:") << path << "-" << error;
+        qCWarning(lcUpgrade).noquote()
+            << "Cannot remove" << (folder ? "folder:" : "file:") << path << "-" << error;
     else if (!folder)
-        qDebug().noquote() << "removeFinished:" << path;
+        qCDebug(lcUpgrade).noquote() << "removeFinished:" << path;
     return true;
 }
 
@@ -215,12 +219,12 @@ bool checkUpgradeFiles()
 bool detectPackageModel(int& model)
 {
     const QString path = entryPath(names::kMainChipImageName);
-    qDebug().noquote() << "model file:" << path;
+    qCDebug(lcUpgrade).noquote() << "model file:" << path;
 
     std::vector<char> window(std::size_t(kModelSearchWindow), '\0');
     QFile image(path);
     if (!image.open(QIODevice::ReadOnly)) {
-        qWarning("can't open file");
+        qCWarning(lcUpgrade, "can't open file");
         return false;
     }
     // Every block is read into the start of the buffer. What the buffer holds afterwards is the
@@ -230,7 +234,7 @@ bool detectPackageModel(int& model)
         while (filled < kModelSearchWindow) {
             const qint64 count = image.read(window.data() + filled, kModelSearchWindow - filled);
             if (count < 0) {
-                qWarning().noquote() << "Cannot read the model image:" << path;
+                qCWarning(lcUpgrade).noquote() << "Cannot read the model image:" << path;
                 return false;
             }
             if (count == 0)
@@ -248,7 +252,7 @@ bool detectPackageModel(int& model)
             return true;
         }
     }
-    qWarning().noquote() << "No model pattern found in the model image:" << path;
+    qCWarning(lcUpgrade).noquote() << "No model pattern found in the model image:" << path;
     return false;
 }
 
@@ -275,7 +279,7 @@ PackageOutcome preparePackage(const QString& archive, bool checkModel, int camer
     const QString folder = upgradeWorkFolder();
     if (!QDir().mkpath(folder)) {
         why = QStringLiteral("cannot create the working folder %1").arg(folder);
-        qWarning().noquote() << "Cannot create the upgrade working folder:" << folder;
+        qCWarning(lcUpgrade).noquote() << "Cannot create the upgrade working folder:" << folder;
         return outcome(PackageOutcome::PackageFormatWrong);
     }
     // Nothing of an earlier package may complete or disturb this one.
@@ -300,7 +304,8 @@ PackageOutcome preparePackage(const QString& archive, bool checkModel, int camer
                 break;
             }
         }
-        qWarning().noquote() << "The upgrade package lacks a required entry:" << archive << "-" << why;
+        qCWarning(lcUpgrade).noquote()
+            << "The upgrade package lacks a required entry:" << archive << "-" << why;
         return outcome(PackageOutcome::PackageFormatWrong);
     }
     if (!checkModel)
@@ -314,8 +319,8 @@ PackageOutcome preparePackage(const QString& archive, bool checkModel, int camer
     if (model != cameraModel) {
         why =
             QStringLiteral("the package is for model %1, the camera is model %2").arg(model).arg(cameraModel);
-        qWarning().noquote() << "The upgrade package is for model" << model << "but the camera is model"
-                             << cameraModel;
+        qCWarning(lcUpgrade).noquote()
+            << "The upgrade package is for model" << model << "but the camera is model" << cameraModel;
         return outcome(PackageOutcome::PackageMismatch);
     }
     return outcome(PackageOutcome::PackageReady);

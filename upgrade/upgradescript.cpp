@@ -1,5 +1,6 @@
 #include "upgradescript.h"
 
+#include "app/logcategories.h"
 #include "upgrade/libsstarufu.h"
 
 #include <QDebug>
@@ -40,14 +41,14 @@ bool within(const QString& path, const QString& folder)
 QString resolveCallerFile(const QString& name)
 {
     if (name.isEmpty()) {
-        qDebug("no file name given\n");
+        qCDebug(lcUpgrade, "no file name given\n");
         return QString();
     }
     if (QDir::isAbsolutePath(name))
         return QDir::cleanPath(name);
     const QString base = folder();
     if (base.isEmpty()) {
-        qDebug("no upgrade file folder is set for %s\n", qUtf8Printable(name));
+        qCDebug(lcUpgrade, "no upgrade file folder is set for %s\n", qUtf8Printable(name));
         return QString();
     }
     return QDir::cleanPath(base + QLatin1Char('/') + name);
@@ -63,11 +64,11 @@ QString resolveScriptFile(const QByteArray& word)
     if (name.isEmpty())
         return QString();
     if (base.isEmpty()) {
-        qDebug("no upgrade file folder is set for %s\n", word.constData());
+        qCDebug(lcUpgrade, "no upgrade file folder is set for %s\n", word.constData());
         return QString();
     }
     if (QDir::isAbsolutePath(name)) {
-        qDebug("absolute file name refused in a script: %s\n", word.constData());
+        qCDebug(lcUpgrade, "absolute file name refused in a script: %s\n", word.constData());
         return QString();
     }
     const QString path = QDir::cleanPath(QDir::cleanPath(base) + QLatin1Char('/') + name);
@@ -79,7 +80,7 @@ QString resolveScriptFile(const QByteArray& word)
         (canonicalPath.isEmpty() || (!canonicalRoot.isEmpty() && canonicalPath != canonicalRoot &&
                                      within(canonicalPath, canonicalRoot)));
     if (!inside) {
-        qDebug("file name leads outside the upgrade folder, refused: %s\n", word.constData());
+        qCDebug(lcUpgrade, "file name leads outside the upgrade folder, refused: %s\n", word.constData());
         return QString();
     }
     return path;
@@ -195,24 +196,25 @@ void runCommandText(const char* text)
 int runScript(const QString& path, int mode, int depth)
 {
     if (depth > sstar::kMaxScriptNesting) {
-        qDebug("scripts nested deeper than %d levels: %s\n", sstar::kMaxScriptNesting, qUtf8Printable(path));
+        qCDebug(lcUpgrade, "scripts nested deeper than %d levels: %s\n", sstar::kMaxScriptNesting,
+                qUtf8Printable(path));
         return -1;
     }
     if (path.isEmpty())
         return -1; // the name was refused, and the refusal logged
     QFile script(path);
     if (!QFileInfo(path).isFile() || !script.open(QIODevice::ReadOnly)) {
-        qDebug("open script fail: %s\n",
-               qUtf8Printable(QStringLiteral("%1: %2").arg(path, script.error() == QFileDevice::NoError
-                                                                     ? QStringLiteral("not a regular file")
-                                                                     : script.errorString())));
+        qCDebug(lcUpgrade, "open script fail: %s\n",
+                qUtf8Printable(QStringLiteral("%1: %2").arg(path, script.error() == QFileDevice::NoError
+                                                                      ? QStringLiteral("not a regular file")
+                                                                      : script.errorString())));
         return -1;
     }
     // A script is a few kilobytes; a huge one is refused before any of its lines runs.
     if (script.size() > sstar::kMaxScriptSize) {
-        qDebug("script is larger than %lld bytes, refused: %s (%lld bytes)\n",
-               static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path),
-               static_cast<long long>(script.size()));
+        qCDebug(lcUpgrade, "script is larger than %lld bytes, refused: %s (%lld bytes)\n",
+                static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path),
+                static_cast<long long>(script.size()));
         return -1;
     }
     ScriptLines lines(script);
@@ -221,15 +223,15 @@ int runScript(const QString& path, int mode, int depth)
     while (lines.next(&line, &cut)) {
         if (lines.bytesRead() > sstar::kMaxScriptSize) {
             // The file grew while it was read.
-            qDebug("script is larger than %lld bytes, refused: %s\n",
-                   static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path));
+            qCDebug(lcUpgrade, "script is larger than %lld bytes, refused: %s\n",
+                    static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path));
             return -1;
         }
         if (line.isEmpty() || line.startsWith('#') || line.startsWith('%'))
             continue;
-        qDebug("%s\n", line.constData());
+        qCDebug(lcUpgrade, "%s\n", line.constData());
         if (cut) {
-            qDebug("command is too long to support. cmd: %s\n", line.constData());
+            qCDebug(lcUpgrade, "command is too long to support. cmd: %s\n", line.constData());
             return -1;
         }
 
@@ -239,7 +241,7 @@ int runScript(const QString& path, int mode, int depth)
             const QByteArray name = words.value(1);
             const QString nested = resolveScriptFile(name);
             if (nested.isEmpty() || runScript(nested, 0, depth + 1) != 0) {
-                qDebug("parse script fail: %s\n", name.constData());
+                qCDebug(lcUpgrade, "parse script fail: %s\n", name.constData());
                 return -1;
             }
             continue;
@@ -248,13 +250,13 @@ int runScript(const QString& path, int mode, int depth)
             const QByteArray name = words.value(2);
             std::uint32_t address = 0;
             if (!parseLoadAddress(words.value(1), &address) || name.isEmpty()) {
-                qDebug("tftp needs a 32-bit hexadecimal load address and a file name: %s\n",
-                       line.constData());
+                qCDebug(lcUpgrade, "tftp needs a 32-bit hexadecimal load address and a file name: %s\n",
+                        line.constData());
                 return -1;
             }
             const QString file = resolveScriptFile(name);
             if (file.isEmpty() || sstar::loadImageFile(file, address, true) != 0) {
-                qDebug("load file fail: %s\n", name.constData());
+                qCDebug(lcUpgrade, "load file fail: %s\n", name.constData());
                 return -1;
             }
             continue;
@@ -269,7 +271,7 @@ int runScript(const QString& path, int mode, int depth)
         }
 
         if (line.size() > sstar::kMaxCommandLine) {
-            qDebug("command is too long to support. cmd: %s\n", line.constData());
+            qCDebug(lcUpgrade, "command is too long to support. cmd: %s\n", line.constData());
             return -1;
         }
         bool confirmed = false;
@@ -279,20 +281,21 @@ int runScript(const QString& path, int mode, int depth)
             USB_ScsiReadStatus(word.data(), int(word.size()), sstar::kStatusTries);
             confirmed = sstar::statusGood(word.data());
             if (!confirmed)
-                qDebug("%s [retry %d]\n", line.constData(), attempt);
+                qCDebug(lcUpgrade, "%s [retry %d]\n", line.constData(), attempt);
         }
         if (confirmed)
             continue;
         if (line == "reset" || line == "saveenv") {
             // The device restarts instead of answering.
-            qDebug("Think ok.\n");
+            qCDebug(lcUpgrade, "Think ok.\n");
             return 0;
         }
-        qDebug("USB scsi run cmd timeout.\n");
+        qCDebug(lcUpgrade, "USB scsi run cmd timeout.\n");
         return -1;
     }
     if (lines.failed()) {
-        qDebug("cannot read script %s: %s\n", qUtf8Printable(path), qUtf8Printable(script.errorString()));
+        qCDebug(lcUpgrade, "cannot read script %s: %s\n", qUtf8Printable(path),
+                qUtf8Printable(script.errorString()));
         return -1;
     }
     return 0;
@@ -325,7 +328,7 @@ QString resolveUpgradeFile(const QString& name)
 int runUpgradeScript(const QString& scriptFile, int mode)
 {
     if (mode != 0 && mode != 1) {
-        qDebug("unknown script mode %d\n", mode);
+        qCDebug(lcUpgrade, "unknown script mode %d\n", mode);
         return -1;
     }
     return runScript(resolveCallerFile(scriptFile), mode, 0);
