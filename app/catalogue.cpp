@@ -1,36 +1,99 @@
 #include "catalogue.h"
 
+#include "app/logcategories.h"
+
 #include <QDebug>
+
+namespace {
+
+// The model table and the two lookup tables derived from it.
+struct Tables
+{
+    QVector<CameraModel> models;
+    QVector<ModelEntry> names;
+    QVector<ModelEntry> ids;
+
+    void derive()
+    {
+        names.clear();
+        ids.clear();
+        for (const CameraModel& model : models) {
+            names.append({model.vendorId, model.productId, model.modelIndex, model.name});
+            if (!model.identifier.isEmpty())
+                ids.append({model.vendorId, model.identifierProductId, model.modelIndex, model.identifier});
+        }
+    }
+};
+
+Tables& tables()
+{
+    static Tables instance = [] {
+        Tables t;
+        // clang-format off
+        t.models = {
+            // index, vendor id, product id, name, identifier, identifier's product id, package pattern,
+            // wildcard position, loader vendor prefix, main board first
+            {0,  0x1D6B, 0x0104, QStringLiteral("PX-K27-000"),  QStringLiteral("PXK27000"), 0x0104, "PX-K27-000",  -1, "PX",    false},
+            {1,  0x343B, 0x0103, QStringLiteral("ARDEN 310"),   QStringLiteral("ARDEN310"), 0x0103, QByteArray(),  -1, "AR",    false},
+            {2,  0x343B, 0x0305, QStringLiteral("ARDEN 320"),   QStringLiteral("ARDEN320"), 0x0305, "ARDEN 320",   -1, "AR",    false},
+            {3,  0x343B, 0x0306, QStringLiteral("ARDEN 330"),   QStringLiteral("ARDEN330"), 0x0306, "ARDEN 330",   -1, "AR",    false},
+            {4,  0x1D6B, 0x010E, QStringLiteral("QB17-000"),    QStringLiteral("PXQB1700"), 0x010E, "QB17-000",    -1, "PX",    false},
+            {5,  0x343B, 0x010E, QStringLiteral("Orbi TM40"),   QStringLiteral("ARDEN350"), 0x010E, "Orbi+TM40",   -1, "AR",    false},
+            // "QB18Z" must precede "QB18": a name or an image holding the first also holds the
+            // second.
+            {6,  0x1D6B, 0x0113, QStringLiteral("QB18Z"),       names::kModelIdQB18Z,       0x01F6, "QB18Z",       -1, "QB18Z", true},
+            {7,  0x1D6B, 0xC015, QStringLiteral("QB18"),        names::kModelIdQB18,        0x01F5, "QB18",        -1, "QB18_", false},
+            {8,  0x343B, 0x0113, QStringLiteral("Zephyr TM45"), QStringLiteral("KSTRTM45"), 0x0113, "Zephyr?TM45",  6, "AR",    false},
+            {9,  0x1D6B, 0x010C, QStringLiteral("PX-QB-40"),    QString(),                  0,      QByteArray(),  -1, "PX",    false},
+            {10, 0x343B, 0x010C, QStringLiteral("ARDEN 07K"),   QString(),                  0,      QByteArray(),  -1, "AR",    false},
+        };
+        // clang-format on
+        t.derive();
+        return t;
+    }();
+    return instance;
+}
+
+} // namespace
+
+const QVector<CameraModel>& modelTable()
+{
+    return tables().models;
+}
+
+const CameraModel* cameraModel(int modelIndex)
+{
+    for (const CameraModel& model : modelTable()) {
+        if (model.modelIndex == modelIndex)
+            return &model;
+    }
+    return nullptr;
+}
+
+bool addModelForTesting(const CameraModel& model)
+{
+    if (model.modelIndex == kUnknownModel || cameraModel(model.modelIndex))
+        return false;
+    Tables& t = tables();
+    t.models.append(model);
+    t.derive();
+    return true;
+}
+
+bool upgradesMainBoardFirst(int modelIndex)
+{
+    const CameraModel* model = cameraModel(modelIndex);
+    return model && model->mainBoardFirst;
+}
 
 const QVector<ModelEntry>& modelNameTable()
 {
-    static const QVector<ModelEntry> table = {
-        {0x1D6B, 0x0104, 0, QStringLiteral("PX-K27-000")},
-        {0x343B, 0x0103, 1, QStringLiteral("ARDEN 310")},
-        {0x343B, 0x0305, 2, QStringLiteral("ARDEN 320")},
-        {0x343B, 0x0306, 3, QStringLiteral("ARDEN 330")},
-        {0x1D6B, 0x010E, 4, QStringLiteral("QB17-000")},
-        {0x343B, 0x010E, 5, QStringLiteral("Orbi TM40")},
-        // "QB18Z" must precede "QB18": a name holding the first also holds the second.
-        {0x1D6B, 0x0113, 6, QStringLiteral("QB18Z")},
-        {0x1D6B, 0xC015, 7, QStringLiteral("QB18")},
-        {0x343B, 0x0113, 8, QStringLiteral("Zephyr TM45")},
-        {0x1D6B, 0x010C, 9, QStringLiteral("PX-QB-40")},
-        {0x343B, 0x010C, 10, QStringLiteral("ARDEN 07K")},
-    };
-    return table;
+    return tables().names;
 }
 
 const QVector<ModelEntry>& modelIdTable()
 {
-    static const QVector<ModelEntry> table = {
-        {0x1D6B, 0x0104, 0, QStringLiteral("PXK27000")}, {0x343B, 0x0103, 1, QStringLiteral("ARDEN310")},
-        {0x343B, 0x0305, 2, QStringLiteral("ARDEN320")}, {0x343B, 0x0306, 3, QStringLiteral("ARDEN330")},
-        {0x1D6B, 0x010E, 4, QStringLiteral("PXQB1700")}, {0x343B, 0x010E, 5, QStringLiteral("ARDEN350")},
-        {0x1D6B, 0x01F6, 6, names::kModelIdQB18Z},       {0x1D6B, 0x01F5, 7, names::kModelIdQB18},
-        {0x343B, 0x0113, 8, QStringLiteral("KSTRTM45")},
-    };
-    return table;
+    return tables().ids;
 }
 
 const QVector<BrandEntry>& brandTable()
@@ -135,7 +198,7 @@ int modelIndexFromFriendlyName(const QString& friendlyName)
 int identifyModel(const QString& friendlyName)
 {
     const int model = modelIndexFromFriendlyName(friendlyName);
-    qInfo() << "current open camera model:" << model;
+    qCInfo(lcApp) << "current open camera model:" << model;
     return model;
 }
 
@@ -160,7 +223,7 @@ BrandSelection brandFromIndex(int brandIndex)
 BrandSelection selectBrand(int brandIndex)
 {
     BrandSelection brand = brandFromIndex(brandIndex);
-    qInfo().noquote() << "credit manufacturer:" << brand.manufacturer;
+    qCInfo(lcApp).noquote() << "credit manufacturer:" << brand.manufacturer;
     return brand;
 }
 

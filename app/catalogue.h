@@ -5,6 +5,7 @@
 // afterwards, so it may be read from any thread. Every lookup is a linear scan in table order,
 // because table order decides ties.
 
+#include <QByteArray>
 #include <QString>
 #include <QVector>
 
@@ -43,11 +44,49 @@ struct ZoomEntry
 using OptionTable = QVector<OptionEntry>;
 using ZoomTable = QVector<ZoomEntry>;
 
+// One camera model: every fact about a model that the program acts on, in one row. Adding a
+// model is adding a row to modelTable(); the lookups below, the package check, the boot stages'
+// vendor acceptance, the upgrade order, the listings and the virtual camera all read it.
+struct CameraModel
+{
+    int modelIndex;
+    int vendorId;  // USB vendor id in normal operation (also tells the brand, see brandTable())
+    int productId; // USB product id in normal operation
+    QString name;  // as the camera's friendly name holds it (case ignored)
+    // The model's 8-character identifier and the product id listed with it; empty when the model
+    // has none.
+    QString identifier;
+    int identifierProductId;
+    // The bytes in a package's main-chip image that name this model (case-sensitive), and the
+    // position of a byte in them that matches any value (-1: none). Empty: no package names it.
+    QByteArray packagePattern;
+    int packageWildcard;
+    // The start of the vendor identification that this model's boot stages report; discovery
+    // accepts it for the brand whose vendor id the model carries.
+    QByteArray loaderVendorPrefix;
+    // The model has a separate main (222D) board, which is upgraded before the camera board
+    // instead of the audio module.
+    bool mainBoardFirst;
+};
+
+// Every supported model in table order. Table order decides ties: the first row whose name a
+// friendly name holds, and the first row whose package pattern an image holds, wins.
+const QVector<CameraModel>& modelTable();
+// The row of a model index, or nullptr.
+const CameraModel* cameraModel(int modelIndex);
+// Appends a model to the table for the rest of the process; for tests that add a model as one
+// row. Must be called before any other thread reads the tables. Returns false (and adds nothing)
+// for an index that the table already holds or that stands for an unknown model.
+bool addModelForTesting(const CameraModel& model);
+
 // Supported models with the name their friendly name carries, in lookup order.
 const QVector<ModelEntry>& modelNameTable();
 // The 8-character identifiers of the models (the boot stages report these).
 const QVector<ModelEntry>& modelIdTable();
 const QVector<BrandEntry>& brandTable();
+// Whether the model's main board is upgraded before its camera board (false for an unknown
+// model).
+bool upgradesMainBoardFirst(int modelIndex);
 
 const OptionTable& antiFlickerOptions();
 const OptionTable& antiFlickerOptionsCN();

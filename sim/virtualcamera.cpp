@@ -706,7 +706,10 @@ bool VirtualCamera::fromJson(const QJsonObject& json, VirtualCamera* out, QStrin
 {
     JsonReader reader(json, path);
     int model = 7;
-    reader.integer("model", 0, 10, model);
+    int lastModel = 0;
+    for (const CameraModel& entry : modelTable())
+        lastModel = std::max(lastModel, entry.modelIndex);
+    reader.integer("model", 0, lastModel, model);
     VirtualCamera camera(model);
     reader.integer("vendorId", 0, 0xFFFF, camera.m_vendorId);
     reader.integer("productId", 0, 0xFFFF, camera.m_productId);

@@ -47,7 +47,7 @@ using JournalEvent = QJsonObject;
 class VirtualCamera
 {
 public:
-    // A camera of the catalogue model (0..10) with factory settings.
+    // A camera of a model of the model table with factory settings.
     explicit VirtualCamera(int model = 7);
 
     // Configuration and state, as stored in the state file and read from a configuration entry.

@@ -73,17 +73,17 @@ bool isBootStage(const QString& stage)
     return stage == kRom || stage == kUpdater || stage == kUBoot;
 }
 
-// The vendor identification the boot stages of a model report.
+// The vendor identification the boot stages of a model report: its identifier when that starts
+// with the model's loader vendor prefix, otherwise the prefix padded to eight bytes.
 QByteArray modelVendor(int model, int vendorId)
 {
-    for (const ModelEntry& entry : modelIdTable()) {
-        if (entry.modelIndex != model)
-            continue;
-        const QByteArray id = entry.name.toLatin1();
-        if (id.startsWith("PX") || id.startsWith("QB18") || id.startsWith("ARDEN"))
-            return id;
-    }
-    return vendorId == 0x343B ? QByteArrayLiteral("ARDEN300") : QByteArrayLiteral("PXCAM000");
+    const CameraModel* entry = cameraModel(model);
+    if (!entry || entry->loaderVendorPrefix.isEmpty())
+        return vendorId == 0x343B ? QByteArrayLiteral("ARDEN300") : QByteArrayLiteral("PXCAM000");
+    const QByteArray id = entry->identifier.toLatin1();
+    if (id.startsWith(entry->loaderVendorPrefix))
+        return id;
+    return (entry->loaderVendorPrefix + QByteArrayLiteral("CAM00000")).left(kVendorLength);
 }
 
 QString phaseName(int phase)

@@ -9,6 +9,7 @@ private slots:
     void modelIdentification_data();
     void modelIdentification();
     void modelTablesAreConsistent();
+    void modelTableHoldsTheFamily();
     void brandSelection_data();
     void brandSelection();
     void optionRowsMapToDeviceValues_data();
@@ -59,6 +60,80 @@ void TstCatalogue::modelTablesAreConsistent()
         QCOMPARE(id.name.size(), 8);
     QCOMPARE(modelIdTable().at(6).name, QStringLiteral("QB18ZUSB"));
     QCOMPARE(modelIdTable().at(7).productId, 0x01F5);
+}
+
+void TstCatalogue::modelTableHoldsTheFamily()
+{
+    // The camera family as it is documented, written here once; the model table must hold
+    // exactly this.
+    struct Named
+    {
+        int index;
+        const char* name;
+        int vendorId;
+        int productId;
+    };
+    const Named catalogue[] = {
+        {0, "PX-K27-000", 0x1D6B, 0x0104},  {1, "ARDEN 310", 0x343B, 0x0103},
+        {2, "ARDEN 320", 0x343B, 0x0305},   {3, "ARDEN 330", 0x343B, 0x0306},
+        {4, "QB17-000", 0x1D6B, 0x010E},    {5, "Orbi TM40", 0x343B, 0x010E},
+        {6, "QB18Z", 0x1D6B, 0x0113},       {7, "QB18", 0x1D6B, 0xC015},
+        {8, "Zephyr TM45", 0x343B, 0x0113}, {9, "PX-QB-40", 0x1D6B, 0x010C},
+        {10, "ARDEN 07K", 0x343B, 0x010C},
+    };
+    const Named identifiers[] = {
+        {0, "PXK27000", 0x1D6B, 0x0104}, {1, "ARDEN310", 0x343B, 0x0103}, {2, "ARDEN320", 0x343B, 0x0305},
+        {3, "ARDEN330", 0x343B, 0x0306}, {4, "PXQB1700", 0x1D6B, 0x010E}, {5, "ARDEN350", 0x343B, 0x010E},
+        {6, "QB18ZUSB", 0x1D6B, 0x01F6}, {7, "QB18_001", 0x1D6B, 0x01F5}, {8, "KSTRTM45", 0x343B, 0x0113},
+    };
+    // Package patterns in the order they are tried; '?' marks the byte that matches any value.
+    const std::pair<const char*, int> patterns[] = {
+        {"PX-K27-000", 0}, {"ARDEN 320", 2}, {"ARDEN 330", 3}, {"QB17-000", 4},
+        {"Orbi+TM40", 5},  {"QB18Z", 6},     {"QB18", 7},      {"Zephyr?TM45", 8},
+    };
+    // Vendor identification prefixes that discovery accepts per brand, beyond the chip's own.
+    const QMap<int, QSet<QByteArray>> loaderVendors = {{0, {"PX", "QB18Z", "QB18_"}}, {1, {"AR"}}};
+
+    const auto compare = [](const QVector<ModelEntry>& table, const auto& expected) {
+        QCOMPARE(table.size(), int(std::size(expected)));
+        for (int i = 0; i < table.size(); ++i) {
+            const ModelEntry& entry = table.at(i);
+            QCOMPARE(entry.modelIndex, expected[i].index);
+            QCOMPARE(entry.name, QString::fromLatin1(expected[i].name));
+            QCOMPARE(entry.vendorId, expected[i].vendorId);
+            QCOMPARE(entry.productId, expected[i].productId);
+        }
+    };
+    compare(modelNameTable(), catalogue);
+    compare(modelIdTable(), identifiers);
+
+    QVector<std::pair<QByteArray, int>> tried;
+    QMap<int, QSet<QByteArray>> vendors;
+    QVector<int> mainBoardFirst;
+    for (const CameraModel& model : modelTable()) {
+        if (!model.packagePattern.isEmpty()) {
+            QByteArray pattern = model.packagePattern;
+            if (model.packageWildcard >= 0)
+                pattern[model.packageWildcard] = '?';
+            tried.append({pattern, model.modelIndex});
+        }
+        for (const BrandEntry& brand : brandTable()) {
+            if (brand.vendorId == model.vendorId)
+                vendors[brand.brandIndex].insert(model.loaderVendorPrefix);
+        }
+        if (model.mainBoardFirst)
+            mainBoardFirst.append(model.modelIndex);
+        QCOMPARE(upgradesMainBoardFirst(model.modelIndex), model.mainBoardFirst);
+    }
+    QCOMPARE(tried.size(), int(std::size(patterns)));
+    for (int i = 0; i < tried.size(); ++i) {
+        QCOMPARE(tried.at(i).first, QByteArray(patterns[i].first));
+        QCOMPARE(tried.at(i).second, patterns[i].second);
+    }
+    QCOMPARE(vendors, loaderVendors);
+    // Only the model with a separate main board has it upgraded first.
+    QCOMPARE(mainBoardFirst, QVector<int>{6});
+    QVERIFY(!upgradesMainBoardFirst(kUnknownModel));
 }
 
 void TstCatalogue::brandSelection_data()

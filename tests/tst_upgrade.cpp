@@ -1,6 +1,7 @@
 // The audio-module transfer and whole upgrade runs against the virtual camera: the worker
 // drives the same extension unit, discovery and protocol code as in the program.
 
+#include "app/catalogue.h"
 #include "app/globals.h"
 #include "device/uvcextensionunit.h"
 #include "sim/virtualplatform.h"
@@ -74,6 +75,7 @@ private slots:
     void unknownBootStageIsNoCamera();
     void faultMatrix_data();
     void faultMatrix();
+    void newModelAsOneTableRow();
 
 private:
     void makeRig(const QVector<QJsonObject>& cameras);
@@ -594,4 +596,54 @@ void TstUpgrade::faultMatrix()
 }
 
 QTEST_GUILESS_MAIN(TstUpgrade)
+void TstUpgrade::newModelAsOneTableRow()
+{
+    // A model the family does not have yet. Its row is all that makes a package for it known, its
+    // boot stages accepted, its camera listed and its upgrade run with the main board first.
+    const int index = 11;
+    const CameraModel nova{
+        index, 0x1D6B, 0x0121, QStringLiteral("NOVA 11"), QStringLiteral("NVCAM011"), 0x0122, "NOVA-11",
+        -1,    "NV",   true};
+    writeFile(QStringLiteral("miservice.ubifs"), QByteArray(4096, '\0') + "NOVA-11 rootfs");
+    int model = kUnknownModel;
+    if (!cameraModel(index)) {
+        QVERIFY(!detectPackageModel(model)); // before the row: no model of the package is known
+        QVERIFY(addModelForTesting(nova));
+    }
+
+    // Detected.
+    QVERIFY(detectPackageModel(model));
+    QCOMPARE(model, index);
+
+    // Accepted: its boot stage's vendor identification ("NVCAM011") passes discovery for the
+    // brand whose vendor id the model carries, and only for that one.
+    makeRig({cameraJson(index, {{QStringLiteral("stage"), QStringLiteral("uboot")}})});
+    DeviceState state = Other;
+    QVERIFY(!USB_ScsiFindDevice(1, state));
+    QVERIFY(USB_ScsiFindDevice(0, state));
+    QCOMPARE(state, UBoot);
+    USB_ExitDevice();
+
+    // Listed: the camera shows up with the model's USB ids and name, and its name identifies it.
+    makeRig({cameraJson(index)});
+    const QVector<VideoDeviceInfo> devices = m_platform->video().listCaptureDevices();
+    QVERIFY(!devices.isEmpty());
+    QVERIFY2(devices.first().devicePath.contains(QStringLiteral("vid_1d6b&pid_0121")),
+             qPrintable(devices.first().devicePath));
+    QCOMPARE(modelIndexFromFriendlyName(devices.first().friendlyName), index);
+    QVERIFY(g_bOpenCamera);
+
+    // Upgraded end to end: main board first (no audio module), then the camera board.
+    const QVector<Report> reports = runUpgrade(index, true);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports.first().success, true);
+    QCOMPARE(reports.first().message, QStringLiteral("Upgrade done."));
+    QVERIFY(journal(QStringLiteral("audio-image")).isEmpty());
+    const QVector<QJsonObject> loads = journal(QStringLiteral("load"));
+    QCOMPARE(loads.size(), 2);
+    QCOMPARE(loads.at(0).value("address").toVariant().toLongLong(), 0x22000000LL); // the main board's
+    QCOMPARE(loads.at(1).value("address").toVariant().toLongLong(), 0x21000000LL); // the camera's kernel
+    QCOMPARE(m_platform->video().listCaptureDevices().size(), devices.size());     // back in normal operation
+}
+
 #include "tst_upgrade.moc"

@@ -1,14 +1,14 @@
 #include "libsstarufu.h"
 
 #include "app/catalogue.h"
+#include "app/logcategories.h"
 #include "device/deviceplatform.h"
+#include "upgrade/brandpolicy.h"
 #include "upgrade/massstorage.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
@@ -25,10 +25,6 @@ namespace {
 QMutex g_deviceLock; // guards g_device and g_deviceKey
 std::unique_ptr<MassStorageDevice> g_device;
 QString g_deviceKey; // the listing's key of g_device
-
-QMutex g_folderLock;     // guards g_upgradeFolder and g_upgradeRoot
-QString g_upgradeFolder; // names resolve against this folder
-QString g_upgradeRoot;   // names in scripts must stay within this folder
 
 const char* errorText(int error)
 {
@@ -96,31 +92,6 @@ int inquiry(MassStorageDevice& device, std::uint8_t* answer)
                      sstar::kInquiryLength, sstar::kInquiryTimeoutMs);
 }
 
-bool statusGood(const std::uint8_t* word)
-{
-    return word[0] == sstar::kStatusGood0 && word[1] == sstar::kStatusGood1;
-}
-
-// The vendor identifications a brand accepts, compared byte for byte.
-bool vendorAccepted(int brandIndex, const QByteArray& vendor)
-{
-    if (vendor.startsWith("GC"))
-        return brandIndex == 0 || brandIndex == 1;
-    if (brandIndex == 0) {
-        return vendor.startsWith("PX") || vendor.startsWith(names::kModelIdQB18Z.left(5).toLatin1()) ||
-               vendor.startsWith(names::kModelIdQB18.left(5).toLatin1());
-    }
-    if (brandIndex == 1) {
-        QByteArray arden = "AR";
-        for (const ModelEntry& entry : modelIdTable()) {
-            if (entry.name == QLatin1String("ARDEN310"))
-                arden = entry.name.left(2).toLatin1();
-        }
-        return vendor.startsWith(arden);
-    }
-    return false;
-}
-
 // The stage as the kernel's identification shows it: a boot ROM's product identification starts
 // with a zero byte, which the kernel shows as blanks only.
 DeviceState stateFromListedProduct(const QByteArray& product)
@@ -145,7 +116,7 @@ int ensureDeviceOpen()
     int error = 0;
     g_device = devicePlatform().massStorage().open(g_deviceKey, &error);
     if (!g_device) {
-        qDebug("cannot open %s: %s\n", qUtf8Printable(g_deviceKey), errorText(error));
+        qCDebug(lcUpgrade, "cannot open %s: %s\n", qUtf8Printable(g_deviceKey), errorText(error));
         return error < 0 ? error : -ENODEV;
     }
     return 0;
@@ -166,83 +137,17 @@ void logState(DeviceState state)
 {
     switch (state) {
     case ROM:
-        qInfo("device state: ROM");
+        qCInfo(lcUpgrade, "device state: ROM");
         break;
     case Updater:
-        qInfo("device state: Updater");
+        qCInfo(lcUpgrade, "device state: Updater");
         break;
     case UBoot:
-        qInfo("device state: u-Boot");
+        qCInfo(lcUpgrade, "device state: u-Boot");
         break;
     case Other:
         break;
     }
-}
-
-QString folder()
-{
-    QMutexLocker locker(&g_folderLock);
-    return g_upgradeFolder;
-}
-
-QString root()
-{
-    QMutexLocker locker(&g_folderLock);
-    return g_upgradeRoot.isEmpty() ? g_upgradeFolder : g_upgradeRoot;
-}
-
-bool within(const QString& path, const QString& folder)
-{
-    return path == folder || path.startsWith(folder + QLatin1Char('/'));
-}
-
-// A name the worker passes: absolute names as they are, others within the upgrade folder.
-QString resolveCallerFile(const QString& name)
-{
-    if (name.isEmpty()) {
-        qDebug("no file name given\n");
-        return QString();
-    }
-    if (QDir::isAbsolutePath(name))
-        return QDir::cleanPath(name);
-    const QString base = folder();
-    if (base.isEmpty()) {
-        qDebug("no upgrade file folder is set for %s\n", qUtf8Printable(name));
-        return QString();
-    }
-    return QDir::cleanPath(base + QLatin1Char('/') + name);
-}
-
-// A name a script gives: relative to the upgrade folder, and within the root folder also after
-// following links.
-QString resolveScriptFile(const QByteArray& word)
-{
-    const QString name = QFile::decodeName(word);
-    const QString base = folder();
-    const QString limit = QDir::cleanPath(root());
-    if (name.isEmpty())
-        return QString();
-    if (base.isEmpty()) {
-        qDebug("no upgrade file folder is set for %s\n", word.constData());
-        return QString();
-    }
-    if (QDir::isAbsolutePath(name)) {
-        qDebug("absolute file name refused in a script: %s\n", word.constData());
-        return QString();
-    }
-    const QString path = QDir::cleanPath(QDir::cleanPath(base) + QLatin1Char('/') + name);
-    const QString canonicalRoot = QFileInfo(limit).canonicalFilePath();
-    const QString canonicalPath = QFileInfo(path).canonicalFilePath();
-    // The root itself is no file to load; a name must lead below it.
-    const bool inside =
-        path != limit && within(path, limit) &&
-        (canonicalPath.isEmpty() || (!canonicalRoot.isEmpty() && canonicalPath != canonicalRoot &&
-                                     within(canonicalPath, canonicalRoot)));
-    if (!inside) {
-        qDebug("file name leads outside the upgrade folder, refused: %s\n", word.constData());
-        return QString();
-    }
-    return path;
 }
 
 bool readImage(const QString& path, QByteArray* image)
@@ -251,13 +156,13 @@ bool readImage(const QString& path, QByteArray* image)
         return false; // the name was refused, and the refusal logged
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug("cannot read %s: %s\n", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        qCDebug(lcUpgrade, "cannot read %s: %s\n", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
     }
     *image = file.readAll();
     if (file.error() != QFileDevice::NoError ||
         static_cast<quint64>(image->size()) > static_cast<quint64>(UINT32_MAX)) {
-        qDebug("cannot read %s: %s\n", qUtf8Printable(path), qUtf8Printable(file.errorString()));
+        qCDebug(lcUpgrade, "cannot read %s: %s\n", qUtf8Printable(path), qUtf8Printable(file.errorString()));
         return false;
     }
     return true;
@@ -285,230 +190,28 @@ int loadImage(const QString& path, std::uint32_t address, bool requireGoodStatus
         sleepMs(static_cast<int>(size / sstar::kLoadPauseDivisor));
         std::array<std::uint8_t, sstar::kStatusLength> word{};
         USB_ScsiReadStatus(word.data(), int(word.size()), sstar::kStatusTries);
-        if (statusGood(word.data()))
+        if (sstar::statusGood(word.data()))
             return 0;
     }
     if (requireGoodStatus) {
-        qDebug("no good status for %s after %d attempts\n", qUtf8Printable(path), sstar::kLoadAttempts);
-        return -1;
-    }
-    return 0;
-}
-
-// The lines of a script, each normalised as it is read: blanks and tabs trimmed at both ends,
-// every inner run of them replaced by one blank. A line is read in pieces, so that one huge line
-// is never held whole: of each line at most sstar::kMaxScriptLineKept normalised bytes are kept.
-class ScriptLines
-{
-public:
-    explicit ScriptLines(QFile& file) : m_file(file) {}
-
-    // The next line (without its "\n" or "\r\n"); cut tells whether bytes were dropped. false
-    // at the end of the script, or when reading failed (failed() then says so).
-    bool next(QByteArray* line, bool* cut)
-    {
-        line->clear();
-        *cut = false;
-        if (m_file.atEnd())
-            return false;
-        bool pendingBlank = false;
-        bool pendingReturn = false; // a "\r" that ends the line if "\n" follows
-        std::array<char, 4096> piece{};
-        for (;;) {
-            const qint64 count = m_file.readLine(piece.data(), qint64(piece.size()));
-            if (count <= 0) {
-                m_failed = !m_file.atEnd();
-                return !m_failed;
-            }
-            m_read += count;
-            bool ended = false;
-            for (qint64 i = 0; i < count; ++i) {
-                char c = piece[size_t(i)];
-                if (c == '\n') {
-                    ended = true;
-                    break;
-                }
-                if (pendingReturn) {
-                    // The "\r" was inside the line, not the end of it: it is an ordinary byte.
-                    pendingReturn = false;
-                    keep('\r', &pendingBlank, line, cut);
-                }
-                if (c == '\r') {
-                    pendingReturn = true;
-                    continue;
-                }
-                keep(c, &pendingBlank, line, cut);
-            }
-            if (ended || m_file.atEnd())
-                return true;
-        }
-    }
-
-    qint64 bytesRead() const { return m_read; }
-    bool failed() const { return m_failed; }
-
-private:
-    static void keep(char c, bool* pendingBlank, QByteArray* line, bool* cut)
-    {
-        if (c == ' ' || c == '\t') {
-            *pendingBlank = !line->isEmpty();
-            return;
-        }
-        const int needed = *pendingBlank ? 2 : 1;
-        if (line->size() + needed > sstar::kMaxScriptLineKept) {
-            *cut = true;
-            return;
-        }
-        if (*pendingBlank)
-            line->append(' ');
-        *pendingBlank = false;
-        line->append(c);
-    }
-
-    QFile& m_file;
-    qint64 m_read = 0;
-    bool m_failed = false;
-};
-
-// A load address in hexadecimal with an optional "0x", within 32 bits.
-bool parseLoadAddress(const QByteArray& word, std::uint32_t* address)
-{
-    QByteArray digits = word;
-    if (digits.startsWith("0x") || digits.startsWith("0X"))
-        digits = digits.mid(2);
-    if (digits.isEmpty())
-        return false;
-    std::uint64_t value = 0;
-    for (const char c : digits) {
-        int digit = 0;
-        if (c >= '0' && c <= '9')
-            digit = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else
-            return false;
-        value = value * 16 + static_cast<std::uint64_t>(digit);
-        if (value > UINT32_MAX)
-            return false;
-    }
-    *address = static_cast<std::uint32_t>(value);
-    return true;
-}
-
-void runCommandText(const char* text)
-{
-    USB_ScsiRunCmd(text, static_cast<int>(std::strlen(text)));
-}
-
-int runScript(const QString& path, int mode, int depth)
-{
-    if (depth > sstar::kMaxScriptNesting) {
-        qDebug("scripts nested deeper than %d levels: %s\n", sstar::kMaxScriptNesting, qUtf8Printable(path));
-        return -1;
-    }
-    if (path.isEmpty())
-        return -1; // the name was refused, and the refusal logged
-    QFile script(path);
-    if (!QFileInfo(path).isFile() || !script.open(QIODevice::ReadOnly)) {
-        qDebug("open script fail: %s\n",
-               qUtf8Printable(QStringLiteral("%1: %2").arg(path, script.error() == QFileDevice::NoError
-                                                                     ? QStringLiteral("not a regular file")
-                                                                     : script.errorString())));
-        return -1;
-    }
-    // A script is a few kilobytes; a huge one is refused before any of its lines runs.
-    if (script.size() > sstar::kMaxScriptSize) {
-        qDebug("script is larger than %lld bytes, refused: %s (%lld bytes)\n",
-               static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path),
-               static_cast<long long>(script.size()));
-        return -1;
-    }
-    ScriptLines lines(script);
-    QByteArray line;
-    bool cut = false;
-    while (lines.next(&line, &cut)) {
-        if (lines.bytesRead() > sstar::kMaxScriptSize) {
-            // The file grew while it was read.
-            qDebug("script is larger than %lld bytes, refused: %s\n",
-                   static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path));
-            return -1;
-        }
-        if (line.isEmpty() || line.startsWith('#') || line.startsWith('%'))
-            continue;
-        qDebug("%s\n", line.constData());
-        if (cut) {
-            qDebug("command is too long to support. cmd: %s\n", line.constData());
-            return -1;
-        }
-
-        const QList<QByteArray> words = line.split(' ');
-        const QByteArray& first = words.first();
-        if (first == "estar") {
-            const QByteArray name = words.value(1);
-            const QString nested = resolveScriptFile(name);
-            if (nested.isEmpty() || runScript(nested, 0, depth + 1) != 0) {
-                qDebug("parse script fail: %s\n", name.constData());
-                return -1;
-            }
-            continue;
-        }
-        if (first == "tftp") {
-            const QByteArray name = words.value(2);
-            std::uint32_t address = 0;
-            if (!parseLoadAddress(words.value(1), &address) || name.isEmpty()) {
-                qDebug("tftp needs a 32-bit hexadecimal load address and a file name: %s\n",
-                       line.constData());
-                return -1;
-            }
-            const QString file = resolveScriptFile(name);
-            if (file.isEmpty() || loadImage(file, address, true) != 0) {
-                qDebug("load file fail: %s\n", name.constData());
-                return -1;
-            }
-            continue;
-        }
-        if (first == "reset" && mode == 0) {
-            // The boot loader's upgrade marker is cleared and stored before the restart, which
-            // answers no status.
-            runCommandText("setenv ota_upgrade_status 0");
-            runCommandText("saveenv");
-            runCommandText("reset");
-            return 0;
-        }
-
-        if (line.size() > sstar::kMaxCommandLine) {
-            qDebug("command is too long to support. cmd: %s\n", line.constData());
-            return -1;
-        }
-        bool confirmed = false;
-        for (int attempt = 1; attempt <= sstar::kCommandAttempts && !confirmed; ++attempt) {
-            USB_ScsiRunCmd(line.constData(), line.size());
-            std::array<std::uint8_t, sstar::kStatusLength> word{};
-            USB_ScsiReadStatus(word.data(), int(word.size()), sstar::kStatusTries);
-            confirmed = statusGood(word.data());
-            if (!confirmed)
-                qDebug("%s [retry %d]\n", line.constData(), attempt);
-        }
-        if (confirmed)
-            continue;
-        if (line == "reset" || line == "saveenv") {
-            // The device restarts instead of answering.
-            qDebug("Think ok.\n");
-            return 0;
-        }
-        qDebug("USB scsi run cmd timeout.\n");
-        return -1;
-    }
-    if (lines.failed()) {
-        qDebug("cannot read script %s: %s\n", qUtf8Printable(path), qUtf8Printable(script.errorString()));
+        qCDebug(lcUpgrade, "no good status for %s after %d attempts\n", qUtf8Printable(path),
+                sstar::kLoadAttempts);
         return -1;
     }
     return 0;
 }
 
 } // namespace
+
+bool sstar::statusGood(const std::uint8_t* word)
+{
+    return word[0] == kStatusGood0 && word[1] == kStatusGood1;
+}
+
+int sstar::loadImageFile(const QString& path, std::uint32_t loadAddress, bool requireGoodStatus)
+{
+    return loadImage(path, loadAddress, requireGoodStatus);
+}
 
 int libsstarufu_do_sstar_scsi_command(int subCommand, sstar::Direction direction, std::uint8_t* data,
                                       std::uint32_t length)
@@ -534,7 +237,8 @@ int USB_ScsiRunCmd(const char* text, int length)
     const int result = vendorCommand(sstar::RUNCMD, sstar::Direction::ToDevice, bytes.data(),
                                      static_cast<std::uint32_t>(length));
     if (result < 0) {
-        qDebug("command not delivered (%s): %s\n", errorText(result), QByteArray(text, length).constData());
+        qCDebug(lcUpgrade, "command not delivered (%s): %s\n", errorText(result),
+                QByteArray(text, length).constData());
         sleepMs(sstar::kTransportFailureWaitMs);
     }
     return 0;
@@ -549,7 +253,7 @@ int USB_ScsiSendLoadInfo(const std::uint8_t* header)
     const int result = vendorCommand(sstar::LOADINFO, sstar::Direction::ToDevice, bytes.data(),
                                      static_cast<std::uint32_t>(bytes.size()));
     if (result < 0) {
-        qDebug("load header not delivered: %s\n", errorText(result));
+        qCDebug(lcUpgrade, "load header not delivered: %s\n", errorText(result));
         sleepMs(sstar::kTransportFailureWaitMs);
     }
     return 0;
@@ -572,7 +276,7 @@ int USB_ScsiReadStatus(std::uint8_t* word, int length, int tries)
             break;
     }
     if (result < 0)
-        qDebug("status not read: %s\n", errorText(result));
+        qCDebug(lcUpgrade, "status not read: %s\n", errorText(result));
     return 0;
 }
 
@@ -581,7 +285,7 @@ int USB_ScsiWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
     if (length == 0)
         return 0;
     if (!data || chunkSize == 0 || chunkSize > static_cast<std::uint32_t>(sstar::kMaxTransfer)) {
-        qDebug("cannot send %u bytes in chunks of %u\n", length, chunkSize);
+        qCDebug(lcUpgrade, "cannot send %u bytes in chunks of %u\n", length, chunkSize);
         return -1;
     }
     // The device only reads the chunks; the transport's interface is not const.
@@ -597,8 +301,8 @@ int USB_ScsiWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
             continue;
         }
         if (result == -ENODEV || repetitions >= sstar::kMaxChunkRepetitions) {
-            qDebug("data at offset %u of %u not delivered after %d repetitions: %s\n", offset, length,
-                   repetitions, errorText(result));
+            qCDebug(lcUpgrade, "data at offset %u of %u not delivered after %d repetitions: %s\n", offset,
+                    length, repetitions, errorText(result));
             return -1;
         }
         ++repetitions;
@@ -616,8 +320,8 @@ bool USB_ScsiFindDevice(int brandIndex, DeviceState& state)
     std::unique_ptr<MassStorageDevice> previous = std::move(g_device);
     const QString previousKey = g_deviceKey;
     g_deviceKey.clear();
-    if (brandIndex != 0 && brandIndex != 1)
-        return false;
+    if (brandFromIndex(brandIndex).vendorId == 0)
+        return false; // a brand the table does not hold accepts no device
 
     // The device this process holds is asked first, through its handle: on Linux, claiming the
     // interface detached the kernel's storage driver, so the device no longer shows up among the
@@ -629,7 +333,7 @@ bool USB_ScsiFindDevice(int brandIndex, DeviceState& state)
                 ? QByteArray()
                 : QByteArray(reinterpret_cast<const char*>(answer.data() + sstar::kOffsetVendor),
                              sstar::kVendorLength);
-        if (!vendor.isEmpty() && vendorAccepted(brandIndex, vendor)) {
+        if (!vendor.isEmpty() && loaderVendorAccepted(brandIndex, vendor)) {
             state = stateFromProduct(answer.data() + sstar::kOffsetProduct);
             logState(state);
             g_device = std::move(previous);
@@ -643,7 +347,7 @@ bool USB_ScsiFindDevice(int brandIndex, DeviceState& state)
     // command.
     const QVector<MassStorageCandidate> candidates = devicePlatform().massStorage().listDevices();
     for (const MassStorageCandidate& candidate : candidates) {
-        if (!vendorAccepted(brandIndex, candidate.vendor))
+        if (!loaderVendorAccepted(brandIndex, candidate.vendor))
             continue;
         state = stateFromListedProduct(candidate.product);
         logState(state);
@@ -662,32 +366,15 @@ void USB_ExitDevice()
     g_deviceKey.clear();
 }
 
-void setUpgradeFileFolder(const QString& folder, const QString& rootFolder)
-{
-    QMutexLocker locker(&g_folderLock);
-    g_upgradeFolder = folder;
-    g_upgradeRoot = rootFolder;
-}
-
-QString upgradeFileFolder()
-{
-    return folder();
-}
-
-QString upgradeFileRoot()
-{
-    return root();
-}
-
 int loadFileToAddress(const QString& fileName, std::uint32_t loadAddress)
 {
-    return loadImage(resolveCallerFile(fileName), loadAddress, true);
+    return loadImage(resolveUpgradeFile(fileName), loadAddress, true);
 }
 
 int sendUpdaterImage(const QString& fileName)
 {
     QByteArray image;
-    if (!readImage(resolveCallerFile(fileName), &image))
+    if (!readImage(resolveUpgradeFile(fileName), &image))
         return -1;
     return USB_ScsiWrite(reinterpret_cast<const std::uint8_t*>(image.constData()),
                          static_cast<std::uint32_t>(image.size()), sstar::kUpdaterChunk);
@@ -695,14 +382,5 @@ int sendUpdaterImage(const QString& fileName)
 
 int loadUbootImage(const QString& fileName)
 {
-    return loadImage(resolveCallerFile(fileName), sstar::kBootLoaderAddress, false);
-}
-
-int runUpgradeScript(const QString& scriptFile, int mode)
-{
-    if (mode != 0 && mode != 1) {
-        qDebug("unknown script mode %d\n", mode);
-        return -1;
-    }
-    return runScript(resolveCallerFile(scriptFile), mode, 0);
+    return loadImage(resolveUpgradeFile(fileName), sstar::kBootLoaderAddress, false);
 }

@@ -13,6 +13,11 @@
 //
 // A device that has gone away (unplugged, or restarted and re-enumerated) is not asked again: the
 // retries below are for a device that is still there.
+//
+// Which devices discovery accepts for a brand is brandpolicy.h's rule; the script runner and the
+// rules for the file names it and the worker use are in upgradescript.h.
+
+#include "upgrade/upgradescript.h" // the script runner and its file name rules
 
 #include <QString>
 #include <QtGlobal>
@@ -78,19 +83,19 @@ constexpr int kCommandAttempts = 5;                // per boot-loader command li
 constexpr std::uint32_t kLoadPauseDivisor = 20480; // pause after the image: size / this, in ms
 constexpr int kCommandTimeoutMs = 120000;          // per vendor command
 constexpr int kInquiryTimeoutMs = 2000;
-constexpr int kMaxScriptNesting = 8; // "estar" levels below the top script
-// A script larger than this is refused before any of its lines runs.
-constexpr qint64 kMaxScriptSize = 1024 * 1024;
-// Of one script line, at most this many bytes (after normalising) are kept; a longer line is
-// longer than any command line or file name the runner can use, and fails the script unless it
-// is a comment.
-constexpr int kMaxScriptLineKept = 8192;
 
 enum class Direction
 {
     ToDevice,
     FromDevice,
 };
+
+// Whether a status word (kStatusLength bytes) reports success.
+bool statusGood(const std::uint8_t* word);
+// The file load procedure for a path already resolved (see upgradescript.h): load header, image
+// in kTftpChunk chunks, a pause of size / 20480 ms, status; up to kLoadAttempts attempts. -1 when
+// the file cannot be read, or, with requireGoodStatus, when no attempt got a good status word.
+int loadImageFile(const QString& path, std::uint32_t loadAddress, bool requireGoodStatus);
 } // namespace sstar
 
 // One vendor command block with its data phase of length bytes (at most kMaxTransfer) to the
@@ -127,16 +132,6 @@ int USB_ScsiWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
 bool USB_ScsiFindDevice(int brandIndex, DeviceState& state);
 void USB_ExitDevice();
 
-// Files named by scripts and by the upgrade worker are resolved against folder (the package's
-// working folder, or its "images" subfolder for the main board), never against the process's
-// current directory. The worker may also pass absolute names. Names inside a script must stay
-// within root, the package's working folder (folder itself when root is empty): an absolute
-// name, or one whose ".." or symbolic links lead outside root, is refused. So "../kernel" in the
-// main board's script is the package's kernel, while "../../x" is refused.
-void setUpgradeFileFolder(const QString& folder, const QString& root = QString());
-QString upgradeFileFolder();
-QString upgradeFileRoot();
-
 // Loads the file at the address (the script's "tftp"): load header, image in kTftpChunk chunks,
 // a pause of size / 20480 ms, status; up to five attempts. Returns -1 when the file cannot be
 // read or when no attempt got a good status word.
@@ -148,7 +143,3 @@ int sendUpdaterImage(const QString& fileName);
 // is no failure: the updater restarts into the boot loader instead of answering. -1 only when
 // the file cannot be read.
 int loadUbootImage(const QString& fileName);
-// Runs the script. mode 0: the camera script and nested scripts ("reset" sends the local reset
-// sequence); mode 1: the main board's script ("reset" is an ordinary command line). Other modes
-// fail.
-int runUpgradeScript(const QString& scriptFile, int mode);

@@ -1,6 +1,7 @@
 #include "package.h"
 
 #include "app/catalogue.h"
+#include "app/logcategories.h"
 #include "folderremoval.h"
 #include "zip7z.h"
 
@@ -15,7 +16,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -30,24 +30,12 @@ QString entryPath(const QString& name)
     return QStringLiteral("%1/%2").arg(upgradeWorkFolder(), name);
 }
 
-// The model patterns in the order they are tried; the first one found decides.
-struct ModelPattern
+// A model's pattern: its bytes, and the position of a byte that matches any value (or -1).
+bool matchesAt(const char* at, const CameraModel& model)
 {
-    std::string_view bytes;
-    // Position of a byte that matches any value, or -1.
-    int wildcard;
-    int modelIndex;
-};
-
-constexpr ModelPattern kModelPatterns[] = {
-    {"PX-K27-000", -1, 0}, {"ARDEN 320", -1, 2}, {"ARDEN 330", -1, 3}, {"QB17-000", -1, 4},
-    {"Orbi+TM40", -1, 5},  {"QB18Z", -1, 6},     {"QB18", -1, 7},      {"Zephyr?TM45", 6, 8},
-};
-
-bool matchesAt(const char* at, const ModelPattern& pattern)
-{
-    for (std::size_t i = 0; i < pattern.bytes.size(); ++i) {
-        if (int(i) != pattern.wildcard && at[i] != pattern.bytes[i])
+    const QByteArray& pattern = model.packagePattern;
+    for (int i = 0; i < pattern.size(); ++i) {
+        if (i != model.packageWildcard && at[i] != pattern.at(i))
             return false;
     }
     return true;
@@ -55,16 +43,26 @@ bool matchesAt(const char* at, const ModelPattern& pattern)
 
 // Tests every start offset from 0 through kModelSearchLastOffset at which the pattern lies inside
 // the window's size bytes; the window counts as zero-filled beyond them, where no pattern matches.
-bool windowContains(const char* begin, qint64 size, const ModelPattern& pattern)
+bool windowContains(const char* begin, qint64 size, const CameraModel& model)
 {
-    const qint64 last = std::min<qint64>(kModelSearchLastOffset, size - qint64(pattern.bytes.size()));
+    const QByteArray& pattern = model.packagePattern;
+    const qint64 last = std::min<qint64>(kModelSearchLastOffset, size - pattern.size());
+    if (pattern.isEmpty() || last < 0)
+        return false;
+    if (model.packageWildcard == 0) {
+        for (qint64 offset = 0; offset <= last; ++offset) {
+            if (matchesAt(begin + offset, model))
+                return true;
+        }
+        return false;
+    }
     qint64 offset = 0;
     while (offset <= last) {
-        const void* hit = std::memchr(begin + offset, pattern.bytes[0], std::size_t(last - offset + 1));
+        const void* hit = std::memchr(begin + offset, pattern.at(0), std::size_t(last - offset + 1));
         if (hit == nullptr)
             return false;
         offset = static_cast<const char*>(hit) - begin;
-        if (matchesAt(begin + offset, pattern))
+        if (matchesAt(begin + offset, model))
             return true;
         ++offset;
     }
@@ -98,7 +96,8 @@ bool emptyWorkFolder(QString& reason)
     const QString unsafe = unsafeWorkFolderReason(folder);
     if (!unsafe.isEmpty()) {
         reason = QStringLiteral("refusing to empty %1: %2").arg(folder, unsafe);
-        qWarning().noquote() << "Refusing to empty the upgrade working folder" << folder << "-" << unsafe;
+        qCWarning(lcUpgrade).noquote()
+            << "Refusing to empty the upgrade working folder" << folder << "-" << unsafe;
         return false;
     }
     using namespace package_entries;
@@ -106,10 +105,10 @@ bool emptyWorkFolder(QString& reason)
     QString error;
     const bool emptied = emptyFolder(folder, {kUsbUpdater}, {kImages}, removed, error);
     for (const QString& name : removed)
-        qDebug().noquote() << "DeletePath:" << entryPath(name);
+        qCDebug(lcUpgrade).noquote() << "DeletePath:" << entryPath(name);
     if (!emptied) {
         reason = QStringLiteral("cannot empty the working folder: %1").arg(error);
-        qWarning().noquote() << "Cannot empty the upgrade working folder -" << error;
+        qCWarning(lcUpgrade).noquote() << "Cannot empty the upgrade working folder -" << error;
     }
     return emptied;
 }
@@ -117,7 +116,7 @@ bool emptyWorkFolder(QString& reason)
 // removeUpgradeFiles() with its result.
 bool removeUpgradeFilesChecked(QString& reason)
 {
-    qDebug("REMOVE UPGRADEFILE!!!");
+    qCDebug(lcUpgrade, "REMOVE UPGRADEFILE!!!");
     return emptyWorkFolder(reason);
 }
 
@@ -164,7 +163,8 @@ void setUpgradeWorkFolder(const QString& folder)
         // The clean-up empties this folder.
         const QString unsafe = unsafeWorkFolderReason(resolved);
         if (!unsafe.isEmpty()) {
-            qWarning().noquote() << "Refusing" << unsafe << "as the upgrade working folder:" << resolved;
+            qCWarning(lcUpgrade).noquote()
+                << "Refusing" << unsafe << "as the upgrade working folder:" << resolved;
             return;
         }
     }
@@ -186,14 +186,15 @@ bool deletePath(const QString& path)
     // A link whose target is gone is still an entry that the clean-up removes.
     if (!info.exists() && !info.isSymLink())
         return false;
-    qDebug().noquote() << "DeletePath:" << path;
+    qCDebug(lcUpgrade).noquote() << "DeletePath:" << path;
     const bool folder = info.isDir() && !info.isSymLink();
     // A file, or a link of any kind: only the entry itself goes, never what a link points to.
     QString error;
     if (!removeTree(path, error))
-        qWarning().noquote() << "Cannot remove" << (folder ? "folder:" : "file:") << path << "-" << error;
+        qCWarning(lcUpgrade).noquote()
+            << "Cannot remove" << (folder ? "folder:" : "file:") << path << "-" << error;
     else if (!folder)
-        qDebug().noquote() << "removeFinished:" << path;
+        qCDebug(lcUpgrade).noquote() << "removeFinished:" << path;
     return true;
 }
 
@@ -217,12 +218,12 @@ bool checkUpgradeFiles()
 bool detectPackageModel(int& model)
 {
     const QString path = entryPath(names::kMainChipImageName);
-    qDebug().noquote() << "model file:" << path;
+    qCDebug(lcUpgrade).noquote() << "model file:" << path;
 
     std::vector<char> window(std::size_t(kModelSearchWindow), '\0');
     QFile image(path);
     if (!image.open(QIODevice::ReadOnly)) {
-        qWarning("can't open file");
+        qCWarning(lcUpgrade, "can't open file");
         return false;
     }
     // Every block is read into the start of the buffer. What the buffer holds afterwards is the
@@ -232,7 +233,7 @@ bool detectPackageModel(int& model)
         while (filled < kModelSearchWindow) {
             const qint64 count = image.read(window.data() + filled, kModelSearchWindow - filled);
             if (count < 0) {
-                qWarning().noquote() << "Cannot read the model image:" << path;
+                qCWarning(lcUpgrade).noquote() << "Cannot read the model image:" << path;
                 return false;
             }
             if (count == 0)
@@ -249,17 +250,17 @@ bool detectPackageModel(int& model)
         model = *found;
         return true;
     }
-    qWarning().noquote() << "No model pattern found in the model image:" << path;
+    qCWarning(lcUpgrade).noquote() << "No model pattern found in the model image:" << path;
     return false;
 }
 
 std::optional<int> modelInSearchWindow(const QByteArray& window)
 {
-    static_assert(kModelSearchLastOffset + 11 <= kModelSearchWindow, "patterns must fit the window");
     const qint64 size = std::min<qint64>(window.size(), kModelSearchWindow);
-    for (const ModelPattern& pattern : kModelPatterns) {
-        if (windowContains(window.constData(), size, pattern))
-            return pattern.modelIndex;
+    // The patterns are tried in model table order; the first one found decides.
+    for (const CameraModel& entry : modelTable()) {
+        if (windowContains(window.constData(), size, entry))
+            return entry.modelIndex;
     }
     return std::nullopt;
 }
@@ -287,7 +288,7 @@ PackageOutcome preparePackage(const QString& archive, bool checkModel, int camer
     const QString folder = upgradeWorkFolder();
     if (!QDir().mkpath(folder)) {
         why = QStringLiteral("cannot create the working folder %1").arg(folder);
-        qWarning().noquote() << "Cannot create the upgrade working folder:" << folder;
+        qCWarning(lcUpgrade).noquote() << "Cannot create the upgrade working folder:" << folder;
         return outcome(PackageOutcome::PackageFormatWrong);
     }
     // Nothing of an earlier package may complete or disturb this one.
@@ -312,7 +313,8 @@ PackageOutcome preparePackage(const QString& archive, bool checkModel, int camer
                 break;
             }
         }
-        qWarning().noquote() << "The upgrade package lacks a required entry:" << archive << "-" << why;
+        qCWarning(lcUpgrade).noquote()
+            << "The upgrade package lacks a required entry:" << archive << "-" << why;
         return outcome(PackageOutcome::PackageFormatWrong);
     }
     if (!checkModel)
@@ -326,8 +328,8 @@ PackageOutcome preparePackage(const QString& archive, bool checkModel, int camer
     if (model != cameraModel) {
         why =
             QStringLiteral("the package is for model %1, the camera is model %2").arg(model).arg(cameraModel);
-        qWarning().noquote() << "The upgrade package is for model" << model << "but the camera is model"
-                             << cameraModel;
+        qCWarning(lcUpgrade).noquote()
+            << "The upgrade package is for model" << model << "but the camera is model" << cameraModel;
         return outcome(PackageOutcome::PackageMismatch);
     }
     return outcome(PackageOutcome::PackageReady);

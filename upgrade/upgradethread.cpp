@@ -1,5 +1,7 @@
 #include "upgradethread.h"
 
+#include "app/catalogue.h"
+#include "app/logcategories.h"
 #include "device/uvcextensionunit.h"
 #include "upgrade/package.h"
 
@@ -58,7 +60,7 @@ void UpgradeThread::doWork()
     // audio module's or the main board's entry.
     if (USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
         upgradeCamera();
-    } else if (m_model != 6) {
+    } else if (!upgradesMainBoardFirst(m_model)) {
         upgradeAudio();
         if (!m_audioFailed && !stopRequested())
             upgradeCamera();
@@ -95,22 +97,22 @@ void UpgradeThread::loadBootLoader()
     const int interval = std::max(1, m_timing.pollIntervalMs);
     int countdown = std::max(0, m_timing.bootLoaderReturnMs) / interval;
     if (!pauseUnlessStopped(std::chrono::milliseconds(m_timing.settleAfterBootLoaderMs))) {
-        qInfo("Stopped while waiting for the device after the boot loader load.");
+        qCInfo(lcUpgrade, "Stopped while waiting for the device after the boot loader load.");
         return;
     }
     while (!USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
         if (--countdown < 0) {
-            qCritical() << "The device did not come back after the boot loader load";
+            qCCritical(lcUpgrade) << "The device did not come back after the boot loader load";
             report(false, tr("The device is not able to upgrade, please try again."));
             return;
         }
         if (!pauseUnlessStopped(std::chrono::milliseconds(interval))) {
-            qInfo("Stopped while waiting for the device after the boot loader load.");
+            qCInfo(lcUpgrade, "Stopped while waiting for the device after the boot loader load.");
             return;
         }
     }
     if (m_dev_state != UBoot)
-        qCritical().noquote()
+        qCCritical(lcUpgrade).noquote()
             << QStringLiteral("Invalid device state %1.").arg(static_cast<int>(m_dev_state));
 }
 
@@ -128,19 +130,19 @@ void UpgradeThread::upgradeCamera()
 {
     g_reRunScriptCount = 0;
     if (USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
-        qInfo("Enter the upgrade process of the camera in an abnormal state.");
+        qCInfo(lcUpgrade, "Enter the upgrade process of the camera in an abnormal state.");
         if (climbBootStages())
             runCameraScript();
         return;
     }
     if (!m_cameraConnected) {
         report(false, tr("No device detected, please make sure your device is connected correctly."));
-        qDebug("Upgrade failed.");
+        qCDebug(lcUpgrade, "Upgrade failed.");
         return;
     }
     if (!m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateCamera())
         return;
-    qInfo("Enter the normal state of the camera upgrade process.");
+    qCInfo(lcUpgrade, "Enter the normal state of the camera upgrade process.");
     if (waitForMassStorage() && m_dev_state == UBoot)
         runCameraScript();
 }
@@ -149,35 +151,35 @@ void UpgradeThread::runCameraScript()
 {
     for (;;) {
         setUpgradeFileFolder(m_packageFolder);
-        qDebug().noquote() << "curPath:" << m_packageFolder;
+        qCDebug(lcUpgrade).noquote() << "curPath:" << m_packageFolder;
         if (runUpgradeScript(QString::fromLatin1(kCameraScript), 0) == 0) {
             USB_ExitDevice();
             report(true, tr("Upgrade done."));
-            qDebug("Upgrade seccess.");
+            qCDebug(lcUpgrade, "Upgrade seccess.");
             return;
         }
-        qDebug() << "reRunScriptCount:" << g_reRunScriptCount;
+        qCDebug(lcUpgrade) << "reRunScriptCount:" << g_reRunScriptCount;
         if (g_reRunScriptCount >= kMaxScriptReruns || stopRequested())
             break;
         ++g_reRunScriptCount;
-        qDebug("auto_update.txt [retry %d]\n", g_reRunScriptCount);
+        qCDebug(lcUpgrade, "auto_update.txt [retry %d]\n", g_reRunScriptCount);
     }
     USB_ExitDevice();
     report(false, tr("Upgrade failed."));
-    qDebug("Upgrade failed.");
+    qCDebug(lcUpgrade, "Upgrade failed.");
 }
 
 void UpgradeThread::upgrade222D()
 {
     if (USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
-        qInfo("Enter the upgrade process of the 222D in an abnormal state.");
+        qCInfo(lcUpgrade, "Enter the upgrade process of the 222D in an abnormal state.");
         if (climbBootStages())
             run222DScript();
         return;
     }
     if (!m_cameraConnected || !m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateSSD222D())
         return;
-    qInfo("Enter the normal state of the 222D upgrade process.");
+    qCInfo(lcUpgrade, "Enter the normal state of the 222D upgrade process.");
     if (!waitForMassStorage()) {
         if (m_reported)
             m_chipFailed = true;
@@ -193,43 +195,43 @@ void UpgradeThread::run222DScript()
     // ("../kernel"): the package's working folder is the boundary.
     const QString folder = m_packageFolder + QStringLiteral("/images");
     setUpgradeFileFolder(folder, m_packageFolder);
-    qDebug().noquote() << "curPath:" << folder;
+    qCDebug(lcUpgrade).noquote() << "curPath:" << folder;
     if (runUpgradeScript(QString::fromLatin1(kCameraScript), 1) != 0) {
         m_chipFailed = true;
         report(false, tr("Upgrade failed."));
-        qDebug("Upgrade failed.");
+        qCDebug(lcUpgrade, "Upgrade failed.");
         return;
     }
-    qDebug("Upgrade seccess.");
+    qCDebug(lcUpgrade, "Upgrade seccess.");
 }
 
 void UpgradeThread::upgradeAudio()
 {
-    qDebug() << "upgradeAudio:" << QThread::currentThreadId();
+    qCDebug(lcUpgrade) << "upgradeAudio:" << QThread::currentThreadId();
     if (!m_cameraConnected || !m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateXmos())
         return;
-    qDebug("begin upgrade xmos...");
+    qCDebug(lcUpgrade, "begin upgrade xmos...");
     QFileInfoList images;
     listFilesBySuffix(QStringLiteral("dfu"), images);
-    qDebug("xmos filenums:%d\n", static_cast<int>(images.size()));
+    qCDebug(lcUpgrade, "xmos filenums:%d\n", static_cast<int>(images.size()));
     if (images.size() != 1)
         return;
     const QString path = images.first().absoluteFilePath();
-    qDebug().noquote() << "upgradefilepath:" << path;
-    qDebug() << "fileUpgrade:" << path.toLocal8Bit();
+    qCDebug(lcUpgrade).noquote() << "upgradefilepath:" << path;
+    qCDebug(lcUpgrade) << "fileUpgrade:" << path.toLocal8Bit();
 
     XmosPollTiming timing = m_timing.audio;
     timing.cancelled = [this] { return stopRequested(); };
     bool ok = transXmosToDev(*m_extensionUnit, path);
     if (ok) {
-        qDebug("Xmos file Trans finished");
+        qCDebug(lcUpgrade, "Xmos file Trans finished");
         ok = queryXmosUpOver(*m_extensionUnit, timing);
         if (ok)
-            qDebug("Xmos Upgrade finished");
+            qCDebug(lcUpgrade, "Xmos Upgrade finished");
     }
     if (!ok) {
         m_audioFailed = true;
         report(false, tr("XMOS Upgrade failed"));
-        qDebug("XMOS Upgrade failed.");
+        qCDebug(lcUpgrade, "XMOS Upgrade failed.");
     }
 }

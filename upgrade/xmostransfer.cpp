@@ -1,6 +1,7 @@
 #include "xmostransfer.h"
 
 #include "app/globals.h"
+#include "app/logcategories.h"
 #include "device/uvcextensionunit.h"
 #include "device/xuprotocol.h"
 
@@ -27,7 +28,7 @@ bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath)
 {
     QFile file(imagePath);
     if (!file.open(QIODevice::ReadOnly)) {
-        qDebug("Couldn't open file given as argument: '%s'\n", qPrintable(imagePath));
+        qCDebug(lcUpgrade, "Couldn't open file given as argument: '%s'\n", qPrintable(imagePath));
         return false;
     }
     const QByteArray image = file.readAll();
@@ -47,11 +48,11 @@ bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath)
         std::copy(image.constBegin() + offset, image.constBegin() + offset + length,
                   packet.begin() + xmos::kOffsetPayload);
         if (!g_bOpenCamera) {
-            qDebug("%s", kClosedCamera);
+            qCDebug(lcUpgrade, "%s", kClosedCamera);
             return false;
         }
         if (!writePacket(unit, packet)) {
-            qDebug("Tran Xmos file Failed!!!");
+            qCDebug(lcUpgrade, "Tran Xmos file Failed!!!");
             return false;
         }
         offset += length;
@@ -59,17 +60,17 @@ bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath)
     packet.fill(0);
     packet[xmos::kOffsetMarker] = xmos::kPacketMarker;
     if (!writePacket(unit, packet)) {
-        qDebug("Tran Xmos file Failed!!!");
+        qCDebug(lcUpgrade, "Tran Xmos file Failed!!!");
         return false;
     }
-    qDebug("begin upgrade xmos...");
+    qCDebug(lcUpgrade, "begin upgrade xmos...");
     return true;
 }
 
 bool queryXmosUpOver(UVCExtensionUnit& unit, const XmosPollTiming& timing)
 {
     if (!g_bOpenCamera) {
-        qDebug("%s", kClosedCamera);
+        qCDebug(lcUpgrade, "%s", kClosedCamera);
         return false;
     }
     for (int count = 0;;) {
@@ -81,25 +82,25 @@ bool queryXmosUpOver(UVCExtensionUnit& unit, const XmosPollTiming& timing)
         if (unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_AUDIO_STATUS, xu::kFlagsGet, status.data(),
                                      status.size(), &returned) == 0) {
             const int result = status[xmos::kOffsetStatus];
-            qDebug() << "Upgrad Result:" << result;
+            qCDebug(lcUpgrade) << "Upgrad Result:" << result;
             if (result == 0) {
-                qDebug("Xmos Upgrade finished!!!");
+                qCDebug(lcUpgrade, "Xmos Upgrade finished!!!");
                 return true;
             }
             if (result > xmos::kStatusRunningMax) {
-                qDebug("Xmos Upgrade failed!!!");
+                qCDebug(lcUpgrade, "Xmos Upgrade failed!!!");
                 return false;
             }
         }
-        qDebug("Xmos Upgrade Checking...");
-        qDebug() << "Upgrad count:" << count;
+        qCDebug(lcUpgrade, "Xmos Upgrade Checking...");
+        qCDebug(lcUpgrade) << "Upgrad count:" << count;
         if (++count > timing.maxCount) {
-            qDebug("Xmos Upgrade failed!!!");
+            qCDebug(lcUpgrade, "Xmos Upgrade failed!!!");
             return false;
         }
         QThread::msleep(static_cast<unsigned long>(timing.intervalMs));
         if (!g_bOpenCamera) {
-            qDebug("%s", kClosedCamera);
+            qCDebug(lcUpgrade, "%s", kClosedCamera);
             return false;
         }
     }

@@ -1,5 +1,6 @@
 #include "zip7z.h"
 
+#include "app/logcategories.h"
 #include "folderremoval.h"
 
 #include <QDebug>
@@ -409,9 +410,9 @@ bool Zip7z::extract(const QString& archive, const QString& outputFolder, QString
     bool refusal = false;
     const auto fail = [&]() {
         if (refusal)
-            qWarning().noquote() << "Refusing the upgrade package" << archive << "-" << why;
+            qCWarning(lcUpgrade).noquote() << "Refusing the upgrade package" << archive << "-" << why;
         else
-            qWarning().noquote() << "Cannot extract the upgrade package" << archive << "-" << why;
+            qCWarning(lcUpgrade).noquote() << "Cannot extract the upgrade package" << archive << "-" << why;
         message = tr("Unable to perform decompression");
         if (reason)
             *reason = refusal ? QStringLiteral("refused: %1").arg(why) : why;
@@ -448,7 +449,7 @@ bool Zip7z::extract(const QString& archive, const QString& outputFolder, QString
         done = moveIntoPlace(staging, output, QFileInfo(staging).fileName(), why);
     QString leftover;
     if (!removeTree(staging, leftover))
-        qWarning().noquote() << "Cannot remove the staging folder" << staging << "-" << leftover;
+        qCWarning(lcUpgrade).noquote() << "Cannot remove the staging folder" << staging << "-" << leftover;
     if (!done)
         return fail();
     message =

@@ -1,0 +1,36 @@
+#pragma once
+
+// The upgrade script runner ("auto_update.txt" and the scripts it nests) and the rules for the
+// file names that scripts and the upgrade worker use. The runner sends its command lines and file
+// loads through the vendor protocol of libsstarufu.h.
+
+#include <QString>
+#include <QtGlobal>
+
+namespace sstar {
+constexpr int kMaxScriptNesting = 8; // "estar" levels below the top script
+// A script larger than this is refused before any of its lines runs.
+constexpr qint64 kMaxScriptSize = 1024 * 1024;
+// Of one script line, at most this many bytes (after normalising) are kept; a longer line is
+// longer than any command line or file name the runner can use, and fails the script unless it
+// is a comment.
+constexpr int kMaxScriptLineKept = 8192;
+} // namespace sstar
+
+// Files named by scripts and by the upgrade worker are resolved against folder (the package's
+// working folder, or its "images" subfolder for the main board), never against the process's
+// current directory. The worker may also pass absolute names. Names inside a script must stay
+// within root, the package's working folder (folder itself when root is empty): an absolute
+// name, or one whose ".." or symbolic links lead outside root, is refused. So "../kernel" in the
+// main board's script is the package's kernel, while "../../x" is refused.
+void setUpgradeFileFolder(const QString& folder, const QString& root = QString());
+QString upgradeFileFolder();
+QString upgradeFileRoot();
+// A name the worker passes: an absolute name as it is, another one within the upgrade folder.
+// Empty (and logged) for an empty name or when no folder is set.
+QString resolveUpgradeFile(const QString& name);
+
+// Runs the script. mode 0: the camera script and nested scripts ("reset" sends the local reset
+// sequence); mode 1: the main board's script ("reset" is an ordinary command line). Other modes
+// fail.
+int runUpgradeScript(const QString& scriptFile, int mode);
