@@ -6,6 +6,7 @@
 #include <memory>
 
 class MassStorageBackend;
+class PreviewBackend;
 class SoundServer;
 class VideoBackend;
 
@@ -15,8 +16,10 @@ public:
     virtual ~DevicePlatform() = default;
     virtual VideoBackend& video() = 0;
     virtual SoundServer& sound() = 0;
-    // Boot-stage devices for the mass-storage upgrade (upgrade/massstorage.h).
+    // Boot-stage devices for the mass-storage upgrade (massstorage.h).
     virtual MassStorageBackend& massStorage() = 0;
+    // What the preview opens for a camera (previewbackend.h).
+    virtual PreviewBackend& preview() = 0;
 };
 
 // The platform in use; the Linux one unless another was installed. Thread-safe.

@@ -2,7 +2,7 @@
 
 #include "app/catalogue.h"
 #include "device/deviceplatform.h"
-#include "upgrade/massstorage.h"
+#include "device/massstorage.h"
 
 #include <QCryptographicHash>
 #include <QDebug>

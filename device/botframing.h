@@ -14,7 +14,7 @@
 // next command starts in step. The SCSI status that the wrapper reports (passed or failed) is
 // not judged here: the vendor protocol judges its own status word.
 
-#include "upgrade/massstorage.h"
+#include "device/massstorage.h"
 
 #include <array>
 #include <cstdint>
