@@ -1,7 +1,8 @@
 #pragma once
 
 // Which implementation of the platform bindings the device layer uses: the Linux kernel and
-// sound server by default, or another one (the virtual camera) installed at program start.
+// sound server by default, or another one (the virtual camera) that a program's entry
+// (programs/) installs at start. Nothing above the device layer names an implementation.
 
 #include <memory>
 

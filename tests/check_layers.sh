@@ -53,10 +53,10 @@ report() {
 for from in "${product[@]}"; do
     [ -d "$from" ] || continue
     while IFS= read -r hit; do
-        file=${hit%%:*}
         rest=${hit#*:}
         text=${rest#*:}
-        to=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"/]+)\/.*/\1/' <<<"$text")
+        [[ $text =~ \"([^\"/]+)/ ]] || continue
+        to=${BASH_REMATCH[1]}
         is_known "$to" || continue
         allowed "$from" "$to" || report "$hit"
     done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"/]+/' "$from" \
@@ -67,7 +67,8 @@ done
 declare -A owner
 while IFS= read -r hit; do
     file=${hit%%:*}
-    target=$(sed -E 's/.*add_library\([[:space:]]*([A-Za-z0-9_.+-]+).*/\1/' <<<"$hit")
+    [[ $hit =~ add_library\([[:space:]]*([A-Za-z0-9_.+-]+) ]] || continue
+    target=${BASH_REMATCH[1]}
     owner[$target]=${file%%/*}
 done < <(grep -rnE --include=CMakeLists.txt --include='*.cmake' 'add_library\(' "${product[@]}" 2>/dev/null || true)
 
