@@ -4,12 +4,12 @@
 //
 //   upgrade_bench [MiB]        (default 64)
 
+#include "device/botframing.h"
 #include "device/deviceplatform.h"
+#include "device/massstorage.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
-#include "upgrade/botframing.h"
 #include "upgrade/libsstarufu.h"
-#include "upgrade/massstorage.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -94,6 +94,7 @@ public:
     VideoBackend& video() override { return m_base->video(); }
     SoundServer& sound() override { return m_base->sound(); }
     MassStorageBackend& massStorage() override { return m_sink; }
+    PreviewBackend& preview() override { return m_base->preview(); }
 
 private:
     std::unique_ptr<VirtualPlatform> m_base;

@@ -1,8 +1,9 @@
 #include "deviceplatform.h"
 
+#include "device/linuxmassstorage.h"
 #include "device/linuxvideobackend.h"
+#include "device/previewbackend.h"
 #include "device/pulsesoundserver.h"
-#include "upgrade/linuxmassstorage.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -15,11 +16,13 @@ public:
     VideoBackend& video() override { return m_video; }
     SoundServer& sound() override { return m_sound; }
     MassStorageBackend& massStorage() override { return m_massStorage; }
+    PreviewBackend& preview() override { return m_preview; }
 
 private:
     LinuxVideoBackend m_video;
     PulseSoundServer m_sound;
     LinuxMassStorageBackend m_massStorage;
+    CaptureNodePreviewBackend m_preview{m_video};
 };
 
 QMutex g_platformLock; // guards g_platform

@@ -1,11 +1,13 @@
 #pragma once
 
 // Which implementation of the platform bindings the device layer uses: the Linux kernel and
-// sound server by default, or another one (the virtual camera) installed at program start.
+// sound server by default, or another one (the virtual camera) that a program's entry
+// (programs/) installs at start. Nothing above the device layer names an implementation.
 
 #include <memory>
 
 class MassStorageBackend;
+class PreviewBackend;
 class SoundServer;
 class VideoBackend;
 
@@ -15,8 +17,10 @@ public:
     virtual ~DevicePlatform() = default;
     virtual VideoBackend& video() = 0;
     virtual SoundServer& sound() = 0;
-    // Boot-stage devices for the mass-storage upgrade (upgrade/massstorage.h).
+    // Boot-stage devices for the mass-storage upgrade (massstorage.h).
     virtual MassStorageBackend& massStorage() = 0;
+    // What the preview opens for a camera (previewbackend.h).
+    virtual PreviewBackend& preview() = 0;
 };
 
 // The platform in use; the Linux one unless another was installed. Thread-safe.

@@ -1,5 +1,6 @@
 #include "dshowcamerawrapper.h"
 
+#include "app/logcategories.h"
 #include "device/cameracontroltable.h"
 #include "device/deviceid.h"
 #include "device/deviceplatform.h"
@@ -104,7 +105,7 @@ void readControlRange(VideoDeviceHandle& device, const ControlBinding& binding)
 {
     ControlRange range;
     if (device.queryControl(binding.v4l2Id, &range) != 0) {
-        qDebug() << binding.rangeError;
+        qCDebug(lcDevice) << binding.rangeError;
         return;
     }
     CameraControlTable& table = CameraControlTable::instance();
@@ -114,8 +115,8 @@ void readControlRange(VideoDeviceHandle& device, const ControlBinding& binding)
     if (device.getControl(binding.v4l2Id, &current) == 0)
         table.setCurrent(binding.control, toUnits(binding, current));
     const ControlValues values = table.get(binding.control);
-    qDebug() << binding.label << "Min:" << values.minimum << "Max:" << values.maximum
-             << "Default:" << values.defaultValue << "Cur:" << values.current;
+    qCDebug(lcDevice) << binding.label << "Min:" << values.minimum << "Max:" << values.maximum
+                      << "Default:" << values.defaultValue << "Cur:" << values.current;
 }
 
 } // namespace
@@ -127,11 +128,11 @@ DShowCameraWrapper::DShowCameraWrapper(VideoBackend* backend, QObject* parent)
 
 int DShowCameraWrapper::listVideoDevices(QVector<CameraEntry>& entries)
 {
-    qDebug("SETUP: Looking For Capture Devices");
+    qCDebug(lcDevice, "SETUP: Looking For Capture Devices");
     const QVector<VideoDeviceInfo> devices = m_backend->listCaptureDevices();
     for (int index = 0; index < devices.size(); ++index) {
         const VideoDeviceInfo& device = devices.at(index);
-        qDebug().noquote() << "Device path:" << device.devicePath;
+        qCDebug(lcDevice).noquote() << "Device path:" << device.devicePath;
         const QString name = device.friendlyName.left(255);
         if (!listedName(name))
             continue;
@@ -140,7 +141,7 @@ int DShowCameraWrapper::listVideoDevices(QVector<CameraEntry>& entries)
         entry.id = deviceIdFromPath(device.devicePath);
         entry.name = name;
         entries.append(entry);
-        qDebug().noquote() << "usb camera name:" << entry.name << " id:" << entry.id;
+        qCDebug(lcDevice).noquote() << "usb camera name:" << entry.name << " id:" << entry.id;
     }
     return entries.size();
 }
@@ -157,11 +158,12 @@ bool DShowCameraWrapper::openCameraFilter(const QString& id, const QString& name
         int error = 0;
         g_filter = m_backend->open(device, &error);
         if (!g_filter) {
-            qDebug() << "Cannot open" << device.node << "error" << error;
+            qCDebug(lcDevice) << qUtf8Printable(cameraPrefix(id)) << "Cannot open" << device.node << "error"
+                              << error;
             return false;
         }
         index = position;
-        qDebug().noquote() << "get camera name:" << name << " id:" << id;
+        qCDebug(lcDevice).noquote() << "get camera name:" << name << " id:" << id;
         return true;
     }
     return false;
@@ -183,7 +185,8 @@ bool DShowCameraWrapper::bindFilterByIndex(int index, std::unique_ptr<VideoDevic
 {
     const QVector<VideoDeviceInfo> devices = m_backend->listCaptureDevices();
     for (int position = 0; position <= index && position < devices.size(); ++position)
-        qDebug().noquote() << "directshow camera info: " << position << devices.at(position).friendlyName;
+        qCDebug(lcDevice).noquote() << "directshow camera info: " << position
+                                    << devices.at(position).friendlyName;
     if (index < 0 || index >= devices.size())
         return false;
     int error = 0;
@@ -195,7 +198,7 @@ bool DShowCameraWrapper::queryControlRanges(int index)
 {
     std::unique_ptr<VideoDeviceHandle> device;
     if (!bindFilterByIndex(index, device)) {
-        qDebug("directshow BindFilter error");
+        qCDebug(lcDevice, "directshow BindFilter error");
         return false;
     }
     for (const ControlBinding* binding : {&kZoom, &kPan, &kTilt})
@@ -216,14 +219,14 @@ bool readBound(const ControlBinding* binding, int& value, bool logId, int id)
         return false;
     std::int32_t kernelValue = 0;
     if (const int result = g_filter->getControl(binding->v4l2Id, &kernelValue)) {
-        qDebug() << "Cannot read control" << binding->label << "error" << result;
+        qCDebug(lcDevice) << "Cannot read control" << binding->label << "error" << result;
         return false;
     }
     value = toUnits(*binding, kernelValue);
     if (logId)
-        qDebug() << "ID:" << id << "devCtl.Value:" << value;
+        qCDebug(lcDevice) << "ID:" << id << "devCtl.Value:" << value;
     else
-        qDebug() << "devCtl.Value:" << value;
+        qCDebug(lcDevice) << "devCtl.Value:" << value;
     CameraControlTable::instance().setCurrent(binding->control, value);
     return true;
 }
@@ -236,7 +239,7 @@ bool writeBound(const ControlBinding* binding, int value, bool automatic)
     if (!g_filter)
         return false;
     if (automatic && binding->autoId == 0) {
-        qDebug() << "No automatic mode for" << binding->label;
+        qCDebug(lcDevice) << "No automatic mode for" << binding->label;
         return false;
     }
     // Automatic mode owns the value: leave it before a manual write, enter it after passing
@@ -250,7 +253,7 @@ bool writeBound(const ControlBinding* binding, int value, bool automatic)
     if (result == 0 && automatic)
         result = g_filter->setControl(binding->autoId, 1);
     if (result != 0) {
-        qDebug() << "Cannot write control" << binding->label << "error" << result;
+        qCDebug(lcDevice) << "Cannot write control" << binding->label << "error" << result;
         return false;
     }
     return true;
@@ -275,13 +278,13 @@ bool DShowCameraWrapper::setCameraControl(int id, int value)
 
 bool DShowCameraWrapper::setVideoProcAmp(int id, int value)
 {
-    qDebug() << "devCtl.Value:" << value;
+    qCDebug(lcDevice) << "devCtl.Value:" << value;
     return writeBound(videoProcAmpBinding(id), value, false);
 }
 
 bool DShowCameraWrapper::setVideoProcAmpAuto(int id, int value)
 {
-    qDebug() << "devCtl.Value:" << value;
+    qCDebug(lcDevice) << "devCtl.Value:" << value;
     return writeBound(videoProcAmpBinding(id), value, true);
 }
 
@@ -316,6 +319,6 @@ bool DShowCameraWrapper::parseVidPid(const QString& id, int& vid, int& pid)
         return false;
     if (field(id.mid(afterVendor), QStringLiteral("pid_"), pid, productConverted) < 0)
         return false;
-    qDebug() << "vid:" << vid << " pid:" << pid;
+    qCDebug(lcDevice) << "vid:" << vid << " pid:" << pid;
     return vendorConverted && productConverted;
 }

@@ -1,5 +1,7 @@
 #include "pulsesoundserver.h"
 
+#include "app/logcategories.h"
+
 #include <QDebug>
 
 #include <pulse/context.h>
@@ -44,16 +46,16 @@ public:
     {
         m_loop = pa_mainloop_new();
         if (!m_loop) {
-            qDebug() << "PulseAudio main loop could not be created";
+            qCDebug(lcDevice) << "PulseAudio main loop could not be created";
             return false;
         }
         m_context = pa_context_new(pa_mainloop_get_api(m_loop), "deckctl");
         if (!m_context) {
-            qDebug() << "PulseAudio context could not be created";
+            qCDebug(lcDevice) << "PulseAudio context could not be created";
             return false;
         }
         if (pa_context_connect(m_context, server, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-            qDebug() << "PulseAudio connection failed:" << pa_strerror(pa_context_errno(m_context));
+            qCDebug(lcDevice) << "PulseAudio connection failed:" << pa_strerror(pa_context_errno(m_context));
             return false;
         }
         const Clock::time_point deadline = Clock::now() + kConnectTimeout;
@@ -62,11 +64,12 @@ public:
             if (state == PA_CONTEXT_READY)
                 return true;
             if (!PA_CONTEXT_IS_GOOD(state)) {
-                qDebug() << "PulseAudio connection failed:" << pa_strerror(pa_context_errno(m_context));
+                qCDebug(lcDevice) << "PulseAudio connection failed:"
+                                  << pa_strerror(pa_context_errno(m_context));
                 return false;
             }
             if (!iterate(deadline)) {
-                qDebug() << "PulseAudio connection timed out";
+                qCDebug(lcDevice) << "PulseAudio connection timed out";
                 return false;
             }
         }
@@ -79,26 +82,27 @@ public:
     bool finish(pa_operation* operation, const char* what)
     {
         if (!operation) {
-            qDebug() << "PulseAudio request failed:" << what << pa_strerror(pa_context_errno(m_context));
+            qCDebug(lcDevice) << "PulseAudio request failed:" << what
+                              << pa_strerror(pa_context_errno(m_context));
             return false;
         }
         const Clock::time_point deadline = Clock::now() + kRequestTimeout;
         bool ok = true;
         while (pa_operation_get_state(operation) == PA_OPERATION_RUNNING) {
             if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(m_context))) {
-                qDebug() << "PulseAudio connection lost during request:" << what
-                         << pa_strerror(pa_context_errno(m_context));
+                qCDebug(lcDevice) << "PulseAudio connection lost during request:" << what
+                                  << pa_strerror(pa_context_errno(m_context));
                 ok = false;
                 break;
             }
             if (!iterate(deadline)) {
-                qDebug() << "PulseAudio request timed out:" << what;
+                qCDebug(lcDevice) << "PulseAudio request timed out:" << what;
                 ok = false;
                 break;
             }
         }
         if (ok && pa_operation_get_state(operation) != PA_OPERATION_DONE) {
-            qDebug() << "PulseAudio request cancelled:" << what;
+            qCDebug(lcDevice) << "PulseAudio request cancelled:" << what;
             ok = false;
         }
         // Cancelling drops the callback, whose data lives on the caller's stack.
@@ -198,7 +202,8 @@ bool PulseSoundServer::listSinks(QVector<SinkInfo>* sinks)
                            "list sinks"))
         return false;
     if (request.failed) {
-        qDebug() << "PulseAudio sink list failed:" << pa_strerror(pa_context_errno(connection.context()));
+        qCDebug(lcDevice) << "PulseAudio sink list failed:"
+                          << pa_strerror(pa_context_errno(connection.context()));
         sinks->clear();
         return false;
     }
@@ -208,7 +213,7 @@ bool PulseSoundServer::listSinks(QVector<SinkInfo>* sinks)
 bool PulseSoundServer::setSinkVolume(const QString& sinkName, double volume)
 {
     if (std::isnan(volume)) {
-        qDebug() << "Sink volume is not a number";
+        qCDebug(lcDevice) << "Sink volume is not a number";
         return false;
     }
     PulseConnection connection;
@@ -223,7 +228,7 @@ bool PulseSoundServer::setSinkVolume(const QString& sinkName, double volume)
             "look up sink"))
         return false;
     if (!sink.found || sink.channels == 0) {
-        qDebug() << "PulseAudio sink not found:" << sinkName;
+        qCDebug(lcDevice) << "PulseAudio sink not found:" << sinkName;
         return false;
     }
 
@@ -235,8 +240,8 @@ bool PulseSoundServer::setSinkVolume(const QString& sinkName, double volume)
                            "set sink volume"))
         return false;
     if (!success) {
-        qDebug() << "PulseAudio refused the sink volume:" << sinkName
-                 << pa_strerror(pa_context_errno(connection.context()));
+        qCDebug(lcDevice) << "PulseAudio refused the sink volume:" << sinkName
+                          << pa_strerror(pa_context_errno(connection.context()));
         return false;
     }
     return true;

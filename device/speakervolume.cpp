@@ -1,5 +1,6 @@
 #include "speakervolume.h"
 
+#include "app/logcategories.h"
 #include "device/deviceplatform.h"
 #include "device/soundserver.h"
 
@@ -37,9 +38,9 @@ SoundServer& SpeakerVolume::server()
 void SpeakerVolume::reportUnreachable()
 {
     if (!m_unreachable.exchange(true))
-        qWarning() << "Sound server not reachable";
+        qCWarning(lcDevice) << "Sound server not reachable";
     else
-        qDebug() << "Sound server still not reachable";
+        qCDebug(lcDevice) << "Sound server still not reachable";
 }
 
 SpeakerReading SpeakerVolume::readVolume()
@@ -59,7 +60,7 @@ SpeakerReading SpeakerVolume::readVolume()
             return reading;
         }
     }
-    qDebug() << "No sound sink for the speaker";
+    qCDebug(lcDevice) << "No sound sink for the speaker";
     reading.status = SpeakerStatus::NoSpeaker;
     return reading;
 }
@@ -81,12 +82,12 @@ SpeakerStatus SpeakerVolume::writeVolume(int percent)
             continue;
         matched = true;
         if (!soundServer.setSinkVolume(sink.name, percent / 100.0)) {
-            qWarning().noquote() << "Cannot set the speaker volume of sink" << sink.name;
+            qCWarning(lcDevice).noquote() << "Cannot set the speaker volume of sink" << sink.name;
             refused = true;
         }
     }
     if (!matched) {
-        qDebug() << "No sound sink for the speaker";
+        qCDebug(lcDevice) << "No sound sink for the speaker";
         return SpeakerStatus::NoSpeaker;
     }
     return refused ? SpeakerStatus::Refused : SpeakerStatus::Ok;

@@ -1,5 +1,6 @@
 #include "uvcextensionunit.h"
 
+#include "app/logcategories.h"
 #include "device/deviceplatform.h"
 #include "device/videobackend.h"
 
@@ -14,8 +15,8 @@ const char* const kFunctionRequest = "UVCExtensionUnit::SetGetExtensionUnit";
 
 void logXuFailure(const char* function, const char* step, long code)
 {
-    qDebug().noquote() << QString::asprintf("info: Function: %s, %s failed, Error code: 0x%.2x \n", function,
-                                            step, static_cast<unsigned int>(code));
+    qCDebug(lcXu).noquote() << QString::asprintf("info: Function: %s, %s failed, Error code: 0x%.2x \n",
+                                                 function, step, static_cast<unsigned int>(code));
 }
 
 UVCExtensionUnit::UVCExtensionUnit(VideoBackend* backend, QObject* parent)
@@ -35,8 +36,8 @@ bool UVCExtensionUnit::InitVideoDevice(const QString& devicePath, const QString&
     const QVector<VideoDeviceInfo> devices = m_backend->listCaptureDevices();
     for (int index = 0; index < devices.size(); ++index) {
         const VideoDeviceInfo& device = devices.at(index);
-        qDebug().noquote() << "uvc camera index:" << index << " name:" << device.friendlyName;
-        qDebug().noquote() << "uvc path:" << device.devicePath;
+        qCDebug(lcXu).noquote() << "uvc camera index:" << index << " name:" << device.friendlyName;
+        qCDebug(lcXu).noquote() << "uvc path:" << device.devicePath;
         if (!device.devicePath.contains(devicePath) || device.friendlyName != friendlyName)
             continue;
         int error = 0;
@@ -77,7 +78,7 @@ long UVCExtensionUnit::SetGetExtensionUnit(const std::array<std::uint8_t, 16>& p
         logXuFailure(kFunctionRequest, "FindExtensionNode", xu::kErrorNoUnit);
         return xu::kErrorNoUnit;
     }
-    qDebug("found one ext uint node\n");
+    qCDebug(lcXu, "found one ext uint node\n");
     if (length > 0xFFFF || selector > 0xFF) {
         logXuFailure(kFunctionRequest, "ks_control->KsProperty(...)", -EINVAL);
         return -EINVAL;
@@ -92,7 +93,7 @@ long UVCExtensionUnit::SetGetExtensionUnit(const std::array<std::uint8_t, 16>& p
     }
     // The device object may be closed by a directly connected receiver of the signal: nothing
     // below touches it.
-    qDebug("Set FAIL REINITUVC");
+    qCDebug(lcXu, "Set FAIL REINITUVC");
     emit reInitUvc();
     logXuFailure(kFunctionRequest, "ks_control->KsProperty(...)", result);
     return result;
@@ -266,25 +267,25 @@ bool UVCExtensionUnit::getTrackingMode(int& mode)
 
 bool UVCExtensionUnit::setTrackingffect(int effect)
 {
-    qDebug("Auto config Effect");
+    qCDebug(lcXu, "Auto config Effect");
     return sendSet(xu::XU_FRAMING_EFFECT, static_cast<std::uint8_t>(effect));
 }
 
 bool UVCExtensionUnit::getAutoframEffect(int& effect)
 {
-    qDebug("Auto query Effect");
+    qCDebug(lcXu, "Auto query Effect");
     return queryByte(xu::queryCode(xu::XU_FRAMING_EFFECT), effect);
 }
 
 bool UVCExtensionUnit::setTrackingSpeed(int speed)
 {
-    qDebug("Auto config Speend");
+    qCDebug(lcXu, "Auto config Speend");
     return sendSet(xu::XU_FRAMING_SPEED, static_cast<std::uint8_t>(speed));
 }
 
 bool UVCExtensionUnit::getAutoFrameSpeed(int& speed)
 {
-    qDebug("Auto query Speend");
+    qCDebug(lcXu, "Auto query Speend");
     return queryByte(xu::queryCode(xu::XU_FRAMING_SPEED), speed);
 }
 

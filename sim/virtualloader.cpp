@@ -3,8 +3,8 @@
 #include "sim/jsonreader.h"
 
 #include "app/catalogue.h"
+#include "device/botframing.h"
 #include "sim/virtualcamera.h"
-#include "upgrade/botframing.h"
 #include "upgrade/libsstarufu.h"
 
 #include <QCryptographicHash>

@@ -1,9 +1,9 @@
 #include "virtualplatform.h"
 
+#include "device/botframing.h"
 #include "device/deviceid.h"
 #include "device/usbdescriptors.h"
 #include "sim/virtualrig.h"
-#include "upgrade/botframing.h"
 
 #include <QStringList>
 
@@ -309,8 +309,35 @@ std::unique_ptr<MassStorageDevice> VirtualMassStorageBackend::open(const QString
     return std::make_unique<VirtualMassStorageDevice>(m_rig, camera, generation);
 }
 
+PreviewInput VirtualPreviewBackend::input(const QString& friendlyName)
+{
+    const QVector<VirtualCamera> cameras = m_rig.cameras();
+    for (int i = 0; i < cameras.size(); ++i) {
+        if (cameras.at(i).present() && cameras.at(i).friendlyName() == friendlyName)
+            return testPictureInput(i);
+    }
+    return captureNodeInput(m_video, friendlyName);
+}
+
+void VirtualPreviewBackend::setStreaming(int camera, bool on)
+{
+    if (camera < 0)
+        return;
+    m_rig.modify([camera, on](QVector<VirtualCamera>& cameras) {
+        if (camera < cameras.size())
+            cameras[camera].setStreaming(on);
+    });
+}
+
+bool VirtualPreviewBackend::present(int camera)
+{
+    const QVector<VirtualCamera> cameras = m_rig.cameras();
+    return camera >= 0 && camera < cameras.size() && cameras.at(camera).present();
+}
+
 VirtualPlatform::VirtualPlatform(std::unique_ptr<VirtualRig> rig)
-    : m_rig(std::move(rig)), m_video(*m_rig), m_sound(*m_rig), m_massStorage(*m_rig)
+    : m_rig(std::move(rig)), m_video(*m_rig), m_sound(*m_rig), m_massStorage(*m_rig),
+      m_preview(*m_rig, m_video)
 {
 }
 

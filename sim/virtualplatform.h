@@ -4,9 +4,10 @@
 // from a VirtualRig instead of the kernel and the sound server.
 
 #include "device/deviceplatform.h"
+#include "device/massstorage.h"
+#include "device/previewbackend.h"
 #include "device/soundserver.h"
 #include "device/videobackend.h"
-#include "upgrade/massstorage.h"
 
 #include <QString>
 
@@ -55,6 +56,23 @@ private:
     VirtualRig& m_rig;
 };
 
+// A present camera's preview is the generated test picture (testPictureInput()), found by the
+// listed name in the rig's order, as the virtual listing names each present camera's capture
+// device after the camera; its "streaming" flag follows the stream. Any other name is a capture
+// node of the virtual listing.
+class VirtualPreviewBackend : public PreviewBackend
+{
+public:
+    VirtualPreviewBackend(VirtualRig& rig, VideoBackend& video) : m_rig(rig), m_video(video) {}
+    PreviewInput input(const QString& friendlyName) override;
+    void setStreaming(int camera, bool on) override;
+    bool present(int camera) override;
+
+private:
+    VirtualRig& m_rig;
+    VideoBackend& m_video;
+};
+
 class VirtualPlatform : public DevicePlatform
 {
 public:
@@ -63,6 +81,7 @@ public:
     VideoBackend& video() override { return m_video; }
     SoundServer& sound() override { return m_sound; }
     MassStorageBackend& massStorage() override { return m_massStorage; }
+    PreviewBackend& preview() override { return m_preview; }
     VirtualRig& rig() { return *m_rig; }
 
 private:
@@ -70,6 +89,7 @@ private:
     VirtualVideoBackend m_video;
     VirtualSoundServer m_sound;
     VirtualMassStorageBackend m_massStorage;
+    VirtualPreviewBackend m_preview;
 };
 
 // Installs the virtual platform when DECKCTL_VIRTUAL_CAMERA asks for it. Returns false with

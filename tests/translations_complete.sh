@@ -7,7 +7,7 @@ lupdate=${2:-lupdate}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 dirs=()
-for d in app ui upgrade device cli workers; do
+for d in app ui upgrade device cli workers programs; do
     [ -d "$source_dir/$d" ] && dirs+=("$source_dir/$d")
 done
 "$lupdate" -silent -no-obsolete "${dirs[@]}" -ts "$work/found.ts" >/dev/null 2>&1

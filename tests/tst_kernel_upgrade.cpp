@@ -10,6 +10,8 @@
 // Without umockdev's preload library the whole program reports SKIP (exit code 77).
 
 #include "device/deviceplatform.h"
+#include "device/linuxmassstorage.h"
+#include "device/massstorage.h"
 #include "device/uvcextensionunit.h"
 #include "device/videobackend.h"
 #include "sim/umockdev/umockdevcamera.h"
@@ -17,8 +19,6 @@
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
 #include "upgrade/libsstarufu.h"
-#include "upgrade/linuxmassstorage.h"
-#include "upgrade/massstorage.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -3,13 +3,13 @@
 // chunking, retries, the script language, the climb from the boot ROM back to a camera, and the
 // bulk-only transport's wrappers, tags and stalls.
 
+#include "device/botframing.h"
 #include "device/deviceplatform.h"
+#include "device/linuxmassstorage.h"
 #include "device/xuprotocol.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
-#include "upgrade/botframing.h"
 #include "upgrade/libsstarufu.h"
-#include "upgrade/linuxmassstorage.h"
 
 #include <QtTest>
 

@@ -3,8 +3,8 @@
 #include "app/catalogue.h"
 #include "app/logcategories.h"
 #include "device/deviceplatform.h"
+#include "device/massstorage.h"
 #include "upgrade/brandpolicy.h"
-#include "upgrade/massstorage.h"
 
 #include <QCryptographicHash>
 #include <QDebug>

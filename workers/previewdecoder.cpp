@@ -1,5 +1,6 @@
 #include "previewdecoder.h"
 
+#include "app/logcategories.h"
 #include "workers/ffmpegsupport.h"
 
 #include <QDebug>
@@ -235,19 +236,19 @@ bool PreviewDecoder::open(const AVCodecParameters* parameters)
     close();
     d->codec = avcodec_find_decoder(parameters->codec_id);
     if (!d->codec) {
-        qDebug("Codec not found.\n");
+        qCDebug(lcPreview, "Codec not found.\n");
         return false;
     }
     d->parameters = avcodec_parameters_alloc();
     d->frame = av_frame_alloc();
     if (!d->parameters || !d->frame || avcodec_parameters_copy(d->parameters, parameters) < 0) {
-        qDebug("Could not open codec.\n");
+        qCDebug(lcPreview, "Could not open codec.\n");
         close();
         return false;
     }
     d->full = QSize(parameters->width, parameters->height);
     if (!d->openContext(d->wantedLowres())) {
-        qDebug("Could not open codec.\n");
+        qCDebug(lcPreview, "Could not open codec.\n");
         close();
         return false;
     }
@@ -292,7 +293,7 @@ int PreviewDecoder::send(const AVPacket* packet)
         return AVERROR(EINVAL);
     const int wanted = d->wantedLowres();
     if (wanted != d->lowres && !d->openContext(wanted)) {
-        qDebug("Could not open codec.\n");
+        qCDebug(lcPreview, "Could not open codec.\n");
         avcodec_free_context(&d->context);
         return AVERROR(EINVAL);
     }
@@ -345,8 +346,8 @@ QImage PreviewDecoder::convert()
     if (!d->converter) {
         if (!d->conversionFailureLogged) {
             const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(key.format));
-            qDebug("Cannot convert %dx%d %s pictures to 32-bit colour\n", key.width, key.height,
-                   name ? name : "unknown");
+            qCDebug(lcPreview, "Cannot convert %dx%d %s pictures to 32-bit colour\n", key.width, key.height,
+                    name ? name : "unknown");
             d->conversionFailureLogged = true;
         }
         return QImage();

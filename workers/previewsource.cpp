@@ -1,9 +1,8 @@
 #include "previewsource.h"
 
+#include "app/logcategories.h"
 #include "device/deviceplatform.h"
-#include "device/videobackend.h"
-#include "sim/virtualplatform.h"
-#include "sim/virtualrig.h"
+#include "device/previewbackend.h"
 #include "workers/ffmpegsupport.h"
 
 #include <QDebug>
@@ -22,9 +21,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const char kCameraInputFormat[] = "v4l2";
-
-// The virtual camera's picture: FFmpeg's moving test pattern, brought to full range so that it
+// The test picture: FFmpeg's moving test pattern, brought to full range so that it
 // can be compressed as JPEG's full-range YUV without any further conversion.
 const char kTestPictureGraph[] = "testsrc2=size=1920x1080:rate=30,scale=out_range=full,format=yuv420p";
 constexpr int kTestPictureRate = 30;
@@ -33,34 +30,19 @@ constexpr int kTestPictureRate = 30;
 // camera would (decoding only).
 constexpr int kTestPictureLoop = 90;
 constexpr int kTestPictureQuality = 5;   // JPEG quantiser scale
-constexpr int kPresenceCheckPeriod = 15; // pictures between two looks at the virtual camera
+constexpr int kPresenceCheckPeriod = 15; // pictures between two looks at the showing camera
 // A generator that fell this far behind its schedule starts a new one instead of catching up.
 constexpr std::chrono::milliseconds kMaxLag{100};
 
-VirtualRig* virtualRig()
+// The platform is asked each time, as the one in use may be replaced between streams.
+void setStreaming(int camera, bool on)
 {
-    auto* platform = dynamic_cast<VirtualPlatform*>(&devicePlatform());
-    return platform ? &platform->rig() : nullptr;
+    devicePlatform().preview().setStreaming(camera, on);
 }
 
-void setVirtualStreaming(int camera, bool on)
+bool cameraPresent(int camera)
 {
-    VirtualRig* rig = virtualRig();
-    if (!rig || camera < 0)
-        return;
-    rig->modify([camera, on](QVector<VirtualCamera>& cameras) {
-        if (camera < cameras.size())
-            cameras[camera].setStreaming(on);
-    });
-}
-
-bool virtualCameraPresent(int camera)
-{
-    VirtualRig* rig = virtualRig();
-    if (!rig)
-        return false;
-    const QVector<VirtualCamera> cameras = rig->cameras();
-    return camera >= 0 && camera < cameras.size() && cameras.at(camera).present();
+    return devicePlatform().preview().present(camera);
 }
 
 // An FFmpeg input; only packets of its first video stream are passed on.
@@ -74,7 +56,7 @@ public:
     {
         m_format = avformat_alloc_context();
         if (!m_format) {
-            qDebug("Couldn't open input stream.\n");
+            qCDebug(lcPreview, "Couldn't open input stream.\n");
             return false;
         }
         m_format->interrupt_callback.callback = &InputSource::interruptCallback;
@@ -90,7 +72,7 @@ public:
             if (!inputFormat) {
                 avformat_free_context(m_format);
                 m_format = nullptr;
-                qDebug("Couldn't open input stream.\n");
+                qCDebug(lcPreview, "Couldn't open input stream.\n");
                 return false;
             }
         }
@@ -103,13 +85,13 @@ public:
             avformat_open_input(&m_format, source.url.toUtf8().constData(), inputFormat, &options);
         av_dict_free(&options);
         if (opened < 0) {
-            qDebug("Couldn't open input stream.\n");
+            qCDebug(lcPreview, "Couldn't open input stream.\n");
             return false;
         }
         // A camera's header already tells codec and picture size, and probing reads on a
         // non-blocking camera would spin until its first picture arrives; other inputs are probed.
         if (!(source.live && headerDescribesVideo()) && avformat_find_stream_info(m_format, nullptr) < 0) {
-            qDebug("Couldn't find stream information.\n");
+            qCDebug(lcPreview, "Couldn't find stream information.\n");
             return false;
         }
         for (unsigned i = 0; i < m_format->nb_streams; ++i) {
@@ -119,7 +101,7 @@ public:
             }
         }
         if (m_stream < 0) {
-            qDebug("Couldn't find a video stream.\n");
+            qCDebug(lcPreview, "Couldn't find a video stream.\n");
             return false;
         }
         return true;
@@ -162,11 +144,11 @@ private:
     int m_stream = -1;
 };
 
-// The virtual camera's stream: FFmpeg's test source, compressed to MJPEG at the camera's rate.
+// A test picture stream: FFmpeg's test source, compressed to MJPEG at a camera's rate.
 class TestPictureSource : public PacketSource
 {
 public:
-    explicit TestPictureSource(int virtualCamera) : m_camera(virtualCamera) {}
+    explicit TestPictureSource(int camera) : m_camera(camera) {}
 
     ~TestPictureSource() override
     {
@@ -179,16 +161,16 @@ public:
         avcodec_parameters_free(&m_parameters);
         avformat_close_input(&m_input);
         if (m_streaming)
-            setVirtualStreaming(m_camera, false);
+            setStreaming(m_camera, false);
     }
 
     bool open()
     {
         if (!setUp()) {
-            qDebug("Couldn't open input stream.\n");
+            qCDebug(lcPreview, "Couldn't open input stream.\n");
             return false;
         }
-        setVirtualStreaming(m_camera, true);
+        setStreaming(m_camera, true);
         m_streaming = true;
         m_start = Clock::now();
         return true;
@@ -204,7 +186,7 @@ public:
             return AVERROR(EAGAIN);
         if (now - due > kMaxLag)
             m_start = now - (due - m_start);
-        if (m_shown % kPresenceCheckPeriod == 0 && !virtualCameraPresent(m_camera))
+        if (m_shown % kPresenceCheckPeriod == 0 && !cameraPresent(m_camera))
             return AVERROR(ENODEV);
         if (static_cast<int>(m_kept.size()) < kTestPictureLoop) {
             AVPacket* compressed = av_packet_alloc();
@@ -306,41 +288,9 @@ private:
 
 PacketSource::~PacketSource() = default;
 
-QVector<QPair<QByteArray, QByteArray>> cameraCaptureOptions()
-{
-    return {{"input_format", "mjpeg"}, {"video_size", "1920x1080"}, {"framerate", "30"}};
-}
-
-StreamSource testPictureSource(int virtualCamera)
-{
-    StreamSource source;
-    source.kind = StreamSource::Kind::TestPicture;
-    source.url = QStringLiteral("testsrc2");
-    source.virtualCamera = virtualCamera;
-    return source;
-}
-
 StreamSource cameraStreamSource(const QString& friendlyName)
 {
-    if (VirtualRig* rig = virtualRig()) {
-        // The virtual listing names each present camera's capture device after the camera, in
-        // the rig's order, so the first present camera of that name is the listed device.
-        const QVector<VirtualCamera> cameras = rig->cameras();
-        for (int i = 0; i < cameras.size(); ++i) {
-            if (cameras.at(i).present() && cameras.at(i).friendlyName() == friendlyName)
-                return testPictureSource(i);
-        }
-    }
-    StreamSource source;
-    source.inputFormat = QString::fromLatin1(kCameraInputFormat);
-    source.options = cameraCaptureOptions();
-    for (const VideoDeviceInfo& device : devicePlatform().video().listCaptureDevices()) {
-        if (device.friendlyName == friendlyName) {
-            source.url = device.node;
-            break;
-        }
-    }
-    return source;
+    return devicePlatform().preview().input(friendlyName);
 }
 
 ReadFailure classifyReadFailure(int error)

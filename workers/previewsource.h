@@ -1,14 +1,13 @@
 #pragma once
 
 // Where the preview's compressed pictures come from: a camera's capture node through FFmpeg's
-// v4l2 input, any other FFmpeg input (a file, for tests and measurements), or, for a virtual
-// camera, a moving test picture that is generated and compressed to MJPEG here, so that the
-// demonstration mode runs the same decoding and conversion as a real camera.
+// v4l2 input, any other FFmpeg input (a file, for tests and measurements), or, when the platform
+// hands one out, a moving test picture that is generated and compressed to MJPEG here, so that
+// the demonstration mode runs the same decoding and conversion as a real camera.
 
-#include <QByteArray>
-#include <QPair>
+#include "device/previewbackend.h"
+
 #include <QString>
-#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -16,35 +15,14 @@
 struct AVCodecParameters;
 struct AVPacket;
 
-struct StreamSource
-{
-    enum class Kind
-    {
-        Input,       // an FFmpeg input: url, inputFormat and options
-        TestPicture, // the generated moving test picture of a virtual camera
-    };
+// What the preview opens: the input the platform hands out for a camera
+// (DevicePlatform::preview()), or any FFmpeg input (a file).
+using StreamSource = PreviewInput;
 
-    Kind kind = Kind::Input;
-    QString url;         // what FFmpeg opens: a capture node, a file
-    QString inputFormat; // FFmpeg's input format name ("v4l2", "mjpeg"); empty: FFmpeg guesses
-    QVector<QPair<QByteArray, QByteArray>> options;
-    // A live source (a camera) runs on whether or not the window keeps up: pictures are dropped
-    // while the window is behind. A recorded one (a file) waits for the window instead.
-    bool live = true;
-    // TestPicture: the virtual camera (its index in the rig) that shows it; its "streaming" flag
-    // is set while the stream runs, and the stream ends when the camera is unplugged.
-    int virtualCamera = -1;
-};
-
-// The capture options asked of every camera: MJPEG, 1920x1080, 30 frames per second.
-QVector<QPair<QByteArray, QByteArray>> cameraCaptureOptions();
-// The source for the camera listed with this friendly name (the first capture device of that
-// name): FFmpeg's "v4l2" input on its capture node with cameraCaptureOptions(), or the test picture
-// for a virtual camera. A name that is not listed gives an input with an empty url, whose opening
-// fails.
+// The source for the camera listed with this friendly name, as the device platform hands it out:
+// for a camera, FFmpeg's "v4l2" input on its capture node with cameraCaptureOptions(); a name that
+// is not listed gives an input with an empty url, whose opening fails.
 StreamSource cameraStreamSource(const QString& friendlyName);
-// The generated test picture of virtual camera index, at 1920x1080 and 30 frames per second.
-StreamSource testPictureSource(int virtualCamera);
 
 // What a failed packet read means for the reading loop.
 enum class ReadFailure

@@ -1,5 +1,6 @@
 #include "videostreamthread.h"
 
+#include "app/logcategories.h"
 #include "workers/ffmpegsupport.h"
 #include "workers/previewdecoder.h"
 
@@ -91,7 +92,7 @@ void VideoStreamThread::doWork()
         return;
     }
     initFfmpeg();
-    qDebug().noquote() << "video input:" << m_url;
+    qCDebug(lcPreview).noquote() << "video input:" << m_url;
     Ending ending = Ending::Failed;
     {
         std::unique_ptr<PacketSource> source = openPacketSource(m_source, [this] { return !isRunning(); });
@@ -137,7 +138,8 @@ VideoStreamThread::Ending VideoStreamThread::readLoop(PacketSource& source, Prev
             case ReadFailure::BackOff:
                 ++m_readFailures;
                 if (!readFailureLogged) {
-                    qDebug("Reading the video stream failed: %s\n", qUtf8Printable(ffmpegErrorText(result)));
+                    qCDebug(lcPreview, "Reading the video stream failed: %s\n",
+                            qUtf8Printable(ffmpegErrorText(result)));
                     readFailureLogged = true;
                 }
                 pause(kReadBackOff);
@@ -146,9 +148,9 @@ VideoStreamThread::Ending VideoStreamThread::readLoop(PacketSource& source, Prev
                 if (!isRunning())
                     return Ending::Stopped; // a read interrupted by stop()
                 if (result == AVERROR(ENODEV))
-                    qDebug("Video device is gone.\n");
+                    qCDebug(lcPreview, "Video device is gone.\n");
                 else
-                    qDebug("Video stream ended.\n");
+                    qCDebug(lcPreview, "Video stream ended.\n");
                 return Ending::StreamEnded;
             }
         }
@@ -179,9 +181,10 @@ VideoStreamThread::Ending VideoStreamThread::readLoop(PacketSource& source, Prev
         }
         if (result < 0) {
             if (decodeErrorsInRow++ == 0)
-                qDebug("Decode Error.\n");
+                qCDebug(lcPreview, "Decode Error.\n");
             if (decodeErrorsInRow >= kMaxDecodeErrorsInRow) {
-                qDebug("%d pictures in a row could not be decoded; the preview ends.\n", decodeErrorsInRow);
+                qCDebug(lcPreview, "%d pictures in a row could not be decoded; the preview ends.\n",
+                        decodeErrorsInRow);
                 return Ending::Failed;
             }
         } else if (decoded) {
@@ -214,7 +217,7 @@ void VideoStreamThread::emitPicture(PreviewDecoder& decoder)
     const QPixmap pixmap = QPixmap::fromImage(std::move(image));
     if (pixmap.isNull()) {
         if (!m_pixmapFailureLogged) {
-            qDebug("The preview's pictures cannot be made on this platform.\n");
+            qCDebug(lcPreview, "The preview's pictures cannot be made on this platform.\n");
             m_pixmapFailureLogged = true;
         }
         return;

@@ -1,6 +1,6 @@
 #include "linuxmassstorage.h"
 
-#include "upgrade/botframing.h"
+#include "device/botframing.h"
 
 #include <QDir>
 #include <QFile>

@@ -15,7 +15,7 @@
 // status that the wrapper reports (passed or failed) is not judged here: the vendor protocol
 // judges its own status word.
 
-#include "upgrade/massstorage.h"
+#include "device/massstorage.h"
 
 #include <array>
 #include <cstdint>

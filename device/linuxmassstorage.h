@@ -8,7 +8,7 @@
 // (detaching the kernel's driver from that interface only) and released, with the driver
 // re-attached, when the device object is destroyed.
 
-#include "upgrade/massstorage.h"
+#include "device/massstorage.h"
 
 #include <QMutex>
 
