@@ -10,8 +10,8 @@
 //   and the direction asked for, with that same tag;
 // - host-to-device data went whole.
 
+#include "device/botframing.h"
 #include "fuzz/fuzzsupport.h"
-#include "upgrade/botframing.h"
 
 #include <QVector>
 

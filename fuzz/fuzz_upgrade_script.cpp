@@ -16,11 +16,12 @@
 //   the local reset sequence.
 
 #include "device/deviceplatform.h"
+#include "device/previewbackend.h"
+#include "device/massstorage.h"
 #include "device/soundserver.h"
 #include "device/videobackend.h"
 #include "fuzz/fuzzsupport.h"
 #include "upgrade/libsstarufu.h"
-#include "upgrade/massstorage.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -115,9 +116,11 @@ public:
     VideoBackend& video() override { return m_video; }
     SoundServer& sound() override { return m_sound; }
     MassStorageBackend& massStorage() override { return m_massStorage; }
+    PreviewBackend& preview() override { return m_preview; }
 
 private:
     NoVideo m_video;
+    CaptureNodePreviewBackend m_preview;
     NoSound m_sound;
     RecordingBackend m_massStorage;
 };
