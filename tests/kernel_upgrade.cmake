@@ -4,8 +4,8 @@
 # without the preload library.
 find_program(UMOCKDEV_WRAPPER umockdev-wrapper REQUIRED)
 
-add_executable(tst_kernel_upgrade tst_kernel_upgrade.cpp)
-target_link_libraries(tst_kernel_upgrade PRIVATE
+add_executable(tst_kernel_upgrade tst_kernel_upgrade.cpp support/emulatedbench.cpp support/emulatedbench.h)
+target_link_libraries(tst_kernel_upgrade PRIVATE deckctl_testsupport
   deckctl_sim_umockdev deckctl_sim deckctl_upgrade deckctl_massstorage deckctl_device Qt5::Test)
 add_test(NAME tst_kernel_upgrade COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:tst_kernel_upgrade>)
 
