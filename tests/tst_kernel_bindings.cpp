@@ -163,20 +163,6 @@ ClientRun runClient(const QString& program, const QStringList& arguments)
     return run;
 }
 
-// Closes a raw descriptor at the end of its scope.
-struct Fd
-{
-    int fd;
-    explicit Fd(const QString& node) : fd(::open(QFile::encodeName(node).constData(), O_RDWR | O_CLOEXEC)) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
 } // namespace
 
 class TstKernelBindings : public QObject

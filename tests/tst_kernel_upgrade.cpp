@@ -100,20 +100,6 @@ private:
     EmulatedLoaders m_loaders; // destroyed before the testbed it extends
 };
 
-// A raw descriptor on an emulated node, closed at the end of its scope.
-struct Fd
-{
-    int fd;
-    explicit Fd(const QString& node) : fd(::open(QFile::encodeName(node).constData(), O_RDWR | O_CLOEXEC)) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
 int usbfs(int fd, unsigned long request, void* arg)
 {
     return ::ioctl(fd, request, arg) == 0 ? 0 : errno;

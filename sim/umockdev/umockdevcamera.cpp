@@ -41,14 +41,8 @@ enum class NodeKind
     Microphone,
 };
 
-using umockdev_data::DataPtr;
-using umockdev_data::load;
-using umockdev_data::resolve;
-using umockdev_data::store;
-using umockdev_testbed::decimal3;
-using umockdev_testbed::hex4;
-using umockdev_testbed::line;
-using umockdev_testbed::Pairs;
+using namespace umockdev_data;
+using namespace umockdev_testbed;
 
 // Copies text into a fixed, zero-terminated kernel string field, truncating as strscpy does.
 template <typename Char, std::size_t N> void copyText(Char (&field)[N], const QByteArray& text)

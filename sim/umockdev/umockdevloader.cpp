@@ -66,14 +66,8 @@ constexpr std::uint8_t kRequestGetMaxLun = 0xFE;
 constexpr std::uint16_t kFeatureEndpointHalt = 0;
 constexpr int kSetupLength = 8;
 
-using umockdev_data::DataPtr;
-using umockdev_data::load;
-using umockdev_data::resolve;
-using umockdev_data::store;
-using umockdev_testbed::decimal3;
-using umockdev_testbed::hex4;
-using umockdev_testbed::line;
-using umockdev_testbed::Pairs;
+using namespace umockdev_data;
+using namespace umockdev_testbed;
 
 QByteArray hex2(int value)
 {

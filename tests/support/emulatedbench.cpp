@@ -3,6 +3,11 @@
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
 
+#include <QFile>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QVector<VirtualCamera> models(const QVector<QJsonObject>& configurations)
@@ -14,6 +19,14 @@ QVector<VirtualCamera> models(const QVector<QJsonObject>& configurations)
 }
 
 } // namespace
+
+Fd::Fd(const QString& node) : fd(::open(QFile::encodeName(node).constData(), O_RDWR | O_CLOEXEC)) {}
+
+Fd::~Fd()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
 
 EmulatedBench::EmulatedBench(const QVector<QJsonObject>& configurations)
     : m_journal(m_directory.filePath(QStringLiteral("journal.jsonl"))),

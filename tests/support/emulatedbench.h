@@ -13,6 +13,16 @@
 
 class VirtualRig;
 
+// A raw descriptor on an emulated node, closed at the end of its scope.
+struct Fd
+{
+    int fd;
+    explicit Fd(const QString& node);
+    ~Fd();
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
 class EmulatedBench
 {
 public:
