@@ -563,6 +563,16 @@ VirtualControl* VirtualCamera::control(std::uint32_t id)
     return nullptr;
 }
 
+int VirtualCamera::controlForRequest(std::uint32_t id, QVector<JournalEvent>* journal, VirtualControl** found)
+{
+    if (!present())
+        return -ENODEV;
+    *found = control(id);
+    if (!*found)
+        return -EINVAL;
+    return takeFault(journal);
+}
+
 QVector<std::uint32_t> VirtualCamera::controlIds() const
 {
     QVector<std::uint32_t> ids;
@@ -594,12 +604,8 @@ int VirtualCamera::queryControl(std::uint32_t id, VirtualControl* out) const
 
 int VirtualCamera::getControl(std::uint32_t id, std::int32_t* value, QVector<JournalEvent>* journal)
 {
-    if (!present())
-        return -ENODEV;
-    VirtualControl* c = control(id);
-    if (!c)
-        return -EINVAL;
-    if (const int error = takeFault(journal))
+    VirtualControl* c = nullptr;
+    if (const int error = controlForRequest(id, journal, &c))
         return error;
     *value = c->value;
     JournalEvent e = event("ctrl-get");
@@ -611,12 +617,8 @@ int VirtualCamera::getControl(std::uint32_t id, std::int32_t* value, QVector<Jou
 
 int VirtualCamera::setControl(std::uint32_t id, std::int32_t value, QVector<JournalEvent>* journal)
 {
-    if (!present())
-        return -ENODEV;
-    VirtualControl* c = control(id);
-    if (!c)
-        return -EINVAL;
-    if (const int error = takeFault(journal))
+    VirtualControl* c = nullptr;
+    if (const int error = controlForRequest(id, journal, &c))
         return error;
     const std::int32_t fitted = fitToControl(*c, value);
     // Picture controls change only while the sensor runs: the camera stalls a request that would
