@@ -1,35 +1,19 @@
 #include "botframing.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <cerrno>
 #include <limits>
 
 namespace bot {
 
-namespace {
-
-void putLe32(std::uint8_t* out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
-}
-
-std::uint32_t getLe32(const std::uint8_t* in)
-{
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | in[i];
-    return value;
-}
-
-} // namespace
-
 std::array<std::uint8_t, kCommandWrapperLength> encodeCommand(const CommandWrapper& wrapper)
 {
     std::array<std::uint8_t, kCommandWrapperLength> bytes{};
-    putLe32(bytes.data() + kOffsetSignature, kCommandSignature);
-    putLe32(bytes.data() + kOffsetTag, wrapper.tag);
-    putLe32(bytes.data() + kOffsetDataLength, wrapper.dataLength);
+    qToLittleEndian<quint32>(kCommandSignature, bytes.data() + kOffsetSignature);
+    qToLittleEndian<quint32>(wrapper.tag, bytes.data() + kOffsetTag);
+    qToLittleEndian<quint32>(wrapper.dataLength, bytes.data() + kOffsetDataLength);
     bytes[kOffsetFlags] = wrapper.dataIn ? kFlagDataIn : 0x00;
     bytes[kOffsetLun] = wrapper.lun;
     bytes[kOffsetBlockLength] = wrapper.blockLength;
@@ -40,13 +24,14 @@ std::array<std::uint8_t, kCommandWrapperLength> encodeCommand(const CommandWrapp
 
 bool decodeCommand(const std::uint8_t* bytes, int length, CommandWrapper* wrapper)
 {
-    if (!bytes || length != kCommandWrapperLength || getLe32(bytes + kOffsetSignature) != kCommandSignature)
+    if (!bytes || length != kCommandWrapperLength ||
+        qFromLittleEndian<quint32>(bytes + kOffsetSignature) != kCommandSignature)
         return false;
     const std::uint8_t blockLength = bytes[kOffsetBlockLength];
     if (blockLength < 1 || blockLength > kMaxCommandBlock)
         return false;
-    wrapper->tag = getLe32(bytes + kOffsetTag);
-    wrapper->dataLength = getLe32(bytes + kOffsetDataLength);
+    wrapper->tag = qFromLittleEndian<quint32>(bytes + kOffsetTag);
+    wrapper->dataLength = qFromLittleEndian<quint32>(bytes + kOffsetDataLength);
     wrapper->dataIn = (bytes[kOffsetFlags] & kFlagDataIn) != 0;
     wrapper->lun = bytes[kOffsetLun];
     wrapper->blockLength = blockLength;
@@ -58,9 +43,9 @@ bool decodeCommand(const std::uint8_t* bytes, int length, CommandWrapper* wrappe
 std::array<std::uint8_t, kStatusWrapperLength> encodeStatus(const StatusWrapper& wrapper)
 {
     std::array<std::uint8_t, kStatusWrapperLength> bytes{};
-    putLe32(bytes.data() + kOffsetSignature, wrapper.signature);
-    putLe32(bytes.data() + kOffsetTag, wrapper.tag);
-    putLe32(bytes.data() + kOffsetResidue, wrapper.residue);
+    qToLittleEndian<quint32>(wrapper.signature, bytes.data() + kOffsetSignature);
+    qToLittleEndian<quint32>(wrapper.tag, bytes.data() + kOffsetTag);
+    qToLittleEndian<quint32>(wrapper.residue, bytes.data() + kOffsetResidue);
     bytes[kOffsetStatus] = wrapper.status;
     return bytes;
 }
@@ -69,9 +54,9 @@ bool decodeStatus(const std::uint8_t* bytes, int length, StatusWrapper* wrapper)
 {
     if (!bytes || length != kStatusWrapperLength)
         return false;
-    wrapper->signature = getLe32(bytes + kOffsetSignature);
-    wrapper->tag = getLe32(bytes + kOffsetTag);
-    wrapper->residue = getLe32(bytes + kOffsetResidue);
+    wrapper->signature = qFromLittleEndian<quint32>(bytes + kOffsetSignature);
+    wrapper->tag = qFromLittleEndian<quint32>(bytes + kOffsetTag);
+    wrapper->residue = qFromLittleEndian<quint32>(bytes + kOffsetResidue);
     wrapper->status = bytes[kOffsetStatus];
     return true;
 }

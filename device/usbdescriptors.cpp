@@ -1,5 +1,6 @@
 #include "usbdescriptors.h"
 
+#include <QtEndian>
 #include <algorithm>
 
 namespace {
@@ -29,8 +30,7 @@ bool findConfiguration(const std::uint8_t* bytes, int size, int value, Configura
         }
         if (length < kConfigurationLength)
             return false;
-        const int total = bytes[offset + kConfigurationTotalLengthOffset] |
-                          (bytes[offset + kConfigurationTotalLengthOffset + 1] << 8);
+        const int total = qFromLittleEndian<quint16>(bytes + offset + kConfigurationTotalLengthOffset);
         if (total < length)
             return false;
         if (value < 0 || bytes[offset + kConfigurationValueOffset] == value) {

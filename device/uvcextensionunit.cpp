@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QMutexLocker>
+#include <QtEndian>
 
 #include <cerrno>
 
@@ -161,7 +162,7 @@ bool UVCExtensionUnit::queryVersion(std::uint8_t code, QString& version)
     xu::Block answer{};
     if (!query(code, answer))
         return false;
-    auto word = [&answer](int offset) { return (answer[offset] << 8) | answer[offset + 1]; };
+    auto word = [&answer](int offset) { return qFromBigEndian<quint16>(answer.data() + offset); };
     version = QString::asprintf("%d.%d.%d", word(2), word(4), word(6));
     return true;
 }
@@ -210,8 +211,7 @@ bool UVCExtensionUnit::setMaxZoom(std::uint16_t factorTimes100)
 {
     QMutexLocker locker(&m_lock);
     xu::Block block = makeBlock(xu::XU_MAX_ZOOM);
-    block[xu::kOffsetParam] = static_cast<std::uint8_t>(factorTimes100 & 0xFF);
-    block[xu::kOffsetParam + 1] = static_cast<std::uint8_t>(factorTimes100 >> 8);
+    qToLittleEndian<quint16>(factorTimes100, block.data() + xu::kOffsetParam);
     return sendBlock(block);
 }
 
@@ -220,8 +220,7 @@ bool UVCExtensionUnit::getMAXZoomInfo(std::uint16_t& factorTimes100)
     xu::Block answer{};
     if (!query(xu::queryCode(xu::XU_MAX_ZOOM), answer))
         return false;
-    factorTimes100 =
-        static_cast<std::uint16_t>(answer[xu::kOffsetValue] | (answer[xu::kOffsetValue + 1] << 8));
+    factorTimes100 = qFromLittleEndian<quint16>(answer.data() + xu::kOffsetValue);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include "upgrade/xmostransfer.h"
 
 #include <QCryptographicHash>
+#include <QtEndian>
 
 #include <cerrno>
 
@@ -42,8 +43,7 @@ int VirtualAudioModule::packet(const std::uint8_t* data, int size, QVector<Journ
     if (m_packets++ == m_faults.refusePacket || data[xmos::kOffsetMarker] != xmos::kPacketMarker)
         return -EPIPE;
     const int length = data[xmos::kOffsetPayloadLength];
-    const std::uint32_t offset = std::uint32_t(data[4]) | (std::uint32_t(data[5]) << 8) |
-                                 (std::uint32_t(data[6]) << 16) | (std::uint32_t(data[7]) << 24);
+    const std::uint32_t offset = qFromLittleEndian<quint32>(data + xmos::kOffsetImageOffset);
     if (length == 0 && offset == 0) {
         // The end packet: the module checks what it collected and starts flashing.
         const bool valid = m_armed && m_imageValid && !m_image.isEmpty();

@@ -6,9 +6,11 @@
 #include "device/xuprotocol.h"
 
 #include "sim/jsonreader.h"
+#include "sim/usbwords.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
@@ -103,11 +105,7 @@ QString manufacturerOf(int vendorId)
     return QStringLiteral("USB");
 }
 
-void appendWord(QByteArray& out, int value)
-{
-    out.append(static_cast<char>(value & 0xFF));
-    out.append(static_cast<char>((value >> 8) & 0xFF));
-}
+using usbwords::appendWord;
 
 // "1-2", "3-1.4": bus 1 to 127, then the port path.
 bool validBusPort(const QString& port)
@@ -222,8 +220,7 @@ QByteArray videoFunctionDescriptors(int firstInterface, int unitId)
                                             "01"
                                             "01");
     const int total = header.size() + units.size();
-    header[5] = char(total & 0xFF);
-    header[6] = char((total >> 8) & 0xFF);
+    qToLittleEndian<quint16>(static_cast<quint16>(total), header.data() + 5); // wTotalLength
     header[12] = char(firstInterface + 1); // baInterfaceNr: the streaming interface
     body.append(header).append(units);
     // VideoStreaming interface, alternate 0, with a minimal input header.
@@ -418,8 +415,7 @@ int VirtualCamera::handleCommandBlock(const std::uint8_t* block, QVector<Journal
         const QStringList parts = version.split(QLatin1Char('.'));
         for (int i = 0; i < 3; ++i) {
             const int number = i < parts.size() ? parts.at(i).toInt() : 0;
-            response[2 + 2 * i] = static_cast<char>((number >> 8) & 0xFF);
-            response[3 + 2 * i] = static_cast<char>(number & 0xFF);
+            qToBigEndian<quint16>(static_cast<quint16>(number), response.data() + xu::kOffsetValue + 2 * i);
         }
     };
     std::fill(response.begin() + xu::kOffsetParam, response.end(), '\0');
@@ -437,8 +433,7 @@ int VirtualCamera::handleCommandBlock(const std::uint8_t* block, QVector<Journal
         break;
     case xu::queryCode(xu::XU_MAX_ZOOM): {
         const int zoom = m_settings.value(xu::XU_MAX_ZOOM);
-        response[2] = static_cast<char>(zoom & 0xFF);
-        response[3] = static_cast<char>((zoom >> 8) & 0xFF);
+        qToLittleEndian<quint16>(static_cast<quint16>(zoom), response.data() + xu::kOffsetValue);
         break;
     }
     case xu::queryCode(xu::XU_HDR):
@@ -457,7 +452,7 @@ int VirtualCamera::handleCommandBlock(const std::uint8_t* block, QVector<Journal
         response[2] = static_cast<char>(m_settings.value(static_cast<std::uint8_t>(code & 0x7F)));
         break;
     case xu::XU_MAX_ZOOM: {
-        const int zoom = block[2] | (block[3] << 8);
+        const int zoom = qFromLittleEndian<quint16>(block + xu::kOffsetParam);
         if (!acceptedValue(code, zoom))
             return -EPIPE;
         m_settings[code] = zoom;
@@ -568,6 +563,16 @@ VirtualControl* VirtualCamera::control(std::uint32_t id)
     return nullptr;
 }
 
+int VirtualCamera::controlForRequest(std::uint32_t id, QVector<JournalEvent>* journal, VirtualControl** found)
+{
+    if (!present())
+        return -ENODEV;
+    *found = control(id);
+    if (!*found)
+        return -EINVAL;
+    return takeFault(journal);
+}
+
 QVector<std::uint32_t> VirtualCamera::controlIds() const
 {
     QVector<std::uint32_t> ids;
@@ -599,12 +604,8 @@ int VirtualCamera::queryControl(std::uint32_t id, VirtualControl* out) const
 
 int VirtualCamera::getControl(std::uint32_t id, std::int32_t* value, QVector<JournalEvent>* journal)
 {
-    if (!present())
-        return -ENODEV;
-    VirtualControl* c = control(id);
-    if (!c)
-        return -EINVAL;
-    if (const int error = takeFault(journal))
+    VirtualControl* c = nullptr;
+    if (const int error = controlForRequest(id, journal, &c))
         return error;
     *value = c->value;
     JournalEvent e = event("ctrl-get");
@@ -616,12 +617,8 @@ int VirtualCamera::getControl(std::uint32_t id, std::int32_t* value, QVector<Jou
 
 int VirtualCamera::setControl(std::uint32_t id, std::int32_t value, QVector<JournalEvent>* journal)
 {
-    if (!present())
-        return -ENODEV;
-    VirtualControl* c = control(id);
-    if (!c)
-        return -EINVAL;
-    if (const int error = takeFault(journal))
+    VirtualControl* c = nullptr;
+    if (const int error = controlForRequest(id, journal, &c))
         return error;
     const std::int32_t fitted = fitToControl(*c, value);
     // Picture controls change only while the sensor runs: the camera stalls a request that would

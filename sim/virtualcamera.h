@@ -119,6 +119,9 @@ private:
     void factoryReset();
     void enterLoader(const char* reason, QVector<JournalEvent>* journal);
     VirtualControl* control(std::uint32_t id);
+    // The control a request for id reaches: 0 with *found set, or the error to answer (the camera
+    // is gone, has no such control, or a fault takes the request).
+    int controlForRequest(std::uint32_t id, QVector<JournalEvent>* journal, VirtualControl** found);
     std::int32_t fitToControl(const VirtualControl& control, std::int32_t value) const;
     static int selectorLength(int selector);
     static std::uint8_t selectorInfo(int selector);

@@ -9,6 +9,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
@@ -50,22 +51,6 @@ QByteArray field(const QByteArray& text, int length)
     QByteArray out = text.left(length);
     out.append(QByteArray(length - out.size(), ' '));
     return out;
-}
-
-std::uint32_t getLe32(const char* in)
-{
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = (value << 8) | static_cast<std::uint8_t>(in[i]);
-    return value;
-}
-
-std::uint32_t getBe32(const char* in)
-{
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i)
-        value = (value << 8) | static_cast<std::uint8_t>(in[i]);
-    return value;
 }
 
 bool isBootStage(const QString& stage)
@@ -491,7 +476,8 @@ std::uint8_t VirtualLoader::execute(VirtualCamera& camera, const QByteArray& dat
         return bot::kStatusFailed;
     const int subCommand = static_cast<std::uint8_t>(m_block.at(1));
     const bool dataIn = subCommand == kStatus;
-    if (getBe32(m_block.constData() + 6) != m_dataLength || (m_dataLength > 0 && dataIn != m_dataInDirection))
+    if (qFromBigEndian<quint32>(m_block.constData() + sstar::kOffsetDataLength) != m_dataLength ||
+        (m_dataLength > 0 && dataIn != m_dataInDirection))
         return bot::kStatusFailed;
     return executeVendor(camera, subCommand, dataOut, journal) ? bot::kStatusPassed : bot::kStatusFailed;
 }
@@ -559,9 +545,9 @@ bool VirtualLoader::executeVendor(VirtualCamera& camera, int subCommand, const Q
         if (stage == kRom || data.size() != kLoadHeaderLength)
             return false;
         m_loading = true;
-        m_loadAddress = getLe32(data.constData());
-        m_loadSize = getLe32(data.constData() + 4);
-        m_loadMd5 = data.mid(8, 16);
+        m_loadAddress = qFromLittleEndian<quint32>(data.constData() + sstar::kOffsetLoadAddress);
+        m_loadSize = qFromLittleEndian<quint32>(data.constData() + sstar::kOffsetLoadSize);
+        m_loadMd5 = data.mid(sstar::kOffsetLoadMd5, 16);
         m_image.clear();
         m_result = Result::None;
         JournalEvent e = event("loadinfo");

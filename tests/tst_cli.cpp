@@ -1,7 +1,8 @@
 // deckctl-cli as a script sees it: the real program against virtual cameras whose state lives
 // in a file, so successive calls talk to one camera.
 
-#include "tests/ziptestutil.h"
+#include "tests/support/journalreader.h"
+#include "tests/support/packagebuilder.h"
 
 #include <QtTest>
 
@@ -129,10 +130,7 @@ Run TstCli::cliWithEnvironment(const QStringList& arguments, const QMap<QString,
 
 QStringList TstCli::journalLines()
 {
-    QFile file(m_dir->filePath(QStringLiteral("journal.jsonl")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return JournalReader(m_dir->filePath(QStringLiteral("journal.jsonl"))).lines();
 }
 
 void TstCli::listsCamerasWithoutMicrophones()

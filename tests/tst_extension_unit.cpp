@@ -4,6 +4,7 @@
 #include "device/uvcextensionunit.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
+#include "tests/support/journalreader.h"
 
 #include <QtTest>
 
@@ -55,13 +56,13 @@ private:
     std::unique_ptr<VirtualRig> m_rig;
     std::unique_ptr<VirtualVideoBackend> m_backend;
     std::unique_ptr<UVCExtensionUnit> m_unit;
-    qint64 m_journalOffset = 0;
+    JournalReader m_journal;
 };
 
 void TstExtensionUnit::init()
 {
     m_dir.reset(new QTemporaryDir);
-    m_journalOffset = 0;
+    m_journal.setPath(m_dir->filePath(QStringLiteral("journal.jsonl")));
     QVector<VirtualCamera> cameras = {VirtualCamera(7), VirtualCamera(2)};
     cameras[1].setBusPort(QStringLiteral("1-2"));
     m_rig =
@@ -82,17 +83,10 @@ void TstExtensionUnit::cleanup()
 QVector<Received> TstExtensionUnit::journal()
 {
     QVector<Received> events;
-    QFile file(m_dir->filePath(QStringLiteral("journal.jsonl")));
-    if (!file.open(QIODevice::ReadOnly))
-        return events;
-    file.seek(m_journalOffset);
-    while (!file.atEnd()) {
-        const QJsonObject object = QJsonDocument::fromJson(file.readLine()).object();
+    for (const QJsonObject& object : m_journal.fresh())
         events.append({object.value(QLatin1String("event")).toString(),
                        object.value(QLatin1String("selector")).toInt(),
                        object.value(QLatin1String("data")).toString()});
-    }
-    m_journalOffset = file.pos();
     return events;
 }
 
@@ -336,9 +330,8 @@ void TstExtensionUnit::openMatchesPathAndName()
     QVERIFY(unit.InitVideoDevice(secondId, devices.at(2).friendlyName));
     journal();
     QVERIFY(unit.sethdr(1));
-    QFile file(m_dir->filePath(QStringLiteral("journal.jsonl")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(file.readAll().trimmed().split('\n').last().contains("\"camera\":1"));
+    const QStringList lines = m_journal.lines();
+    QVERIFY(!lines.isEmpty() && lines.last().contains("\"camera\":1"));
     // A matching path with another name, or a name not listed: nothing opens.
     QVERIFY(!unit.InitVideoDevice(secondId, devices.at(0).friendlyName));
     QVERIFY(!unit.isOpen());

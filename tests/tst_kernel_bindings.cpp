@@ -16,6 +16,7 @@
 #include "sim/umockdev/umockdevcamera.h"
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
+#include "tests/support/emulatedbench.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -47,36 +48,19 @@ constexpr std::uint8_t kGetRes = 0x84;
 constexpr std::uint8_t kGetDef = 0x87;
 
 // A testbed with its cameras and the journal of everything they received.
-class Bench
+class Bench : public EmulatedBench
 {
 public:
-    // One camera per configuration (VirtualCamera::fromJson; "port" places it on the bus).
-    explicit Bench(const QVector<QJsonObject>& configurations)
-        : m_journalPath(m_directory.filePath(QStringLiteral("journal.jsonl"))),
-          m_emulated(cameras(configurations), m_journalPath)
-    {
-    }
+    using EmulatedBench::EmulatedBench;
 
-    EmulatedCameras& emulated() { return m_emulated; }
-    VirtualRig& rig() { return m_emulated.rig(); }
-    EmulatedCameraNodes nodes(int camera) const { return m_emulated.nodes(camera); }
+    EmulatedCameras& emulated() { return cameras(); }
+    EmulatedCameraNodes nodes(int camera) const { return cameras().nodes(camera); }
     VirtualCamera camera(int index) { return rig().cameras().at(index); }
 
     // The journal's events named name (all events when name is empty), in order.
     QVector<QJsonObject> events(const QString& name = QString()) const
     {
-        QVector<QJsonObject> result;
-        QFile file(m_journalPath);
-        if (!file.open(QIODevice::ReadOnly))
-            return result;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            if (line.trimmed().isEmpty())
-                continue;
-            const QJsonObject event = QJsonDocument::fromJson(line).object();
-            if (name.isEmpty() || event.value(QStringLiteral("event")).toString() == name)
-                result.append(event);
-        }
-        return result;
+        return journalReader().events(name);
     }
 
     // The camera indices that received the events named name.
@@ -95,19 +79,6 @@ public:
             return INT_MIN;
         return control.value;
     }
-
-private:
-    static QVector<VirtualCamera> cameras(const QVector<QJsonObject>& configurations)
-    {
-        QVector<VirtualCamera> result;
-        for (const QJsonObject& configuration : configurations)
-            result.append(VirtualCamera::fromJson(configuration));
-        return result;
-    }
-
-    QTemporaryDir m_directory;
-    QString m_journalPath;
-    EmulatedCameras m_emulated; // last: destroyed first, while the journal directory exists
 };
 
 #define REQUIRE_BENCH(bench)                                                                                 \
@@ -191,20 +162,6 @@ ClientRun runClient(const QString& program, const QStringList& arguments)
         run.status = process.exitCode();
     return run;
 }
-
-// Closes a raw descriptor at the end of its scope.
-struct Fd
-{
-    int fd;
-    explicit Fd(const QString& node) : fd(::open(QFile::encodeName(node).constData(), O_RDWR | O_CLOEXEC)) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
 
 } // namespace
 

@@ -18,6 +18,9 @@
 #include "sim/umockdev/umockdevloader.h"
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
+#include "tests/support/emulatedbench.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/packagebuilder.h"
 #include "upgrade/libsstarufu.h"
 
 #include <QCryptographicHash>
@@ -40,47 +43,10 @@
 
 namespace {
 
-QMutex g_logLock;  // guards g_log
-QStringList g_log; // "<D|I|W> message" since the test function began
-QtMessageHandler g_previousHandler = nullptr;
-
-// The upgrade code logs every line it runs; keep that out of the test output but look at it.
-void captureMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    {
-        QMutexLocker locker(&g_logLock);
-        g_log << (type == QtInfoMsg    ? QStringLiteral("I ")
-                  : type == QtDebugMsg ? QStringLiteral("D ")
-                                       : QStringLiteral("W ")) +
-                     message;
-    }
-    if (type != QtDebugMsg && type != QtInfoMsg && g_previousHandler)
-        g_previousHandler(type, context, message);
-}
-
+// The upgrade code logs every line it runs; the test keeps that out of its output but looks at it.
 bool logged(const QString& line)
 {
-    QMutexLocker locker(&g_logLock);
-    return g_log.contains(line);
-}
-
-// Bytes that differ along the file, so that a lost, doubled or misplaced chunk changes the MD5.
-QByteArray pattern(int size, int seed)
-{
-    QByteArray bytes(size, '\0');
-    quint32 x = 2463534242u + static_cast<quint32>(seed);
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        bytes[i] = static_cast<char>(x & 0xFF);
-    }
-    return bytes;
-}
-
-QString md5Hex(const QByteArray& bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+    return LogCapture::count(line) > 0;
 }
 
 QJsonObject camera(int model, const QString& stage, const QString& port = QStringLiteral("1-1"))
@@ -108,38 +74,18 @@ QJsonObject userDrive(const QString& port)
                             {QStringLiteral("product"), QStringLiteral("Cruzer Blade")}});
 }
 
-QStringList texts(const QVector<QJsonObject>& events, const QString& name, const QString& field)
-{
-    QStringList result;
-    for (const QJsonObject& e : events) {
-        if (e.value(QStringLiteral("event")).toString() == name)
-            result << e.value(field).toVariant().toString();
-    }
-    return result;
-}
-
-int count(const QVector<QJsonObject>& events, const QString& name)
-{
-    return int(std::count_if(events.begin(), events.end(), [&name](const QJsonObject& e) {
-        return e.value(QStringLiteral("event")).toString() == name;
-    }));
-}
-
 // The testbed with its two faces and the journal of everything the cameras received.
-class Bench
+class Bench : public EmulatedBench
 {
 public:
     explicit Bench(const QVector<QJsonObject>& configurations)
-        : m_journalPath(m_directory.filePath(QStringLiteral("journal.jsonl"))),
-          m_cameras(models(configurations), m_journalPath), m_loaders(m_cameras)
+        : EmulatedBench(configurations), m_loaders(EmulatedBench::cameras())
     {
     }
 
-    bool isValid() const { return m_cameras.isValid() && m_loaders.isValid(); }
-    QString errorString() const { return m_cameras.errorString() + m_loaders.errorString(); }
-    EmulatedCameras& cameras() { return m_cameras; }
+    bool isValid() const { return EmulatedBench::cameras().isValid() && m_loaders.isValid(); }
+    QString errorString() const { return EmulatedBench::cameras().errorString() + m_loaders.errorString(); }
     EmulatedLoaders& loaders() { return m_loaders; }
-    VirtualRig& rig() { return m_cameras.rig(); }
     // The enumeration of camera's loader that is plugged now, or the last one.
     EmulatedUsbActivity usb(int camera) const
     {
@@ -148,50 +94,10 @@ public:
     }
 
     // The journal's events since the previous call.
-    QVector<QJsonObject> journal()
-    {
-        QVector<QJsonObject> events;
-        QFile file(m_journalPath);
-        if (!file.open(QIODevice::ReadOnly))
-            return events;
-        file.seek(m_offset);
-        while (!file.atEnd()) {
-            const QByteArray line = file.readLine();
-            if (!line.trimmed().isEmpty())
-                events.append(QJsonDocument::fromJson(line).object());
-        }
-        m_offset = file.pos();
-        return events;
-    }
+    QVector<QJsonObject> journal() { return journalReader().fresh(); }
 
 private:
-    static QVector<VirtualCamera> models(const QVector<QJsonObject>& configurations)
-    {
-        QVector<VirtualCamera> result;
-        for (const QJsonObject& configuration : configurations)
-            result.append(VirtualCamera::fromJson(configuration));
-        return result;
-    }
-
-    QTemporaryDir m_directory;
-    QString m_journalPath;
-    qint64 m_offset = 0;
-    EmulatedCameras m_cameras;
     EmulatedLoaders m_loaders; // destroyed before the testbed it extends
-};
-
-// A raw descriptor on an emulated node, closed at the end of its scope.
-struct Fd
-{
-    int fd;
-    explicit Fd(const QString& node) : fd(::open(QFile::encodeName(node).constData(), O_RDWR | O_CLOEXEC)) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
 };
 
 int usbfs(int fd, unsigned long request, void* arg)
@@ -291,6 +197,7 @@ private:
     QVector<VideoDeviceInfo> cameraList() { return devicePlatform().video().listCaptureDevices(); }
 
     std::unique_ptr<Bench> m_bench;
+    std::unique_ptr<LogCapture> m_log;
     std::unique_ptr<QTemporaryDir> m_package;
     bool m_unavailable = false;
 };
@@ -304,12 +211,12 @@ void TstKernelUpgrade::initTestCase()
         m_unavailable = true;
         QSKIP("umockdev's preload library is not loaded: run this program under umockdev-wrapper");
     }
-    g_previousHandler = qInstallMessageHandler(captureMessage);
+    m_log = std::make_unique<LogCapture>(LogCapture::Form::Kind, true);
 }
 
 void TstKernelUpgrade::cleanupTestCase()
 {
-    qInstallMessageHandler(g_previousHandler);
+    m_log.reset();
 }
 
 void TstKernelUpgrade::init()
@@ -317,8 +224,7 @@ void TstKernelUpgrade::init()
     m_package = std::make_unique<QTemporaryDir>();
     QVERIFY(m_package->isValid());
     setUpgradeFileFolder(m_package->path());
-    QMutexLocker locker(&g_logLock);
-    g_log.clear();
+    LogCapture::clear();
 }
 
 void TstKernelUpgrade::cleanup()
@@ -473,7 +379,7 @@ void TstKernelUpgrade::usbfsIsAsStrictAsTheKernel()
     QCOMPARE(usb.urbs, 5);
     QCOMPARE(usb.stalledUrbs, 1);
     QVERIFY2(usb.unknownIoctls.isEmpty(), qPrintable(usb.unknownIoctls.join(QLatin1Char(' '))));
-    QCOMPARE(count(m_bench->journal(), QStringLiteral("inquiry")), 1);
+    QCOMPARE(countEvents(m_bench->journal(), QStringLiteral("inquiry")), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -553,7 +459,7 @@ void TstKernelUpgrade::discovery()
         QCOMPARE(usb.ioctls, 0);
         QCOMPARE(usb.driver, QStringLiteral("usb-storage"));
     }
-    QCOMPARE(count(m_bench->journal(), QStringLiteral("inquiry")), 0);
+    QCOMPARE(countEvents(m_bench->journal(), QStringLiteral("inquiry")), 0);
 
     // The first command opens the accepted device alone: usb-storage detached, claimed once.
     if (accepted < 0)
@@ -599,7 +505,7 @@ void TstKernelUpgrade::discoveryOfTheDeviceItHolds()
     QVERIFY(USB_ScsiFindDevice(0, state));
     QCOMPARE(state, UBoot);
     QCOMPARE(m_bench->usb(0).opens, 1);
-    QCOMPARE(count(m_bench->journal(), QStringLiteral("inquiry")), 1);
+    QCOMPARE(countEvents(m_bench->journal(), QStringLiteral("inquiry")), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -620,17 +526,18 @@ void TstKernelUpgrade::scriptOverTheRealTransport()
 
     QCOMPARE(runUpgradeScript(QStringLiteral("auto_update.txt"), 0), 0);
     const QVector<QJsonObject> events = m_bench->journal();
-    QCOMPARE(texts(events, QStringLiteral("runcmd"), QStringLiteral("text")),
+    QCOMPARE(eventFields(events, QStringLiteral("runcmd"), QStringLiteral("text")),
              (QStringList{"setenv bootargs console=ttyS0", "mmc write 0x21000000 0x800 0x10"}));
-    QCOMPARE(texts(events, QStringLiteral("loadinfo"), QStringLiteral("address")),
+    QCOMPARE(eventFields(events, QStringLiteral("loadinfo"), QStringLiteral("address")),
              QStringList{QString::number(0x21000000)});
-    QCOMPARE(texts(events, QStringLiteral("loadinfo"), QStringLiteral("md5")), QStringList{md5Hex(kernel)});
-    QCOMPARE(texts(events, QStringLiteral("load"), QStringLiteral("md5")), QStringList{md5Hex(kernel)});
-    QCOMPARE(texts(events, QStringLiteral("load"), QStringLiteral("ok")), QStringList{"true"});
-    QCOMPARE(texts(events, QStringLiteral("data-end"), QStringLiteral("size")), QStringList{"3000"});
-    QCOMPARE(texts(events, QStringLiteral("status"), QStringLiteral("data")),
+    QCOMPARE(eventFields(events, QStringLiteral("loadinfo"), QStringLiteral("md5")),
+             QStringList{md5Hex(kernel)});
+    QCOMPARE(eventFields(events, QStringLiteral("load"), QStringLiteral("md5")), QStringList{md5Hex(kernel)});
+    QCOMPARE(eventFields(events, QStringLiteral("load"), QStringLiteral("ok")), QStringList{"true"});
+    QCOMPARE(eventFields(events, QStringLiteral("data-end"), QStringLiteral("size")), QStringList{"3000"});
+    QCOMPARE(eventFields(events, QStringLiteral("status"), QStringLiteral("data")),
              (QStringList{"0d000000", "0d000000", "0d000000"}));
-    QCOMPARE(count(events, QStringLiteral("stall")), 0);
+    QCOMPARE(countEvents(events, QStringLiteral("stall")), 0);
 
     // Seven commands (two lines with their status, the load header, the image and its status),
     // each exactly a command, a data and a status URB, claimed once; discovery sent none.
@@ -684,11 +591,11 @@ void TstKernelUpgrade::stallInTheDataPhase()
         QCOMPARE(runCommand("version"), result);
     }
     QVector<QJsonObject> events = m_bench->journal();
-    QCOMPARE(texts(events, QStringLiteral("runcmd"), QStringLiteral("text")), received);
-    QCOMPARE(count(events, QStringLiteral("stall")), 1);
-    QCOMPARE(count(events, QStringLiteral("bot-reset")), 0);
+    QCOMPARE(eventFields(events, QStringLiteral("runcmd"), QStringLiteral("text")), received);
+    QCOMPARE(countEvents(events, QStringLiteral("stall")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("bot-reset")), 0);
     if (statusRead)
-        QCOMPARE(count(events, QStringLiteral("status")), 1); // read once, not repeated
+        QCOMPARE(countEvents(events, QStringLiteral("status")), 1); // read once, not repeated
     EmulatedUsbActivity usb = m_bench->usb(0);
     QCOMPARE(usb.stalledUrbs, 1);
     QCOMPARE(usb.clearedHalts, QVector<int>{clearedEndpoint});
@@ -697,7 +604,7 @@ void TstKernelUpgrade::stallInTheDataPhase()
 
     // The transport is in step again.
     QCOMPARE(runCommand("printenv"), 0);
-    QCOMPARE(texts(m_bench->journal(), QStringLiteral("runcmd"), QStringLiteral("text")),
+    QCOMPARE(eventFields(m_bench->journal(), QStringLiteral("runcmd"), QStringLiteral("text")),
              QStringList{"printenv"});
 }
 
@@ -714,15 +621,15 @@ void TstKernelUpgrade::statusWrapperWithAnotherTag()
     // transport back in step.
     QCOMPARE(runCommand("version"), -1);
     QVector<QJsonObject> events = m_bench->journal();
-    QCOMPARE(texts(events, QStringLiteral("runcmd"), QStringLiteral("text")), QStringList{"version"});
-    QCOMPARE(count(events, QStringLiteral("bot-reset")), 1);
+    QCOMPARE(eventFields(events, QStringLiteral("runcmd"), QStringLiteral("text")), QStringList{"version"});
+    QCOMPARE(countEvents(events, QStringLiteral("bot-reset")), 1);
     const EmulatedUsbActivity usb = m_bench->usb(0);
     QCOMPARE(usb.controlSetups, QStringList{"21ff000000000000"});
     QCOMPARE(usb.clearedHalts, (QVector<int>{0x81, 0x02}));
     QCOMPARE(usb.stalledUrbs, 0);
 
     QCOMPARE(runCommand("printenv"), 0);
-    QCOMPARE(texts(m_bench->journal(), QStringLiteral("runcmd"), QStringLiteral("text")),
+    QCOMPARE(eventFields(m_bench->journal(), QStringLiteral("runcmd"), QStringLiteral("text")),
              QStringList{"printenv"});
 }
 
@@ -742,7 +649,7 @@ void TstKernelUpgrade::exitDeviceReleasesTheInterface()
     QCOMPARE(usb.releases, 1);
     QCOMPARE(usb.driverAttaches, 1);
     QCOMPARE(usb.driver, QStringLiteral("usb-storage"));
-    QCOMPARE(count(m_bench->journal(), QStringLiteral("release")), 1);
+    QCOMPARE(countEvents(m_bench->journal(), QStringLiteral("release")), 1);
     // usb-storage scanned the device again: a new SCSI host with the same identification.
     const QString scsiAfter = m_bench->loaders().nodes(0).scsiDevice;
     QVERIFY(!scsiAfter.isEmpty());
@@ -784,9 +691,11 @@ void TstKernelUpgrade::bootStageClimb()
     m_bench->journal();
     QCOMPARE(sendUpdaterImage(QStringLiteral("usb_updater.bin")), 0);
     QVector<QJsonObject> events = m_bench->journal();
-    QCOMPARE(texts(events, QStringLiteral("data"), QStringLiteral("size")), (QStringList{"1024", "1024"}));
-    QCOMPARE(texts(events, QStringLiteral("data-end"), QStringLiteral("size")), QStringList{"452"});
-    QCOMPARE(texts(events, QStringLiteral("load"), QStringLiteral("md5")), QStringList{md5Hex(updater)});
+    QCOMPARE(eventFields(events, QStringLiteral("data"), QStringLiteral("size")),
+             (QStringList{"1024", "1024"}));
+    QCOMPARE(eventFields(events, QStringLiteral("data-end"), QStringLiteral("size")), QStringList{"452"});
+    QCOMPARE(eventFields(events, QStringLiteral("load"), QStringLiteral("md5")),
+             QStringList{md5Hex(updater)});
     QCOMPARE(m_bench->loaders().enumerations(0).size(), 1);
 
     // Let go and look again (see discoveryOfTheDeviceItHolds): usb-storage scans the device and
@@ -799,10 +708,12 @@ void TstKernelUpgrade::bootStageClimb()
     // The updater takes the boot loader and restarts into it: a new USB device.
     QCOMPARE(loadUbootImage(QStringLiteral("u-boot.bin")), 0);
     events = m_bench->journal();
-    QCOMPARE(texts(events, QStringLiteral("loadinfo"), QStringLiteral("address")),
+    QCOMPARE(eventFields(events, QStringLiteral("loadinfo"), QStringLiteral("address")),
              QStringList{QString::number(sstar::kBootLoaderAddress)});
-    QCOMPARE(texts(events, QStringLiteral("load"), QStringLiteral("md5")), QStringList{md5Hex(bootLoader)});
-    QCOMPARE(texts(events, QStringLiteral("reenumerate"), QStringLiteral("stage")), QStringList{"uboot"});
+    QCOMPARE(eventFields(events, QStringLiteral("load"), QStringLiteral("md5")),
+             QStringList{md5Hex(bootLoader)});
+    QCOMPARE(eventFields(events, QStringLiteral("reenumerate"), QStringLiteral("stage")),
+             QStringList{"uboot"});
     const QVector<EmulatedUsbActivity> enumerations = m_bench->loaders().enumerations(0);
     QCOMPARE(enumerations.size(), 2);
     QVERIFY(!enumerations.at(0).present);
@@ -814,7 +725,7 @@ void TstKernelUpgrade::bootStageClimb()
     // The handle to the old device reaches nothing any more.
     QCOMPARE(USB_ScsiRunCmd("version", 7), 0);
     QVERIFY(logged(QStringLiteral("D command not delivered (No such device): version\n")));
-    QVERIFY(texts(m_bench->journal(), QStringLiteral("runcmd"), QStringLiteral("text")).isEmpty());
+    QVERIFY(eventFields(m_bench->journal(), QStringLiteral("runcmd"), QStringLiteral("text")).isEmpty());
 
     // U-Boot is found as the new device and runs the camera's script up to its reset.
     USB_ExitDevice();
@@ -825,10 +736,11 @@ void TstKernelUpgrade::bootStageClimb()
     QCOMPARE(m_bench->usb(0).opens, 1);
     events = m_bench->journal();
     QCOMPARE(
-        texts(events, QStringLiteral("runcmd"), QStringLiteral("text")),
+        eventFields(events, QStringLiteral("runcmd"), QStringLiteral("text")),
         (QStringList{"mmc write 0x21000000 0x800 0x10", "setenv ota_upgrade_status 0", "saveenv", "reset"}));
-    QCOMPARE(texts(events, QStringLiteral("load"), QStringLiteral("md5")), QStringList{md5Hex(kernel)});
-    QCOMPARE(texts(events, QStringLiteral("reenumerate"), QStringLiteral("stage")), QStringList{"normal"});
+    QCOMPARE(eventFields(events, QStringLiteral("load"), QStringLiteral("md5")), QStringList{md5Hex(kernel)});
+    QCOMPARE(eventFields(events, QStringLiteral("reenumerate"), QStringLiteral("stage")),
+             QStringList{"normal"});
 
     // Back as a camera: no mass storage, the camera in the camera list with a new address.
     USB_ExitDevice();
@@ -871,7 +783,7 @@ void TstKernelUpgrade::cameraEntersItsLoaderAndComesBack()
     USB_ExitDevice();
     QCOMPARE(cameraList().size(), 2);
     QVERIFY(devicePlatform().massStorage().listDevices().isEmpty());
-    QCOMPARE(texts(m_bench->journal(), QStringLiteral("reenumerate"), QStringLiteral("stage")),
+    QCOMPARE(eventFields(m_bench->journal(), QStringLiteral("reenumerate"), QStringLiteral("stage")),
              (QStringList{"uboot", "normal"}));
 }
 

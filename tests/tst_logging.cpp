@@ -1,4 +1,5 @@
 #include "app/logging.h"
+#include "tests/support/logcapture.h"
 
 #include <QtTest>
 
@@ -12,15 +13,6 @@
 #include <vector>
 
 namespace {
-
-QMutex g_capturedLock;
-QStringList g_captured;
-
-void captureDebuggerLine(QtMsgType, const QString& line)
-{
-    QMutexLocker locker(&g_capturedLock);
-    g_captured << line;
-}
 
 QByteArray readAll(const QString& path)
 {
@@ -44,8 +36,8 @@ public:
     explicit HandlerScope(const QString& path)
     {
         setLogFilePath(path);
-        setDebuggerSink(captureDebuggerLine);
-        g_captured.clear();
+        setDebuggerSink(LogCapture::recordDebuggerLine);
+        LogCapture::clearDebuggerLines();
         m_previous = qInstallMessageHandler(logMessageHandler);
     }
     ~HandlerScope()
@@ -188,7 +180,7 @@ void TstLogging::handlerWritesFileAndDebuggerLines()
     QVERIFY(stamp.match(QString::fromUtf8(lines.at(0))).hasMatch());
     QVERIFY2(lines.at(0).endsWith("] -I- : - System Start!\r"), lines.at(0));
     QVERIFY2(lines.at(1).endsWith("] -W-  camera.src(88) <<void Camera::open()>>: text\r"), lines.at(1));
-    QCOMPARE(g_captured,
+    QCOMPARE(LogCapture::debuggerLines(),
              QStringList({" [Info] - System Start!", "camera.src(88): [Warning] <<Camera::open>> text"}));
 }
 
@@ -245,7 +237,8 @@ void TstLogging::unwritableDirectoryWarnsOnce()
     HandlerScope scope(resolved);
     QMessageLogger().info("lost line");
     QVERIFY(!QFile::exists(resolved));
-    QCOMPARE(g_captured, QStringList(" [Info] lost line")); // the debugger line still goes out
+    QCOMPARE(LogCapture::debuggerLines(),
+             QStringList(" [Info] lost line")); // the debugger line still goes out
 }
 
 void TstLogging::ensureFilePathResolvesUserPaths()
@@ -363,11 +356,11 @@ void TstLogging::longRecordsAreCut()
     QCOMPARE(match.captured(1).toLongLong(), qint64(whole.size() - kept.size()));
 
     // The debugger line is bounded the same way.
-    QCOMPARE(g_captured.size(), 1);
-    QVERIFY(g_captured.first().toUtf8().size() <= kMaxLogRecordBytes);
+    QCOMPARE(LogCapture::debuggerLines().size(), 1);
+    QVERIFY(LogCapture::debuggerLines().first().toUtf8().size() <= kMaxLogRecordBytes);
     const bool debuggerCut =
         formatDebuggerLine(QtInfoMsg, QMessageLogContext(), message).toUtf8().size() > kMaxLogRecordBytes;
-    QCOMPARE(g_captured.first().endsWith(QLatin1String(" bytes cut]")), debuggerCut);
+    QCOMPARE(LogCapture::debuggerLines().first().endsWith(QLatin1String(" bytes cut]")), debuggerCut);
 }
 
 void TstLogging::hugeMessagesKeepTheRotation()

@@ -9,6 +9,9 @@
 #include "device/xuprotocol.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
+#include "tests/support/journalreader.h"
+#include "tests/support/logcapture.h"
+#include "tests/support/packagebuilder.h"
 #include "upgrade/libsstarufu.h"
 
 #include <QtTest>
@@ -23,46 +26,9 @@
 
 namespace {
 
-QMutex g_logLock;  // guards g_log
-QStringList g_log; // "<D|I|W> message", every message since the test began
-QtMessageHandler g_previousHandler = nullptr;
-
-void captureMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    {
-        QMutexLocker locker(&g_logLock);
-        g_log << (type == QtInfoMsg    ? QStringLiteral("I ")
-                  : type == QtDebugMsg ? QStringLiteral("D ")
-                                       : QStringLiteral("W ")) +
-                     message;
-    }
-    if (type != QtDebugMsg && type != QtInfoMsg && g_previousHandler)
-        g_previousHandler(type, context, message);
-}
-
-QStringList capturedLog()
-{
-    QMutexLocker locker(&g_logLock);
-    return g_log;
-}
-
 bool logged(const QString& line, const QString& kind = QStringLiteral("D"))
 {
-    return capturedLog().contains(kind + QLatin1Char(' ') + line);
-}
-
-// Bytes that differ along the file, so that a lost, doubled or misplaced chunk changes the MD5.
-QByteArray pattern(int size, int seed = 1)
-{
-    QByteArray bytes(size, '\0');
-    quint32 x = 2463534242u + static_cast<quint32>(seed);
-    for (int i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        bytes[i] = static_cast<char>(x & 0xFF);
-    }
-    return bytes;
+    return LogCapture::count(kind + QLatin1Char(' ') + line) > 0;
 }
 
 QStringList repeated(int times, const QString& text)
@@ -71,11 +37,6 @@ QStringList repeated(int times, const QString& text)
     for (int i = 0; i < times; ++i)
         list << text;
     return list;
-}
-
-QString md5Hex(const QByteArray& bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 }
 
 QByteArray cameraConfig(const QString& stage, const QByteArray& faults = QByteArray(), int model = 7,
@@ -149,24 +110,24 @@ private:
     bool start(const QByteArray& config);
     QVector<QJsonObject> journal(); // events since the last call
     static QStringList eventTexts(const QVector<QJsonObject>& events, const QString& name);
-    static int count(const QVector<QJsonObject>& events, const QString& name);
     QString packagePath(const QString& name) const { return m_dir->filePath(QStringLiteral("pkg/") + name); }
     void writeFile(const QString& name, const QByteArray& content);
     QVector<VideoDeviceInfo> cameraList();
 
     QScopedPointer<QTemporaryDir> m_dir;
     VirtualRig* m_rig = nullptr; // owned by the installed platform
-    qint64 m_journalOffset = 0;
+    JournalReader m_journal;
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TstMassStorage::initTestCase()
 {
-    g_previousHandler = qInstallMessageHandler(captureMessage);
+    m_log = std::make_unique<LogCapture>(LogCapture::Form::Kind, true);
 }
 
 void TstMassStorage::cleanupTestCase()
 {
-    qInstallMessageHandler(g_previousHandler);
+    m_log.reset();
 }
 
 void TstMassStorage::init()
@@ -180,9 +141,8 @@ void TstMassStorage::init()
     outside.write(pattern(100));
     outside.close();
     setUpgradeFileFolder(m_dir->filePath(QStringLiteral("pkg")));
-    m_journalOffset = 0;
-    QMutexLocker locker(&g_logLock);
-    g_log.clear();
+    m_journal.setPath(m_dir->filePath(QStringLiteral("journal.jsonl")));
+    LogCapture::clear();
 }
 
 void TstMassStorage::cleanup()
@@ -210,32 +170,12 @@ bool TstMassStorage::start(const QByteArray& config)
 
 QVector<QJsonObject> TstMassStorage::journal()
 {
-    QVector<QJsonObject> events;
-    QFile file(m_dir->filePath(QStringLiteral("journal.jsonl")));
-    if (!file.open(QIODevice::ReadOnly))
-        return events;
-    file.seek(m_journalOffset);
-    while (!file.atEnd())
-        events.append(QJsonDocument::fromJson(file.readLine()).object());
-    m_journalOffset = file.pos();
-    return events;
+    return m_journal.fresh();
 }
 
 QStringList TstMassStorage::eventTexts(const QVector<QJsonObject>& events, const QString& name)
 {
-    QStringList texts;
-    for (const QJsonObject& e : events) {
-        if (e.value(QLatin1String("event")).toString() == name)
-            texts << e.value(QLatin1String("text")).toString();
-    }
-    return texts;
-}
-
-int TstMassStorage::count(const QVector<QJsonObject>& events, const QString& name)
-{
-    return int(std::count_if(events.begin(), events.end(), [&name](const QJsonObject& e) {
-        return e.value(QLatin1String("event")).toString() == name;
-    }));
+    return eventFields(events, name, QStringLiteral("text"));
 }
 
 void TstMassStorage::writeFile(const QString& name, const QByteArray& content)
@@ -488,7 +428,7 @@ void TstMassStorage::discovery()
     DeviceState result = UBoot;
     QCOMPARE(USB_ScsiFindDevice(brand, result), found);
     QCOMPARE(int(result), state);
-    const QStringList stateLines = capturedLog().filter(QStringLiteral("device state:"));
+    const QStringList stateLines = LogCapture::lines().filter(QStringLiteral("device state:"));
     if (stateLine.isEmpty()) {
         QVERIFY2(stateLines.isEmpty(), qPrintable(stateLines.join(QLatin1Char('|'))));
     } else {
@@ -533,21 +473,21 @@ void TstMassStorage::discoveryReusesAndReleasesHandle()
     QCOMPARE(state, UBoot);
     // Discovery reads identification only: nothing is opened or claimed.
     QVector<QJsonObject> events = journal();
-    QCOMPARE(count(events, QStringLiteral("claim")), 0);
-    QCOMPARE(count(events, QStringLiteral("inquiry")), 0);
+    QCOMPARE(countEvents(events, QStringLiteral("claim")), 0);
+    QCOMPARE(countEvents(events, QStringLiteral("inquiry")), 0);
 
     // The first command opens the accepted device; a discovery then asks through that handle.
     QCOMPARE(USB_ScsiRunCmd("printenv", 8), 0);
     QVERIFY(USB_ScsiFindDevice(0, state));
     QCOMPARE(state, UBoot);
     events = journal();
-    QCOMPARE(count(events, QStringLiteral("claim")), 1);
-    QCOMPARE(count(events, QStringLiteral("inquiry")), 1);
-    QCOMPARE(count(events, QStringLiteral("release")), 0);
+    QCOMPARE(countEvents(events, QStringLiteral("claim")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("inquiry")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("release")), 0);
 
     USB_ExitDevice();
     events = journal();
-    QCOMPARE(count(events, QStringLiteral("release")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("release")), 1);
     QCOMPARE(libsstarufu_do_sstar_scsi_command(sstar::STATUS, sstar::Direction::FromDevice,
                                                std::array<std::uint8_t, 4>{}.data(), 4),
              -1);
@@ -558,7 +498,7 @@ void TstMassStorage::discoveryReusesAndReleasesHandle()
     journal();
     QVERIFY(!USB_ScsiFindDevice(1, state));
     QCOMPARE(state, Other);
-    QCOMPARE(count(journal(), QStringLiteral("release")), 1);
+    QCOMPARE(countEvents(journal(), QStringLiteral("release")), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -661,7 +601,7 @@ void TstMassStorage::statusRead()
     QCOMPARE(USB_ScsiRunCmd("version", 7), 0);
     journal();
     QCOMPARE(hex(readStatusWord().data(), 4), word);
-    QCOMPARE(count(journal(), QStringLiteral("status")), reads);
+    QCOMPARE(countEvents(journal(), QStringLiteral("status")), reads);
 }
 
 void TstMassStorage::transportFaults_data()
@@ -707,7 +647,7 @@ void TstMassStorage::transportFaults()
              result);
     QVector<QJsonObject> events = journal();
     QCOMPARE(eventTexts(events, QStringLiteral("runcmd")).size(), received);
-    QCOMPARE(count(events, QStringLiteral("bot-reset")), resets);
+    QCOMPARE(countEvents(events, QStringLiteral("bot-reset")), resets);
 
     // The transport is in step again: the next command goes through.
     QByteArray next("printenv");
@@ -732,7 +672,7 @@ void TstMassStorage::tagsIncreasePerCommand()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(device->scsiCommand(inquiry, 6, ScsiDirection::FromDevice, answer.data(), 36, 1000), 0);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(answer.data() + 16), 5), QByteArray("UBOOT"));
-    QCOMPARE(count(journal(), QStringLiteral("claim")), 1);
+    QCOMPARE(countEvents(journal(), QStringLiteral("claim")), 1);
     QCOMPARE(device->scsiCommand(inquiry, 0, ScsiDirection::FromDevice, answer.data(), 36, 1000), -EINVAL);
     QCOMPARE(device->scsiCommand(inquiry, 17, ScsiDirection::FromDevice, answer.data(), 36, 1000), -EINVAL);
 
@@ -765,8 +705,8 @@ void TstMassStorage::loadHeader()
     journal();
     QCOMPARE(loadFileToAddress(QStringLiteral("image.bin"), address), 0);
     const QVector<QJsonObject> events = journal();
-    QCOMPARE(count(events, QStringLiteral("loadinfo")), 1);
-    QCOMPARE(count(events, QStringLiteral("load")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("loadinfo")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("load")), 1);
     for (const QJsonObject& e : events) {
         const QString name = e.value(QLatin1String("event")).toString();
         if (name == QLatin1String("loadinfo")) {
@@ -853,7 +793,7 @@ void TstMassStorage::refusedChunksAreRepeated()
                                                            : QStringLiteral("false"));
     }
     QCOMPARE(seen, loads);
-    QCOMPARE(count(events, QStringLiteral("stall")), stalls);
+    QCOMPARE(countEvents(events, QStringLiteral("stall")), stalls);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1109,7 +1049,7 @@ void TstMassStorage::script()
                         .arg(e.value(QLatin1String("size")).toInt());
     }
     QCOMPARE(seen, loads);
-    QCOMPARE(count(events, QStringLiteral("loadinfo")), loads.size());
+    QCOMPARE(countEvents(events, QStringLiteral("loadinfo")), loads.size());
     for (QString line : logLines) {
         line.replace(QStringLiteral("@PKG@"), m_dir->filePath(QStringLiteral("pkg")));
         QVERIFY2(logged(line), qPrintable(line));
@@ -1146,7 +1086,7 @@ void TstMassStorage::bootLoaderLoadWithoutStatus()
                           : loadFileToAddress(QStringLiteral("u-boot.bin"), sstar::kBootLoaderAddress),
              result);
     const QVector<QJsonObject> events = journal();
-    QCOMPARE(count(events, QStringLiteral("reenumerate")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("reenumerate")), 1);
     QVERIFY(USB_ScsiFindDevice(0, state));
     QCOMPARE(state, UBoot);
 }
@@ -1163,8 +1103,8 @@ void TstMassStorage::updaterImageNotDelivered()
     // The board went away after the first chunk: the image did not arrive.
     QCOMPARE(sendUpdaterImage(QStringLiteral("usb_updater.bin")), -1);
     const QVector<QJsonObject> events = journal();
-    QCOMPARE(count(events, QStringLiteral("unplug")), 1);
-    QCOMPARE(count(events, QStringLiteral("load")), 0);
+    QCOMPARE(countEvents(events, QStringLiteral("unplug")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("load")), 0);
     QVERIFY(!USB_ScsiFindDevice(0, state));
     QVERIFY(cameraList().isEmpty());
 }
@@ -1190,18 +1130,18 @@ void TstMassStorage::bootStageClimb()
     // The boot ROM takes the updater and goes on as the updater on the same device.
     QCOMPARE(sendUpdaterImage(QStringLiteral("usb_updater.bin")), 0);
     QVector<QJsonObject> events = journal();
-    QCOMPARE(count(events, QStringLiteral("data")), 2);
-    QCOMPARE(count(events, QStringLiteral("data-end")), 1);
-    QCOMPARE(count(events, QStringLiteral("loadinfo")), 0);
-    QCOMPARE(count(events, QStringLiteral("status")), 0);
-    QCOMPARE(count(events, QStringLiteral("reenumerate")), 0);
+    QCOMPARE(countEvents(events, QStringLiteral("data")), 2);
+    QCOMPARE(countEvents(events, QStringLiteral("data-end")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("loadinfo")), 0);
+    QCOMPARE(countEvents(events, QStringLiteral("status")), 0);
+    QCOMPARE(countEvents(events, QStringLiteral("reenumerate")), 0);
     for (const QJsonObject& e : events) {
         if (e.value(QLatin1String("event")).toString() == QLatin1String("load"))
             QCOMPARE(e.value(QLatin1String("md5")).toString(), md5Hex(updater));
     }
     QVERIFY(USB_ScsiFindDevice(0, state));
     QCOMPARE(state, Updater);
-    QCOMPARE(count(journal(), QStringLiteral("claim")), 0); // asked through the same handle
+    QCOMPARE(countEvents(journal(), QStringLiteral("claim")), 0); // asked through the same handle
 
     // The updater takes the boot loader and restarts into it as a new device.
     QCOMPARE(loadUbootImage(QStringLiteral("u-boot.bin")), 0);
@@ -1282,7 +1222,7 @@ void TstMassStorage::deviceThatNeverReturns()
     DeviceState state = Other;
     QVERIFY(USB_ScsiFindDevice(0, state));
     QCOMPARE(loadUbootImage(QStringLiteral("u-boot.bin")), 0);
-    QCOMPARE(count(journal(), QStringLiteral("unplug")), 1);
+    QCOMPARE(countEvents(journal(), QStringLiteral("unplug")), 1);
     QVERIFY(!USB_ScsiFindDevice(0, state));
     QCOMPARE(state, Other);
     QVERIFY(cameraList().isEmpty());
@@ -1362,8 +1302,8 @@ void TstMassStorage::loaderStateSurvivesTheStateFile()
     QCOMPARE(command(1, ScsiDirection::ToDevice, image.left(1000)), image.left(1000));
     QCOMPARE(command(4, ScsiDirection::ToDevice, image.mid(1000)), image.mid(1000));
     QCOMPARE(command(2, ScsiDirection::FromDevice, QByteArray(4, '\xff')).toHex(), QByteArray("0d000000"));
-    QCOMPARE(count(events, QStringLiteral("stall")), 1); // the fault was kept across the copies
-    QCOMPARE(count(events, QStringLiteral("load")), 1);
+    QCOMPARE(countEvents(events, QStringLiteral("stall")), 1); // the fault was kept across the copies
+    QCOMPARE(countEvents(events, QStringLiteral("load")), 1);
 }
 
 QTEST_GUILESS_MAIN(TstMassStorage)

@@ -1,6 +1,7 @@
+#include "tests/support/logcapture.h"
+#include "tests/support/packagebuilder.h"
 #include "upgrade/package.h"
 #include "upgrade/zip7z.h"
-#include "ziptestutil.h"
 
 #include <QtTest>
 
@@ -20,37 +21,6 @@ Q_DECLARE_METATYPE(FileMap)
 namespace {
 
 constexpr qint64 kMiB = 1024 * 1024;
-
-// Collects every log message while it exists.
-class LogCapture
-{
-public:
-    LogCapture() : m_previous(qInstallMessageHandler(&LogCapture::handler)) { lines().clear(); }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    static QStringList& lines()
-    {
-        static QStringList captured;
-        return captured;
-    }
-    bool contains(const QString& fragment) const
-    {
-        for (const QString& line : lines()) {
-            if (line.contains(fragment))
-                return true;
-        }
-        return false;
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& message)
-    {
-        lines().append(message);
-    }
-    QtMessageHandler m_previous;
-};
 
 // Every entry below root with its kind and contents, links not followed.
 QMap<QString, QString> snapshot(const QString& root)

@@ -8,6 +8,7 @@
 #include "device/deviceplatform.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
+#include "tests/support/logcapture.h"
 #include "workers/ffmpegsupport.h"
 #include "workers/previewdecoder.h"
 #include "workers/previewsource.h"
@@ -38,37 +39,6 @@ extern "C" {
 }
 
 namespace {
-
-QMutex g_logLock;
-QStringList g_log;
-
-void recordMessage(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    QMutexLocker locker(&g_logLock);
-    g_log.append(message);
-}
-
-int logCount(const QString& line)
-{
-    QMutexLocker locker(&g_logLock);
-    return static_cast<int>(g_log.count(line));
-}
-
-bool logContains(const QString& fragment)
-{
-    QMutexLocker locker(&g_logLock);
-    for (const QString& line : qAsConst(g_log)) {
-        if (line.contains(fragment))
-            return true;
-    }
-    return false;
-}
-
-void clearLog()
-{
-    QMutexLocker locker(&g_logLock);
-    g_log.clear();
-}
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
@@ -159,11 +129,12 @@ private:
     QEventLoop* m_waitLoop = nullptr;
     int m_waitFor = 0;
     VirtualRig* m_rig = nullptr; // owned by the installed platform
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TstPreview::initTestCase()
 {
-    qInstallMessageHandler(&recordMessage);
+    m_log = std::make_unique<LogCapture>(); // every message of every thread, for the checks of log lines
     m_ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     QVERIFY2(!m_ffmpeg.isEmpty(), "the ffmpeg program is needed to generate the test streams");
     QVERIFY(m_streams.isValid());
@@ -171,7 +142,7 @@ void TstPreview::initTestCase()
 
 void TstPreview::init()
 {
-    clearLog();
+    LogCapture::clear();
     m_finished = std::make_unique<std::atomic<bool>>(false);
     m_pictures = 0;
     m_firstPicture = QImage();
@@ -416,7 +387,7 @@ void TstPreview::openFailures()
     }
     auto* worker = startWorker(new VideoStreamThread(source));
     QPointer<QObject> guard = worker;
-    QTRY_COMPARE(logCount(message), 1);
+    QTRY_COMPARE(LogCapture::count(message), 1);
     QTest::qWait(50);
     QCOMPARE(m_pictures, 0);
     QVERIFY(!m_finished->load());
@@ -459,7 +430,7 @@ void TstPreview::pixelValuesAfterConversion()
     worker->setTargetSize(area);
     startWorker(worker);
     QVERIFY(waitForPictures(kFrames));
-    QTRY_COMPARE(logCount(QStringLiteral("Video stream ended.\n")), 1);
+    QTRY_COMPARE(LogCapture::count(QStringLiteral("Video stream ended.\n")), 1);
     QCOMPARE(m_pictures, kFrames);
     QVERIFY(!m_finished->load()); // the ended stream waits for the window's stop
     m_host.stop();
@@ -498,7 +469,7 @@ void TstPreview::pixelValuesAfterConversion()
             }
         }
     }
-    QVERIFY(!logContains(QStringLiteral("deprecated pixel format")));
+    QVERIFY(!LogCapture::contains(QStringLiteral("deprecated pixel format")));
 }
 
 // The converter's warning about JPEG's full-range formats reaches this program's log (so the
@@ -510,15 +481,15 @@ void TstPreview::fullRangeFormatsNeedNoDeprecatedFormat()
                                         AV_PIX_FMT_RGB32, SWS_BICUBIC, nullptr, nullptr, nullptr);
     QVERIFY(direct);
     sws_freeContext(direct);
-    QVERIFY(logContains(QStringLiteral("deprecated pixel format")));
+    QVERIFY(LogCapture::contains(QStringLiteral("deprecated pixel format")));
 
-    clearLog();
+    LogCapture::clear();
     const QString stream =
         encode(QStringLiteral("bars-yuvj422p"), barPattern(), QStringLiteral("yuvj422p"), 4);
     startWorker(new VideoStreamThread(recorded(stream)));
     QVERIFY(waitForPictures(4));
-    QTRY_COMPARE(logCount(QStringLiteral("Video stream ended.\n")), 1);
-    QVERIFY(!logContains(QStringLiteral("deprecated pixel format")));
+    QTRY_COMPARE(LogCapture::count(QStringLiteral("Video stream ended.\n")), 1);
+    QVERIFY(!LogCapture::contains(QStringLiteral("deprecated pixel format")));
 }
 
 // One damaged picture in the middle: it is dropped, logged once, and the preview goes on.
@@ -532,9 +503,9 @@ void TstPreview::corruptFrameIsDropped()
         concatenate(QStringLiteral("corrupt"), {contents(red), garbageFrame(), contents(blue)});
     auto* worker = startWorker(new VideoStreamThread(recorded(stream)));
     QVERIFY(waitForPictures(10));
-    QTRY_COMPARE(logCount(QStringLiteral("Video stream ended.\n")), 1);
+    QTRY_COMPARE(LogCapture::count(QStringLiteral("Video stream ended.\n")), 1);
     QCOMPARE(m_pictures, 10);
-    QCOMPARE(logCount(QStringLiteral("Decode Error.\n")), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("Decode Error.\n")), 1);
     QCOMPARE(worker->statistics().read, 11);
     QCOMPARE(QColor(m_firstPicture.pixel(960, 540)).red() > 150, true);
     QCOMPARE(QColor(m_lastPicture.pixel(960, 540)).blue() > 150, true);
@@ -549,11 +520,12 @@ void TstPreview::decodingThatKeepsFailingEndsThePreview()
         parts.append(garbageFrame());
     const QString stream = concatenate(QStringLiteral("undecodable"), parts);
     QPointer<QObject> guard = startWorker(new VideoStreamThread(recorded(stream)));
-    QTRY_COMPARE(logCount(QStringLiteral("%1 pictures in a row could not be decoded; the preview ends.\n")
+    QTRY_COMPARE(
+        LogCapture::count(QStringLiteral("%1 pictures in a row could not be decoded; the preview ends.\n")
                               .arg(VideoStreamThread::kMaxDecodeErrorsInRow)),
-                 1);
-    QCOMPARE(logCount(QStringLiteral("Decode Error.\n")), 1);
-    QCOMPARE(logCount(QStringLiteral("Video stream ended.\n")), 0);
+        1);
+    QCOMPARE(LogCapture::count(QStringLiteral("Decode Error.\n")), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("Video stream ended.\n")), 0);
     QTRY_COMPARE(m_pictures, 5);
     QVERIFY(!m_finished->load());
     m_host.stop();
@@ -581,7 +553,7 @@ void TstPreview::stopWhileReadWaits()
     m_host.stop();
 
     QVERIFY(m_finished->load());
-    QCOMPARE(logCount(QStringLiteral("Video stream ended.\n")), 0);
+    QCOMPARE(LogCapture::count(QStringLiteral("Video stream ended.\n")), 0);
 }
 
 // A window that takes up no picture: a live source hands over kMaxPicturesInFlight pictures and
@@ -646,7 +618,7 @@ void TstPreview::virtualCameraUnpluggedEndsReading()
     startWorker(new VideoStreamThread(name));
     QTRY_VERIFY(m_pictures >= 2);
     m_rig->modify([](QVector<VirtualCamera>& cameras) { cameras[0].unplug(); });
-    QTRY_COMPARE(logCount(QStringLiteral("Video device is gone.\n")), 1);
+    QTRY_COMPARE(LogCapture::count(QStringLiteral("Video device is gone.\n")), 1);
     // Reading ended and the stream was released at once; the worker waits for the window's stop.
     QTRY_VERIFY(!m_rig->cameras().at(0).streaming());
     QVERIFY(!m_finished->load());

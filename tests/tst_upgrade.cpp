@@ -6,6 +6,7 @@
 #include "device/uvcextensionunit.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
+#include "tests/support/journalreader.h"
 #include "upgrade/libsstarufu.h"
 #include "upgrade/package.h"
 #include "upgrade/upgradethread.h"
@@ -160,16 +161,7 @@ void TstUpgrade::writePackage(const QByteArray& cameraScript)
 
 QVector<QJsonObject> TstUpgrade::journal(const QString& event)
 {
-    QVector<QJsonObject> events;
-    QFile file(m_dir->filePath(QStringLiteral("journal.jsonl")));
-    if (!file.open(QIODevice::ReadOnly))
-        return events;
-    while (!file.atEnd()) {
-        const QJsonObject object = QJsonDocument::fromJson(file.readLine()).object();
-        if (event.isEmpty() || object.value(QLatin1String("event")).toString() == event)
-            events.append(object);
-    }
-    return events;
+    return JournalReader(m_dir->filePath(QStringLiteral("journal.jsonl"))).events(event);
 }
 
 QVector<Report> TstUpgrade::runUpgrade(int model, bool connected, bool useStart)

@@ -11,6 +11,8 @@
 #include "device/xuprotocol.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
+#include "tests/support/journalreader.h"
+#include "tests/support/logcapture.h"
 #include "upgrade/libsstarufu.h"
 #include "upgrade/upgradethread.h"
 #include "workers/abnormaldetectthread.h"
@@ -39,22 +41,6 @@ using namespace std::chrono_literals;
 Q_DECLARE_METATYPE(const QMetaObject*)
 
 namespace {
-
-// Every message of every thread, for the checks of log lines.
-QMutex g_logLock;
-QStringList g_log;
-
-void recordMessage(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    QMutexLocker locker(&g_logLock);
-    g_log.append(message);
-}
-
-int logCount(const QString& line)
-{
-    QMutexLocker locker(&g_logLock);
-    return static_cast<int>(g_log.count(line));
-}
 
 // A long wait: a loop that sleeps through it instead of waking on stop() hangs the test.
 constexpr auto kForever = std::chrono::hours(1);
@@ -152,21 +138,19 @@ private:
     QList<QList<QVariant>> m_reports;
     std::unique_ptr<QTemporaryDir> m_dir;
     VirtualRig* m_rig = nullptr; // owned by the installed platform
+    std::unique_ptr<LogCapture> m_log;
 };
 
 void TstWorkers::initTestCase()
 {
-    qInstallMessageHandler(&recordMessage);
+    m_log = std::make_unique<LogCapture>(); // every message of every thread, for the checks of log lines
 }
 
 void TstWorkers::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
-    {
-        QMutexLocker locker(&g_logLock);
-        g_log.clear();
-    }
+    LogCapture::clear();
     CameraControlTable::instance().reset();
     m_reports.clear();
     useCameras(R"({"cameras": [{"model": 7}]})");
@@ -205,13 +189,10 @@ void TstWorkers::changeCamera(const std::function<void(QJsonObject&)>& change)
 
 int TstWorkers::journalRequests()
 {
-    QFile file(m_dir->filePath(QStringLiteral("journal.jsonl")));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
     int requests = 0;
-    while (!file.atEnd()) {
-        const QString event =
-            QJsonDocument::fromJson(file.readLine()).object().value(QLatin1String("event")).toString();
+    for (const QJsonObject& object :
+         JournalReader(m_dir->filePath(QStringLiteral("journal.jsonl"))).events()) {
+        const QString event = object.value(QLatin1String("event")).toString();
         if (event.startsWith(QLatin1String("xu-")) || event.startsWith(QLatin1String("ctrl-")) ||
             event == QLatin1String("fault"))
             ++requests;
@@ -422,7 +403,7 @@ void TstWorkers::hostDeletesWorkerWhoseLoopEndedWithoutFinishing()
             Qt::DirectConnection);
     });
     QPointer<Worker> guard = host.worker();
-    QTRY_COMPARE(logCount(QStringLiteral("Couldn't open input stream.\n")), 1);
+    QTRY_COMPARE(LogCapture::count(QStringLiteral("Couldn't open input stream.\n")), 1);
     QVERIFY(guard);
 
     host.stop();
@@ -536,11 +517,11 @@ void TstWorkers::watcherReportsBootStages()
         QCoreApplication::processEvents();
         QCOMPARE(m_reports.size(), 0);
     }
-    QCOMPARE(logCount(QStringLiteral("m_manufacturer: %1").arg(brand)), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("m_manufacturer: %1").arg(brand)), 1);
     if (!expectedLog.isEmpty())
-        QVERIFY(logCount(expectedLog) >= 1);
+        QVERIFY(LogCapture::count(expectedLog) >= 1);
     else
-        QCOMPARE(logCount(QStringLiteral("m_dev_state: 3")), 0);
+        QCOMPARE(LogCapture::count(QStringLiteral("m_dev_state: 3")), 0);
 }
 
 // After a report the watcher does not look again for the report pause: no second report and no
@@ -598,7 +579,7 @@ void TstWorkers::queryReportsEveryCycle()
     host.stop();
     for (const QList<QVariant>& report : qAsConst(m_reports))
         QCOMPARE(report, (QList<QVariant>{1, 1})); // auto framing, 50 Hz: the camera's factory settings
-    QVERIFY(logCount(QStringLiteral("trackingModeState 1 1")) >= 3);
+    QVERIFY(LogCapture::count(QStringLiteral("trackingModeState 1 1")) >= 3);
     // The control table was read from the camera.
     QCOMPARE(CameraControlTable::instance().get(CameraControl::Sharpness).maximum, 255);
     QCOMPARE(CameraControlTable::instance().get(CameraControl::Pan).maximum, 30);

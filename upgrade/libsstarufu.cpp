@@ -12,6 +12,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QThread>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -37,18 +38,6 @@ void sleepMs(int ms)
         QThread::msleep(static_cast<unsigned long>(ms));
 }
 
-void putBe32(std::uint8_t* out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<std::uint8_t>((value >> (8 * (3 - i))) & 0xFF);
-}
-
-void putLe32(std::uint8_t* out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
-}
-
 // One command to a device; an answer reaches data only when the transport carried the command.
 int commandTo(MassStorageDevice& device, const std::uint8_t* cdb, int cdbLength, ScsiDirection direction,
               std::uint8_t* data, std::uint32_t length, int timeoutMs)
@@ -72,7 +61,7 @@ int vendorCommand(int subCommand, sstar::Direction direction, std::uint8_t* data
     std::array<std::uint8_t, sstar::kCommandLength> cdb{};
     cdb[0] = sstar::kOpcode;
     cdb[sstar::kOffsetSubCommand] = static_cast<std::uint8_t>(subCommand);
-    putBe32(cdb.data() + sstar::kOffsetDataLength, length);
+    qToBigEndian<quint32>(length, cdb.data() + sstar::kOffsetDataLength);
     QMutexLocker locker(&g_deviceLock);
     if (const int error = ensureDeviceOpen())
         return error;
@@ -176,8 +165,8 @@ int loadImage(const QString& path, std::uint32_t address, bool requireGoodStatus
         return -1;
     const auto size = static_cast<std::uint32_t>(image.size());
     std::array<std::uint8_t, sstar::kLoadHeaderLength> header{};
-    putLe32(header.data() + sstar::kOffsetLoadAddress, address);
-    putLe32(header.data() + sstar::kOffsetLoadSize, size);
+    qToLittleEndian<quint32>(address, header.data() + sstar::kOffsetLoadAddress);
+    qToLittleEndian<quint32>(size, header.data() + sstar::kOffsetLoadSize);
     const QByteArray md5 = QCryptographicHash::hash(image, QCryptographicHash::Md5);
     std::copy(md5.begin(), md5.end(), header.begin() + sstar::kOffsetLoadMd5);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());

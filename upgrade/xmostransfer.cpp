@@ -8,6 +8,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QThread>
+#include <QtEndian>
 
 #include <array>
 
@@ -42,9 +43,7 @@ bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath)
         packet.fill(0);
         packet[xmos::kOffsetMarker] = xmos::kPacketMarker;
         packet[xmos::kOffsetPayloadLength] = static_cast<std::uint8_t>(length);
-        for (int i = 0; i < 4; ++i)
-            packet[static_cast<size_t>(xmos::kOffsetImageOffset + i)] =
-                static_cast<std::uint8_t>(offset >> (8 * i));
+        qToLittleEndian<quint32>(static_cast<quint32>(offset), packet.data() + xmos::kOffsetImageOffset);
         std::copy(image.constBegin() + offset, image.constBegin() + offset + length,
                   packet.begin() + xmos::kOffsetPayload);
         if (!g_bOpenCamera) {

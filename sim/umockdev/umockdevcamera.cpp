@@ -4,6 +4,7 @@
 #include "umockdevcamera.h"
 
 #include "sim/umockdev/umockdevdata.h"
+#include "sim/umockdev/umockdevtestbed.h"
 
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
@@ -40,20 +41,8 @@ enum class NodeKind
     Microphone,
 };
 
-using umockdev_data::DataPtr;
-using umockdev_data::resolve;
-
-template <typename T> T load(const DataPtr& data)
-{
-    T value;
-    std::memcpy(&value, data->data, sizeof value);
-    return value;
-}
-
-template <typename T> void store(const DataPtr& data, const T& value)
-{
-    std::memcpy(data->data, &value, sizeof value);
-}
+using namespace umockdev_data;
+using namespace umockdev_testbed;
 
 // Copies text into a fixed, zero-terminated kernel string field, truncating as strscpy does.
 template <typename Char, std::size_t N> void copyText(Char (&field)[N], const QByteArray& text)
@@ -660,23 +649,6 @@ bool parsePort(const QString& port, int* bus)
     return *bus <= 127;
 }
 
-QByteArray line(const QByteArray& text)
-{
-    return text + '\n';
-}
-
-QByteArray hex4(int value)
-{
-    return QByteArray::number(value & 0xFFFF, 16).rightJustified(4, '0');
-}
-
-QByteArray decimal3(int value)
-{
-    return QByteArray::number(value).rightJustified(3, '0');
-}
-
-using Pairs = QVector<QPair<QByteArray, QByteArray>>;
-
 } // namespace
 
 struct EmulatedCameras::Private
@@ -733,34 +705,7 @@ EmulatedCameras::Private::~Private()
 QString EmulatedCameras::Private::addDevice(const char* subsystem, const QString& name, const QString& parent,
                                             const Pairs& attributes, const Pairs& properties)
 {
-    // umockdev takes zero-terminated lists of alternating names and values.
-    std::vector<QByteArray> storage;
-    auto list = [&storage](const Pairs& pairs) {
-        std::vector<gchar*> pointers;
-        for (const auto& pair : pairs) {
-            storage.push_back(pair.first);
-            pointers.push_back(storage.back().data());
-            storage.push_back(pair.second);
-            pointers.push_back(storage.back().data());
-        }
-        pointers.push_back(nullptr);
-        return pointers;
-    };
-    storage.reserve(static_cast<std::size_t>(2 * (attributes.size() + properties.size())));
-    std::vector<gchar*> attributeList = list(attributes);
-    std::vector<gchar*> propertyList = list(properties);
-    const QByteArray nameBytes = name.toUtf8();
-    const QByteArray parentBytes = parent.toUtf8();
-    gchar* path = umockdev_testbed_add_devicev(testbed, subsystem, nameBytes.constData(),
-                                               parent.isEmpty() ? nullptr : parentBytes.constData(),
-                                               attributeList.data(), propertyList.data());
-    if (!path) {
-        errors << QStringLiteral("cannot add %1 device %2").arg(QLatin1String(subsystem), name);
-        return QString();
-    }
-    const QString result = QString::fromUtf8(path);
-    g_free(path);
-    return result;
+    return umockdev_testbed::addDevice(testbed, subsystem, name, parent, attributes, properties, &errors);
 }
 
 bool EmulatedCameras::Private::createDeviceFile(const QByteArray& devnode)

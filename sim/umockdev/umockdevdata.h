@@ -5,6 +5,7 @@
 // keywords).
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
 namespace umockdev_data {
@@ -26,6 +27,28 @@ inline DataPtr resolve(UMockdevIoctlData* parent, std::size_t offset, std::size_
     if (data && (data->data == nullptr || static_cast<std::size_t>(data->data_len) < length))
         data.reset();
     return data;
+}
+
+// The value of type T at the start of the client's data.
+template <typename T> T load(const UMockdevIoctlData* data)
+{
+    T value;
+    std::memcpy(&value, data->data, sizeof value);
+    return value;
+}
+template <typename T> T load(const DataPtr& data)
+{
+    return load<T>(data.get());
+}
+
+// Writes value over the start of the client's data.
+template <typename T> void store(UMockdevIoctlData* data, const T& value)
+{
+    std::memcpy(data->data, &value, sizeof value);
+}
+template <typename T> void store(const DataPtr& data, const T& value)
+{
+    store(data.get(), value);
 }
 
 } // namespace umockdev_data

@@ -4,6 +4,8 @@
 #include "umockdevloader.h"
 
 #include "sim/umockdev/umockdevdata.h"
+#include "sim/umockdev/umockdevtestbed.h"
+#include "sim/usbwords.h"
 
 #include "sim/umockdev/umockdevcamera.h"
 #include "sim/virtualcamera.h"
@@ -14,6 +16,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QRegularExpression>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
@@ -63,46 +66,15 @@ constexpr std::uint8_t kRequestGetMaxLun = 0xFE;
 constexpr std::uint16_t kFeatureEndpointHalt = 0;
 constexpr int kSetupLength = 8;
 
-using umockdev_data::DataPtr;
-using umockdev_data::resolve;
-
-template <typename T> T load(const UMockdevIoctlData* data)
-{
-    T value;
-    std::memcpy(&value, data->data, sizeof value);
-    return value;
-}
-
-template <typename T> void store(UMockdevIoctlData* data, const T& value)
-{
-    std::memcpy(data->data, &value, sizeof value);
-}
-
-QByteArray line(const QByteArray& text)
-{
-    return text + '\n';
-}
+using namespace umockdev_data;
+using namespace umockdev_testbed;
 
 QByteArray hex2(int value)
 {
     return QByteArray::number(value & 0xFF, 16).rightJustified(2, '0');
 }
 
-QByteArray hex4(int value)
-{
-    return QByteArray::number(value & 0xFFFF, 16).rightJustified(4, '0');
-}
-
-QByteArray decimal3(int value)
-{
-    return QByteArray::number(value).rightJustified(3, '0');
-}
-
-void appendWord(QByteArray& out, int value)
-{
-    out.append(static_cast<char>(value & 0xFF));
-    out.append(static_cast<char>((value >> 8) & 0xFF));
-}
+using usbwords::appendWord;
 
 // The bus of a port name such as "1-2" or "3-1.4"; 0 when it is none.
 int busOfPort(const QString& port)
@@ -156,8 +128,6 @@ QByteArray loaderDescriptors(int vendorId, int productId)
     }
     return d;
 }
-
-using Pairs = QVector<QPair<QByteArray, QByteArray>>;
 
 // One URB the client submitted: the local copies of its usbdevfs_urb and of its buffer.
 struct Urb
@@ -343,34 +313,7 @@ void onClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
 QString EmulatedLoaders::Private::addDevice(const char* subsystem, const QString& name, const QString& parent,
                                             const Pairs& attributes, const Pairs& properties)
 {
-    // umockdev takes zero-terminated lists of alternating names and values.
-    std::vector<QByteArray> storage;
-    storage.reserve(static_cast<std::size_t>(2 * (attributes.size() + properties.size())));
-    auto list = [&storage](const Pairs& pairs) {
-        std::vector<gchar*> pointers;
-        for (const auto& pair : pairs) {
-            storage.push_back(pair.first);
-            pointers.push_back(storage.back().data());
-            storage.push_back(pair.second);
-            pointers.push_back(storage.back().data());
-        }
-        pointers.push_back(nullptr);
-        return pointers;
-    };
-    std::vector<gchar*> attributeList = list(attributes);
-    std::vector<gchar*> propertyList = list(properties);
-    const QByteArray nameBytes = name.toUtf8();
-    const QByteArray parentBytes = parent.toUtf8();
-    gchar* path = umockdev_testbed_add_devicev(testbed, subsystem, nameBytes.constData(),
-                                               parent.isEmpty() ? nullptr : parentBytes.constData(),
-                                               attributeList.data(), propertyList.data());
-    if (!path) {
-        errors << QStringLiteral("cannot add %1 device %2").arg(QLatin1String(subsystem), name);
-        return QString();
-    }
-    const QString result = QString::fromUtf8(path);
-    g_free(path);
-    return result;
+    return umockdev_testbed::addDevice(testbed, subsystem, name, parent, attributes, properties, &errors);
 }
 
 bool EmulatedLoaders::Private::addEndpointDirectory(const QString& parent, std::uint8_t address,
@@ -1167,9 +1110,9 @@ int EmulatedLoaders::Private::runControl(Client* client, Urb& urb)
     std::uint8_t* bytes = urb.bytes();
     const std::uint8_t requestType = bytes[0];
     const std::uint8_t request = bytes[1];
-    const int value = bytes[2] | (bytes[3] << 8);
-    const int index = bytes[4] | (bytes[5] << 8);
-    const int length = bytes[6] | (bytes[7] << 8);
+    const int value = qFromLittleEndian<quint16>(bytes + 2);
+    const int index = qFromLittleEndian<quint16>(bytes + 4);
+    const int length = qFromLittleEndian<quint16>(bytes + 6);
     if (length > urb.get().buffer_length - kSetupLength)
         return EINVAL;
     device->activity.controlSetups << QString::fromLatin1(

@@ -1,6 +1,6 @@
 #pragma once
 
-// Zip archives for the package tests, written byte by byte: ordinary packages as well as hostile
+// Package contents for the tests: zip archives written byte by byte: ordinary packages as well as hostile
 // ones (paths that leave the output folder, links, special files, wrong checksums, headers that
 // lie about sizes, encrypted entries), which no archiver produces on purpose. No archiver program
 // is needed.
@@ -32,3 +32,10 @@ bool writeStoredZip(const QString& path, const QVector<ZipTestEntry>& entries);
 
 // Creates a file (and its folders) with the given contents.
 bool writeFile(const QString& path, const QByteArray& data);
+
+// size bytes that differ along the file (seed picks the sequence), so that a lost, doubled or
+// misplaced chunk changes the MD5.
+QByteArray pattern(int size, int seed = 1);
+
+// The MD5 of bytes in lowercase hex.
+QString md5Hex(const QByteArray& bytes);

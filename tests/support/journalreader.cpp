@@ -1,0 +1,78 @@
+#include "journalreader.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace {
+
+bool named(const QJsonObject& event, const QString& name)
+{
+    return event.value(QLatin1String("event")).toString() == name;
+}
+
+} // namespace
+
+void JournalReader::setPath(const QString& path)
+{
+    m_path = path;
+    m_offset = 0;
+}
+
+QVector<QJsonObject> JournalReader::events(const QString& name) const
+{
+    QVector<QJsonObject> result;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        if (line.trimmed().isEmpty())
+            continue;
+        const QJsonObject event = QJsonDocument::fromJson(line).object();
+        if (name.isEmpty() || named(event, name))
+            result.append(event);
+    }
+    return result;
+}
+
+QVector<QJsonObject> JournalReader::fresh()
+{
+    QVector<QJsonObject> result;
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
+    file.seek(m_offset);
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        if (!line.trimmed().isEmpty())
+            result.append(QJsonDocument::fromJson(line).object());
+    }
+    m_offset = file.pos();
+    return result;
+}
+
+QStringList JournalReader::lines() const
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+int countEvents(const QVector<QJsonObject>& events, const QString& name)
+{
+    return int(std::count_if(events.begin(), events.end(),
+                             [&name](const QJsonObject& event) { return named(event, name); }));
+}
+
+QStringList eventFields(const QVector<QJsonObject>& events, const QString& name, const QString& field)
+{
+    QStringList result;
+    for (const QJsonObject& event : events) {
+        if (named(event, name))
+            result << event.value(field).toVariant().toString();
+    }
+    return result;
+}
