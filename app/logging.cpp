@@ -1,4 +1,5 @@
 #include "logging.h"
+#include "app/logcategories.h"
 
 #include <QDebug>
 #include <QDir>
@@ -103,7 +104,7 @@ QString ensureFilePath(const QString& path, bool isDirectory, const QByteArray& 
     if (slash > 0) {
         const QString dir = resolved.left(slash);
         if (!QDir().mkpath(dir))
-            qWarning().noquote() << "Error, cannot create dir" << dir;
+            qCWarning(lcApp).noquote() << "Error, cannot create dir" << dir;
     }
     if (!QFileInfo::exists(resolved)) {
         QFile file(resolved);

@@ -1,4 +1,5 @@
 #include "settings.h"
+#include "app/logcategories.h"
 
 #include "catalogue.h"
 
@@ -68,7 +69,7 @@ bool SettingsStore::setValues(const QVector<QPair<QString, QVariant>>& values) c
 {
     const QString dir = QFileInfo(m_writePath).absolutePath();
     if (!QDir().mkpath(dir)) {
-        qWarning().noquote() << "Error, cannot create dir" << dir;
+        qCWarning(lcApp).noquote() << "Error, cannot create dir" << dir;
         return false;
     }
     QSettings settings(m_writePath, QSettings::IniFormat);
@@ -76,7 +77,7 @@ bool SettingsStore::setValues(const QVector<QPair<QString, QVariant>>& values) c
         settings.setValue(entry.first, entry.second);
     settings.sync();
     if (settings.status() != QSettings::NoError) {
-        qWarning().noquote() << "Cannot save settings to" << m_writePath;
+        qCWarning(lcApp).noquote() << "Cannot save settings to" << m_writePath;
         return false;
     }
     return true;

@@ -1,4 +1,5 @@
 #include "startup.h"
+#include "app/logcategories.h"
 
 #include <QDebug>
 #include <QDir>
@@ -66,7 +67,7 @@ void forwardSignal(int signalNumber)
 UnixSignalWatcher::UnixSignalWatcher(QObject* parent) : QObject(parent)
 {
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qWarning() << "Cannot watch termination signals";
+        qCWarning(lcApp) << "Cannot watch termination signals";
         return;
     }
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "app/logcategories.h"
 
 #include "app/catalogue.h"
 #include "app/settings.h"
@@ -75,7 +76,7 @@ void MainWindow::slotOnReader(const QPixmap& picture)
 
 void MainWindow::slotOnDeviceAbnormal(int state)
 {
-    qInfo() << "A camera waits in boot stage" << state << "for a repair";
+    qCInfo(lcUi) << "A camera waits in boot stage" << state << "for a repair";
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
