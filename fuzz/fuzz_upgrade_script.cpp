@@ -120,7 +120,7 @@ public:
 
 private:
     NoVideo m_video;
-    CaptureNodePreviewBackend m_preview;
+    CaptureNodePreviewBackend m_preview{m_video};
     NoSound m_sound;
     RecordingBackend m_massStorage;
 };
