@@ -50,13 +50,6 @@ QStringList snapshot(const QString& folder, const QStringList& skip, bool recurs
     return entries;
 }
 
-void put(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!fuzz::writeFile(path, content))
-        fuzz::fail("cannot set up the fuzz folder", path.toUtf8());
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
@@ -66,9 +59,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     if (!g_root->isValid())
         fuzz::fail("no temporary folder");
     // Names that an archive might try to reach from the output folder.
-    put(g_root->filePath(QStringLiteral("evil.txt")), "before\n");
-    put(g_root->filePath(QStringLiteral("beside/auto_update.txt")), "before\n");
-    put(g_root->filePath(QStringLiteral("out2/kernel")), "before\n");
+    fuzz::putFile(g_root->filePath(QStringLiteral("evil.txt")), "before\n");
+    fuzz::putFile(g_root->filePath(QStringLiteral("beside/auto_update.txt")), "before\n");
+    fuzz::putFile(g_root->filePath(QStringLiteral("out2/kernel")), "before\n");
     return 0;
 }
 
@@ -79,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QString archive = root + QStringLiteral("/package.zip");
     QDir(out).removeRecursively();
     QDir().mkpath(out);
-    put(archive, fuzz::bytes(data, size));
+    fuzz::putFile(archive, fuzz::bytes(data, size));
 
     const QStringList skip = {QStringLiteral("out"), QStringLiteral("package.zip")};
     const QStringList aroundBefore = snapshot(root, skip, true);

@@ -16,8 +16,8 @@
 //   the local reset sequence.
 
 #include "device/deviceplatform.h"
-#include "device/previewbackend.h"
 #include "device/massstorage.h"
+#include "device/previewbackend.h"
 #include "device/soundserver.h"
 #include "device/videobackend.h"
 #include "fuzz/fuzzsupport.h"
@@ -130,13 +130,6 @@ QString g_work;
 const QStringList kScriptNames = {QStringLiteral("auto_update.txt"), QStringLiteral("s1.txt"),
                                   QStringLiteral("sub/s2.txt")};
 
-void put(const QString& path, const QByteArray& content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!fuzz::writeFile(path, content))
-        fuzz::fail("cannot set up the fuzz folder", path.toUtf8());
-}
-
 void link(const QString& target, const QString& path)
 {
     if (!QFile::link(target, path))
@@ -217,14 +210,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
         fuzz::fail("no temporary folder");
     const QString root = g_root->path();
     g_work = root + QStringLiteral("/work");
-    put(g_work + QStringLiteral("/a.bin"), "inside a\n");
-    put(g_work + QStringLiteral("/sub/b.bin"), "inside b\nsetenv b 1\n");
-    put(g_work + QStringLiteral("/sub/deeper/c.bin"), QByteArray(20000, 'c'));
-    put(g_work + QStringLiteral("/empty.bin"), QByteArray());
-    put(root + QStringLiteral("/outside/secret.bin"), "outside secret\n");
-    put(root + QStringLiteral("/outside/a.bin"), "outside a\n");
-    put(root + QStringLiteral("/work2/a.bin"), "outside sibling\n");
-    put(root + QStringLiteral("/secret.bin"), "outside root\n");
+    fuzz::putFile(g_work + QStringLiteral("/a.bin"), "inside a\n");
+    fuzz::putFile(g_work + QStringLiteral("/sub/b.bin"), "inside b\nsetenv b 1\n");
+    fuzz::putFile(g_work + QStringLiteral("/sub/deeper/c.bin"), QByteArray(20000, 'c'));
+    fuzz::putFile(g_work + QStringLiteral("/empty.bin"), QByteArray());
+    fuzz::putFile(root + QStringLiteral("/outside/secret.bin"), "outside secret\n");
+    fuzz::putFile(root + QStringLiteral("/outside/a.bin"), "outside a\n");
+    fuzz::putFile(root + QStringLiteral("/work2/a.bin"), "outside sibling\n");
+    fuzz::putFile(root + QStringLiteral("/secret.bin"), "outside root\n");
     link(QStringLiteral("sub"), g_work + QStringLiteral("/link-in"));
     link(QStringLiteral("../a.bin"), g_work + QStringLiteral("/sub/up-link"));
     link(QStringLiteral("../outside"), g_work + QStringLiteral("/link-out"));
@@ -246,7 +239,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int mode = input.startsWith("#mode1\n") ? 1 : 0;
     const QList<QByteArray> scripts = splitScripts(input);
     for (int i = 0; i < kScriptNames.size(); ++i)
-        put(g_work + QLatin1Char('/') + kScriptNames.at(i), scripts.value(i));
+        fuzz::putFile(g_work + QLatin1Char('/') + kScriptNames.at(i), scripts.value(i));
 
     // What the folder holds, by content: the only images that may reach the device, and the only
     // command lines (scripts run with "estar" may be any file of the folder).

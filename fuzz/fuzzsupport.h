@@ -59,4 +59,12 @@ inline bool writeFile(const QString& path, const QByteArray& content)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
 
+// Writes a file of the fuzz set-up, with its folders; a set-up that cannot be written ends the run.
+inline void putFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (!writeFile(path, content))
+        fail("cannot set up the fuzz folder", path.toUtf8());
+}
+
 } // namespace fuzz
