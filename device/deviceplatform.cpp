@@ -1,5 +1,6 @@
 #include "deviceplatform.h"
 
+#include "device/hotplug.h"
 #include "device/linuxmassstorage.h"
 #include "device/linuxvideobackend.h"
 #include "device/previewbackend.h"
@@ -29,6 +30,11 @@ QMutex g_platformLock; // guards g_platform
 std::unique_ptr<DevicePlatform> g_platform;
 
 } // namespace
+
+std::unique_ptr<HotplugMonitor> DevicePlatform::createHotplugMonitor()
+{
+    return std::make_unique<SilentHotplugMonitor>();
+}
 
 DevicePlatform& devicePlatform()
 {

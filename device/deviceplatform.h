@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class HotplugMonitor;
 class MassStorageBackend;
 class PreviewBackend;
 class SoundServer;
@@ -21,6 +22,9 @@ public:
     virtual MassStorageBackend& massStorage() = 0;
     // What the preview opens for a camera (previewbackend.h).
     virtual PreviewBackend& preview() = 0;
+    // A new watcher of camera arrival and removal (hotplug.h) for the caller to own and start.
+    // The default never reports anything.
+    virtual std::unique_ptr<HotplugMonitor> createHotplugMonitor();
 };
 
 // The platform in use; the Linux one unless another was installed. Thread-safe.
