@@ -190,6 +190,31 @@ public:
 private:
     void setUpControlPanel(); // construction step: fill the lists, arrows' auto-repeat
 
+    // Helpers of the control panel.
+    void setAccessibleNames();
+    // Shows the rows that belong to a tracking mode (and the speed row for smooth framing).
+    void applyTrackModeRows(int mode);
+    // The style sheet of an arrow ("up", "down", "left", "right") in the current style.
+    QString arrowStyle(const char* direction, bool disabled) const;
+    void updateArrowPair(QWidget* lower, const char* lowerName, QWidget* upper, const char* upperName,
+                         bool atLower, bool atUpper);
+    // One arrow step of pan (or tilt) by delta degrees, written and read back.
+    void stepPtz(bool pan, int delta);
+    // A key pressed on the preview: true when it moved (or would move) the camera.
+    bool handlePreviewKey(int key);
+    void writeColourValue(int ampId, int value);
+    // The delayed "not working" notice of the sliders, at most one per 1.5 s.
+    void scheduleTip();
+    // The open camera still answers and is still connected.
+    bool cameraStillReachable();
+    // A vendor set that failed: the time-out notice, unless the camera went away.
+    void reportSetFailure(const char* operation);
+    void savePreset(int preset);
+    void loadPreset(int preset);
+    void dismissPrompt();
+
+    QPointer<QWidget> m_messageBox; // the notice on screen, if any (showMessage)
+
     // ---- shell: frameless window, size, theme, language, closing ---------------------------
 public slots:
     void on_btnModeLight_clicked();
