@@ -1,8 +1,12 @@
 // The window shell: message box, overlay, initial size, frameless behaviour, theme, language
 // switch and closing.
 
+#include "tests/support/logcapture.h"
 #include "ui/formcustomizemessagebox.h"
+#include "ui/framelessframe.h"
 #include "ui/maskwidget.h"
+#include "ui/theme.h"
+#include "ui/windowsizing.h"
 
 #include <QtTest>
 
@@ -10,7 +14,39 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
+
+namespace {
+
+const QString kLightSheet = QStringLiteral("QPalette{background:#F5F5F5;}*{outline:0px;color:#D7E2E9;}");
+const QString kDarkSheet = QStringLiteral("QPalette{background:#1e1e1f;}*{outline:0px;color:#D7E2E9;}");
+
+// Writes text as a UTF-8 style sheet file with a byte-order mark.
+QString writeSheet(const QTemporaryDir& dir, const QString& name, const QString& text)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    file.write("\xEF\xBB\xBF" + text.toUtf8());
+    return path;
+}
+
+ScreenMetrics singleScreen(int w, int h, qreal ratio)
+{
+    ScreenMetrics metrics;
+    metrics.logical = QSize(w, h);
+    metrics.devicePixelRatio = ratio;
+    metrics.primary = QRect(0, 0, w, h);
+    metrics.windowScreen = metrics.primary;
+    metrics.screens = {metrics.primary};
+    metrics.cursor = QPoint(w / 3, h / 3);
+    metrics.desktop = QSize(w, h);
+    return metrics;
+}
+
+} // namespace
 
 class TstWindowShell : public QObject
 {
@@ -22,6 +58,20 @@ private slots:
     void messageBoxCountdownRunsOnItsTimer();
     void messageBoxCancelRejects();
     void overlayFollowsWatchedDialogs();
+
+    void initialSizeByScreen_data();
+    void initialSizeByScreen();
+    void initialSizeCentresOnCursorScreen();
+    void initialSizeLogsWhatItMeasured();
+    void resolutionChangeKeepsMinimum();
+    void singleScreenLeft();
+
+    void borderEdges_data();
+    void borderEdges();
+    void borderResizesByHandWithoutWindowSystem();
+    void restoredUnderCursorScalesOffset();
+
+    void styleSheetAppliedOnce();
 };
 
 void TstWindowShell::messageBoxButtonsByMode_data()
@@ -168,6 +218,248 @@ void TstWindowShell::overlayFollowsWatchedDialogs()
     }
     QVERIFY(!overlay->isVisible());
     overlay->setMainWidget(nullptr);
+}
+
+void TstWindowShell::initialSizeByScreen_data()
+{
+    QTest::addColumn<int>("w");
+    QTest::addColumn<int>("h");
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<QSize>("expected"); // invalid: the window keeps its size
+
+    QTest::newRow("1920x1080 at 125%") << 1536 << 864 << 1.25 << 1.25 << QSize(1320, 708);
+    QTest::newRow("1920x1080 at 150%") << 1280 << 720 << 1.5 << 1.5 << QSize(1203, 662);
+    QTest::newRow("1920x1080 at 175%") << 1097 << 617 << 1.75 << 1.75 << QSize(1053, 505);
+    QTest::newRow("1920 wide at 110%: kept") << 1745 << 982 << 1.1 << 1.1 << QSize();
+    QTest::newRow("2560x1080 at 175%") << 1463 << 617 << 1.75 << 1.75 << QSize(1170, 505);
+    QTest::newRow("2560x1080 at 200%") << 1280 << 540 << 2.0 << 2.0 << QSize(1152, 529);
+    QTest::newRow("2560x1440 at 200%") << 1280 << 720 << 2.0 << 2.0 << QSize(1203, 662);
+    QTest::newRow("2560x1440 at 175%") << 1463 << 823 << 1.75 << 1.75 << QSize(1228, 691);
+    QTest::newRow("3440x1440 at 100%") << 3440 << 1440 << 1.0 << 1.0 << QSize(2408, 1281);
+    QTest::newRow("3440x1440 at 200%") << 1720 << 720 << 2.0 << 2.0 << QSize(1444, 662);
+    QTest::newRow("3840x2160 at 100%") << 3840 << 2160 << 1.0 << 1.0 << QSize(2534, 1425);
+    QTest::newRow("3840x2160 at 300%") << 1280 << 720 << 3.0 << 3.0 << QSize(1203, 662);
+    QTest::newRow("1920x1080 at 100%: any other") << 1920 << 1080 << 1.0 << 1.0 << QSize(1536, 804);
+    QTest::newRow("2560x1440 at 100%: any other") << 2560 << 1440 << 1.0 << 1.0 << QSize(2048, 1072);
+    QTest::newRow("3840x2160 at 150%: any other") << 2560 << 1440 << 1.5 << 1.5 << QSize(2048, 1072);
+    QTest::newRow("1366x768 at 100%: any other") << 1366 << 768 << 1.0 << 1.0 << QSize(1092, 572);
+    // A logical screen narrower than 1000 (1920x1080 at 200%): the window fills it.
+    QTest::newRow("960x540 fills the screen") << 960 << 540 << 2.0 << 2.0 << QSize(960, 540);
+}
+
+void TstWindowShell::initialSizeByScreen()
+{
+    QFETCH(int, w);
+    QFETCH(int, h);
+    QFETCH(qreal, ratio);
+    QFETCH(double, scale);
+    QFETCH(QSize, expected);
+
+    const ScreenMetrics metrics = singleScreen(w, h, ratio);
+    QCOMPARE(WindowSizing::scale(w, metrics.physical().width()), scale);
+
+    QWidget window;
+    window.resize(1111, 555);
+    WindowSizing::apply(&window, metrics, true, true);
+    if (w < 1000) {
+        QCOMPARE(window.minimumSize(), expected);
+    } else {
+        QCOMPARE(window.minimumSize(), QSize(1000, 400));
+    }
+    QCOMPARE(window.size(), expected.isValid() ? expected : QSize(1111, 555));
+    QCOMPARE(window.pos(), QPoint((w - window.width()) / 2, (h - window.height()) / 2));
+}
+
+void TstWindowShell::initialSizeCentresOnCursorScreen()
+{
+    ScreenMetrics metrics = singleScreen(1920, 1080, 1.0);
+    const QRect second(1920, -200, 2560, 1440);
+    const QRect third(4480, 0, 1280, 1024);
+    metrics.screens = {metrics.primary, second, third};
+    QWidget window;
+
+    metrics.cursor = QPoint(2000, 100);
+    WindowSizing::apply(&window, metrics, true, true);
+    QCOMPARE(window.size(), QSize(1536, 804));
+    QCOMPARE(window.pos(), QPoint(1920 + (2560 - 1536) / 2, -200 + (1440 - 804) / 2));
+
+    // Outside every screen: the primary one.
+    metrics.cursor = QPoint(-50, -50);
+    WindowSizing::apply(&window, metrics, true, true);
+    QCOMPARE(window.pos(), QPoint((1920 - 1536) / 2, (1080 - 804) / 2));
+
+    // Overlapping screens: the last one that holds the cursor.
+    metrics.screens = {metrics.primary, QRect(0, 0, 1280, 1024)};
+    metrics.cursor = QPoint(10, 10);
+    WindowSizing::apply(&window, metrics, true, true);
+    QCOMPARE(window.pos(), QPoint((1280 - 1536) / 2, (1024 - 804) / 2));
+
+    // While dragged the window stays where it is.
+    window.move(77, 66);
+    WindowSizing::apply(&window, metrics, true, false);
+    QCOMPARE(window.pos(), QPoint(77, 66));
+}
+
+void TstWindowShell::initialSizeLogsWhatItMeasured()
+{
+    LogCapture capture;
+    QWidget window;
+    WindowSizing::apply(&window, singleScreen(1280, 720, 1.5), true, true);
+    const QStringList lines = LogCapture::lines();
+    QVERIFY2(lines.contains(QStringLiteral("nScreenWidth: 1280 width 1920 screen_scale 1.5")),
+             qPrintable(lines.join('\n')));
+    QVERIFY(lines.contains(QStringLiteral("app_scale_w: 0.75 app_scale_h 0.714815")));
+    QVERIFY(LogCapture::contains(QStringLiteral("minimumSizeHint: QSize(")));
+    QVERIFY(lines.contains(QStringLiteral("app_w: 960 app_h 514.667")));
+}
+
+void TstWindowShell::resolutionChangeKeepsMinimum()
+{
+    QWidget window;
+    window.setMinimumSize(200, 100);
+    WindowSizing::apply(&window, singleScreen(1280, 720, 1.5), false, true);
+    QCOMPARE(window.minimumSize(), QSize(200, 100));
+    QCOMPARE(window.size(), QSize(1203, 662));
+}
+
+void TstWindowShell::singleScreenLeft()
+{
+    ScreenMetrics metrics = singleScreen(1920, 1080, 1.0);
+    QWidget window;
+    window.resize(1500, 900);
+    WindowSizing::applySingleScreen(&window, metrics);
+    QCOMPARE(window.geometry(), QRect((1920 - 900) / 2, (1080 - 600) / 2, 900, 600));
+}
+
+void TstWindowShell::borderEdges_data()
+{
+    QTest::addColumn<QPoint>("pos");
+    QTest::addColumn<bool>("widthResizable");
+    QTest::addColumn<bool>("heightResizable");
+    QTest::addColumn<int>("edges");
+    QTest::addColumn<int>("cursor");
+    const int none = 0;
+    const int left = Qt::LeftEdge, right = Qt::RightEdge, top = Qt::TopEdge, bottom = Qt::BottomEdge;
+    // The window is 1000 x 600.
+    QTest::newRow("inside") << QPoint(500, 300) << true << true << none << int(Qt::ArrowCursor);
+    QTest::newRow("left") << QPoint(0, 300) << true << true << left << int(Qt::SizeHorCursor);
+    QTest::newRow("left, 5th pixel") << QPoint(4, 300) << true << true << left << int(Qt::SizeHorCursor);
+    QTest::newRow("left, 6th pixel") << QPoint(5, 300) << true << true << none << int(Qt::ArrowCursor);
+    QTest::newRow("right") << QPoint(995, 300) << true << true << right << int(Qt::SizeHorCursor);
+    QTest::newRow("right, 6th pixel") << QPoint(994, 300) << true << true << none << int(Qt::ArrowCursor);
+    QTest::newRow("top") << QPoint(500, 4) << true << true << top << int(Qt::SizeVerCursor);
+    QTest::newRow("bottom") << QPoint(500, 599) << true << true << bottom << int(Qt::SizeVerCursor);
+    QTest::newRow("top left") << QPoint(2, 2) << true << true << (left | top) << int(Qt::SizeFDiagCursor);
+    QTest::newRow("top right") << QPoint(998, 2) << true << true << (right | top) << int(Qt::SizeBDiagCursor);
+    QTest::newRow("bottom left") << QPoint(2, 598) << true << true << (left | bottom)
+                                 << int(Qt::SizeBDiagCursor);
+    QTest::newRow("bottom right") << QPoint(998, 598) << true << true << (right | bottom)
+                                  << int(Qt::SizeFDiagCursor);
+    QTest::newRow("fixed width: left") << QPoint(0, 300) << false << true << none << int(Qt::ArrowCursor);
+    QTest::newRow("fixed width: corner")
+        << QPoint(0, 598) << false << true << bottom << int(Qt::SizeVerCursor);
+    QTest::newRow("fixed height: top") << QPoint(500, 0) << true << false << none << int(Qt::ArrowCursor);
+    QTest::newRow("fixed height: corner")
+        << QPoint(998, 0) << true << false << right << int(Qt::SizeHorCursor);
+    QTest::newRow("fixed size: corner") << QPoint(0, 0) << false << false << none << int(Qt::ArrowCursor);
+    QTest::newRow("outside") << QPoint(1000, 300) << true << true << none << int(Qt::ArrowCursor);
+}
+
+void TstWindowShell::borderEdges()
+{
+    QFETCH(QPoint, pos);
+    QFETCH(bool, widthResizable);
+    QFETCH(bool, heightResizable);
+    QFETCH(int, edges);
+    QFETCH(int, cursor);
+    const Qt::Edges found =
+        FramelessFrame::edgesAt(QRect(0, 0, 1000, 600), pos, widthResizable, heightResizable);
+    QCOMPARE(int(found), edges);
+    QCOMPARE(int(FramelessFrame::cursorFor(found)), cursor);
+}
+
+void TstWindowShell::borderResizesByHandWithoutWindowSystem()
+{
+    // The offscreen platform moves and resizes no window by itself, as an X11 display without a
+    // window manager: the border resizes the window by hand.
+    QWidget window;
+    window.setMinimumSize(1000, 400);
+    auto* frame = new FramelessFrame(&window);
+    QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+    window.setGeometry(100, 100, 1200, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QWindow* handle = window.windowHandle();
+
+    // Hovering the right border shows the horizontal resize cursor; the inside the window's own.
+    QTest::mouseMove(handle, QPoint(1198, 300));
+    QCOMPARE(window.cursor().shape(), Qt::SizeHorCursor);
+    QTest::mouseMove(handle, QPoint(600, 300));
+    QCOMPARE(window.cursor().shape(), Qt::ArrowCursor);
+    QTest::mouseMove(handle, QPoint(2, 698));
+    QCOMPARE(window.cursor().shape(), Qt::SizeBDiagCursor);
+
+    // Dragging the bottom-right corner by (50, 30), then the left border far right (the
+    // minimum width stops it).
+    QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, QPoint(1198, 698));
+    QVERIFY(frame->resizingByHand());
+    QTest::mouseMove(handle, QPoint(1248, 728));
+    QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, QPoint(1248, 728));
+    QVERIFY(!frame->resizingByHand());
+    QCOMPARE(window.geometry(), QRect(100, 100, 1250, 730));
+
+    QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, QPoint(1, 300));
+    QTest::mouseMove(handle, QPoint(601, 300));
+    QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, QPoint(601, 300));
+    QCOMPARE(window.geometry(), QRect(350, 100, 1000, 730));
+
+    // A window of fixed size has no border.
+    window.setFixedSize(window.size());
+    QTest::mousePress(handle, Qt::LeftButton, Qt::NoModifier, QPoint(1, 300));
+    QVERIFY(!frame->resizingByHand());
+    QTest::mouseRelease(handle, Qt::LeftButton, Qt::NoModifier, QPoint(1, 300));
+}
+
+void TstWindowShell::restoredUnderCursorScalesOffset()
+{
+    QPoint offset(1500, 20);
+    const QRect rect =
+        FramelessFrame::restoredUnderCursor(QRect(300, 200, 1000, 600), 1920, QPoint(1600, 25), offset);
+    QCOMPARE(offset, QPoint(1500 * 1000 / 1920, 20));
+    QCOMPARE(rect, QRect(QPoint(1600 - 781, 5), QSize(1000, 600)));
+}
+
+void TstWindowShell::styleSheetAppliedOnce()
+{
+    QTemporaryDir dir;
+    const QString light = writeSheet(dir, "light.css", kLightSheet);
+    const QString dark = writeSheet(dir, "dark.css", kDarkSheet);
+    QCOMPARE(StyleSheetApplier::firstRuleColour(kLightSheet), QColor("#F5F5F5"));
+
+    QCOMPARE(StyleSheetApplier::apply(QString()), StyleSheetApplier::Outcome::NoPath);
+    QCOMPARE(StyleSheetApplier::apply(light), StyleSheetApplier::Outcome::Applied);
+    QCOMPARE(qApp->styleSheet(), kLightSheet); // without the byte-order mark
+    QCOMPARE(QApplication::palette().color(QPalette::Button), QColor("#F5F5F5"));
+
+    // The same text again: nothing changes, not even a palette set in between.
+    QApplication::setPalette(QPalette(Qt::red));
+    QCOMPARE(StyleSheetApplier::apply(light), StyleSheetApplier::Outcome::Unchanged);
+    QCOMPARE(QApplication::palette().color(QPalette::Button), QColor(Qt::red));
+    QCOMPARE(StyleSheetApplier::apply(light), StyleSheetApplier::Outcome::Unchanged);
+
+    {
+        LogCapture capture;
+        QCOMPARE(StyleSheetApplier::apply(dir.filePath("missing.css")),
+                 StyleSheetApplier::Outcome::ReadFailed);
+        QVERIFY(LogCapture::contains(QStringLiteral("read style failed.")));
+    }
+    QCOMPARE(qApp->styleSheet(), kLightSheet);
+
+    QCOMPARE(StyleSheetApplier::apply(dark), StyleSheetApplier::Outcome::Applied);
+    QCOMPARE(qApp->styleSheet(), kDarkSheet);
+    QCOMPARE(QApplication::palette().color(QPalette::Button), QColor("#1e1e1f"));
+    qApp->setStyleSheet(QString());
 }
 
 QTEST_MAIN(TstWindowShell)
