@@ -1,0 +1,18 @@
+# Pictures of the main window in named states: the tool that takes them (run by
+# scripts/screenshots.sh under a private X server; not installed) and the test that runs the
+# script and checks the pictures.
+
+# The program's resources (icon, style sheets and their pictures), as the window program has them.
+file(GLOB DECKCTL_RESOURCE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/*.qrc)
+add_executable(window_shots tools/window_shots.cpp ${DECKCTL_RESOURCE_FILES})
+target_include_directories(window_shots PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(window_shots PRIVATE deckctl_ui deckctl_sim deckctl_app Qt5::Widgets Qt5::Test)
+add_dependencies(window_shots deckctl_translations)
+
+deckctl_add_qtest(tst_window_shots SOURCES tst_window_shots.cpp LIBS Qt5::Gui)
+add_dependencies(tst_window_shots window_shots)
+target_compile_definitions(tst_window_shots PRIVATE
+  DECKCTL_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}" DECKCTL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+# Skipped, not passed, on a machine without Xvfb.
+set_tests_properties(tst_window_shots PROPERTIES ENVIRONMENT "${DECKCTL_GUI_TEST_ENV}" TIMEOUT 600
+  SKIP_REGULAR_EXPRESSION "Xvfb is not installed")
