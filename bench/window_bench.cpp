@@ -38,6 +38,7 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFont>
 #include <QLabel>
 #include <QListWidget>
@@ -86,6 +87,16 @@ double threadCpuMs()
 }
 
 void dropDebuggerLine(QtMsgType, const QString&) {}
+
+// The machine's load (the first three fields of /proc/loadavg): stalls on a loaded machine are
+// partly waits for a core.
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
+}
 
 double median(std::vector<double> values)
 {
@@ -214,24 +225,40 @@ struct StallFigures
     double p99GapMs = 0;
     int over16 = 0;
     int ticks = 0;
+    // The GUI thread's own CPU time within one gap: the work that held the event loop, as
+    // opposed to time the thread waited for a core (a loaded machine).
+    double maxBusyMs = 0;
+    double busyOfLongestGapMs = 0;
 };
 
 // Runs the event loop for durationMs with a 1 ms precise timer and records the gaps between its
-// ticks.
+// ticks, with the GUI thread's CPU time within each.
 StallFigures measureStalls(int durationMs)
 {
     std::vector<double> gaps;
     gaps.reserve(static_cast<size_t>(durationMs) * 2);
+    StallFigures figures;
     QElapsedTimer clock;
     qint64 last = -1;
+    double lastCpu = 0;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     probe.setInterval(1);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (last >= 0)
-            gaps.push_back(static_cast<double>(now - last) / 1e6);
+        const double cpu = threadCpuMs();
+        if (last >= 0) {
+            const double gap = static_cast<double>(now - last) / 1e6;
+            const double busy = cpu - lastCpu;
+            if (gaps.empty() || gap > figures.maxGapMs) {
+                figures.maxGapMs = gap;
+                figures.busyOfLongestGapMs = busy;
+            }
+            figures.maxBusyMs = std::max(figures.maxBusyMs, busy);
+            gaps.push_back(gap);
+        }
         last = now;
+        lastCpu = cpu;
     });
     QEventLoop loop;
     QTimer::singleShot(durationMs, &loop, &QEventLoop::quit);
@@ -240,12 +267,10 @@ StallFigures measureStalls(int durationMs)
     loop.exec();
     probe.stop();
 
-    StallFigures figures;
     figures.ticks = static_cast<int>(gaps.size());
     if (gaps.empty())
         return figures;
     std::sort(gaps.begin(), gaps.end());
-    figures.maxGapMs = gaps.back();
     figures.p99GapMs = gaps[gaps.size() * 99 / 100];
     figures.over16 = static_cast<int>(gaps.end() - std::upper_bound(gaps.begin(), gaps.end(), 16.0));
     return figures;
@@ -473,7 +498,8 @@ int main(int argc, char** argv)
             std::printf("    the test stream could not be decoded alone\n");
             status = 1;
         }
-        std::printf("targets: (a) under 300 ms, (b) under 16 ms\n");
+        std::printf("targets: (a) under 300 ms, (b) under 16 ms; load average at the end: %s\n",
+                    qPrintable(loadAverage()));
     }
     installDevicePlatform(nullptr);
     return status;
