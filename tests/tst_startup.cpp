@@ -119,7 +119,7 @@ void TstStartup::translationCoversEveryText()
     QVERIFY(QApplication::installTranslator(&translator));
     {
         MainWindow window;
-        auto* label = window.findChild<QLabel*>(QStringLiteral("labelDevices"));
+        auto* label = window.findChild<QLabel*>(QStringLiteral("labelMyDevices"));
         QVERIFY(label);
         QCOMPARE(label->text(), QStringLiteral("我的设备"));
     }

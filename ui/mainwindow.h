@@ -1,34 +1,224 @@
 #pragma once
 
+// The program's main window: the controller between the form, the device objects and the
+// workers. Its members are grouped by what they serve; each group is implemented in its own
+// source file:
+//   mainwindow.cpp           construction, camera list, hot-plug, opening and closing, preview
+//   mainwindow_controls.cpp  the control panel (Controls page)
+//   mainwindow_shell.cpp     frameless shell, initial size, theme, language, closing
+// No packets are built here: the window calls the device objects.
+
 #include "app/workerhost.h"
+#include "device/dshowcamerawrapper.h"
+#include "device/uvcextensionunit.h"
 
-#include <QWidget>
+#include <QIcon>
+#include <QList>
+#include <QMainWindow>
+#include <QMargins>
+#include <QPixmap>
+#include <QPoint>
+#include <QPointer>
+#include <QSize>
 
-class QLabel;
+#include <memory>
 
-// The program's main window (for now: the camera list's first camera and its live preview).
-class MainWindow : public QWidget
+namespace Ui {
+class MainWindow;
+}
+class HotplugMonitor;
+class QListWidgetItem;
+class QMovie;
+class QTimer;
+class QToolButton;
+class SpeakerVolume;
+
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // A FormCustomizeMessagebox with OK only, centred over the window, modal; with a 5-second
+    // countdown when autoClose is true. Boxes do not stack: while one is open, a further text is
+    // not shown as a second box.
+    void showMessage(const QString& text, bool autoClose);
+
+signals:
+    void onCameraPlugged(bool plug, QString path);
+    void onCameraState(int state, QString name);
+
+    // ---- camera list, hot-plug, opening and closing, preview ------------------------------
 public slots:
-    // Ends the event loop with the restart code; main() then starts a fresh copy.
-    void slotRestartApp();
-    void slotOnReader(const QPixmap& picture);
+    void slotOnCameraPlugged(bool plug, const QString& path);
+    void slotOnCameraState(int state, const QString& name);
+    void slotOnSingleClickedCameraItem(QListWidgetItem* item);
+    void slotIconChangge(QListWidgetItem* current, QListWidgetItem* previous);
+    void slotReInitUvcEx();
+    void slotStartPreview();
+    void stopCameraPreView();
+    void slotOnReader(const QPixmap& pixmap);
     void slotOnDeviceAbnormal(int state);
+    // The device part of the native events: one arrival or removal of a capture interface.
+    void slotOnDeviceChange(bool arrival, const QString& deviceName);
+
+public:
+    void refreshCameraList();
+    void fillCameraList(const QVector<CameraEntry>& entries);
+    bool openCamera(const QString& path, const QString& name);
+    void closeCamera();
+    void startQueryWorker();
+    void stopQueryWorker();
+    void startAbnormalWorker();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void startPreview();
+    Ui::MainWindow* ui;
+    QList<QToolButton*> m_navButtons;
+    QList<QToolButton*> m_pageButtons;
+    DShowCameraWrapper m_dshow;
+    WorkerHost m_stream; // VideoStreamThread
+    WorkerHost m_query;  // UpdateInfoThread
+    QString m_cameraPath;
+    QString m_cameraName;
+    UVCExtensionUnit m_uvc;
+    QString m_cameraVersion;
+    QString m_audioVersion;
+    int m_hdr = 0;
+    int m_flicker = 0;
+    int m_mic = 0;
+    int m_shutter = 0;
+    int m_mirror = 0;
+    int m_hdMode = 0;
+    int m_trackingMode = 0;
+    int m_trackingEffect = 0;
+    int m_trackingSpeed = 0;
+    bool m_cameraOpen = false;
+    bool m_aboutExpanded = true;
+    bool m_restoreExpanded = true;
+    bool m_supportExpanded = true;
+    WorkerHost m_upgrade; // UpgradeThread
+    int m_previewW = 0;
+    int m_previewH = 0;
+    QPointer<QWidget> m_prompt; // the audio-version pop-up
+    QTimer* m_dummyTimer = nullptr;
+    int m_dummyProgress = 0;
+    bool m_upgrading = false;
+    bool m_noCamera = false;
+    WorkerHost m_abnormal; // AbnormalDetectThread
+    bool m_handlingAbnormal = false;
+    int m_manufacturer = 255;
+    int m_manufacturerVid = 0;
+    int m_model = 255;
+    bool m_ptzStale = false;
+    std::unique_ptr<SpeakerVolume> m_speaker;
+    int m_styleIndex = 0;
+    QMovie* m_loadingLight = nullptr;
+    QMovie* m_loadingDark = nullptr;
+    int m_processMax = 2;
+    bool m_previewing = false;
+    int m_cameraIndex = -1;
+    bool m_bControlsEnable = false;
+    bool m_tipPending = false;
+    bool m_resettingDefaults = false;
+    std::unique_ptr<HotplugMonitor> m_hotplug;
 
-    QLabel* m_labelDevices = nullptr;
-    QLabel* m_labelStatus = nullptr;
-    QLabel* m_labelPreview = nullptr;
-    WorkerHost m_preview;
-    WorkerHost m_watcher;
+    // Construction steps and helpers of this group.
+    void readSettings();     // brand, logged geometry, theme index
+    void setUpPreviewArea(); // placeholders, overlay icons, event filter, size
+    QIcon normalItemIcon() const;
+    static QIcon currentItemIcon();
+    void openListedCamera(QListWidgetItem* item); // opens the item's camera unless it is open
+    void clearCameraList();
+    void closeCameraIfGone(); // after a failed reinit: the camera left without a removal notice
+    QMovie* loadingMovie() const;
+    void stopLoadingAnimation();
+    void stopPreviewWorker();
+    void showPreviewPlaceholders();
+    void requestPreviewStart(); // the start icon was pressed
+    void requestPreviewStop();  // the stop icon was pressed
+    void updatePreviewSize();
+    bool m_openingCamera = false; // openCamera() runs: a failed request may reopen the unit
+
+    // ---- control panel --------------------------------------------------------------------
+public slots:
+    void on_comboBoxTrackMode_currentIndexChanged(int index);
+    void on_comboBoxTrackEffect_currentIndexChanged(int index);
+    void on_comboBoxTrackSpeend_currentIndexChanged(int index);
+    void on_comboBoxAntiFlicker_currentIndexChanged(int index);
+    void on_btnMirror_clicked();
+    void on_btnHD_clicked();
+    void on_btnHDR_clicked();
+    void on_btnPreset1Set_clicked();
+    void on_btnPreset1Load_clicked();
+    void on_btnPreset2Set_clicked();
+    void on_btnPreset2Load_clicked();
+    void on_btnCameraUp_clicked();
+    void on_btnCameraDown_clicked();
+    void on_btnCameraLeft_clicked();
+    void on_btnCameraRight_clicked();
+    void slotOnSetZoomValue(int value);
+    void slotOnSetBrightnessValue(int value);
+    void slotOnSetContractValue(int value);
+    void slotOnSetHueValue(int value);
+    void slotOnSetSaturationValue(int value);
+    void slotOnSetSharpnessValue(int value);
+    void on_btnDefaultColor_clicked();
+    void slotShowTips();
+    void slotTipsTimeout();
+    void slotUpdateSliderValue(bool isQuery = true);
+    void slotRemeberYuntaiValue();
+    void slotOnUpdateYuntaiValue();
+    void slotOnQueryReport(int trackingModeState, int flickerState);
+    void buttonClickedNavTop();
+    void buttonColorControl();
+
+public:
+    void setControlsEnabled(bool enable);
+    void initControlsFromCamera();
+    void initSliders();
+    void refreshControlValues();
+    void setPtzEnabled(bool enable, int zoom);
+    void updatePanArrows(int value);
+    void updateTiltArrows(int value);
+    void showSpeedRow(bool show);
+
+private:
+    void setUpControlPanel(); // construction step: fill the lists, arrows' auto-repeat
+
+    // ---- shell: frameless window, size, theme, language, closing ---------------------------
+public slots:
+    void on_btnModeLight_clicked();
+    void changeStyle(const QString& path);
+    void on_btnLanguage_clicked();
+    void slotRestartApp();
+    void slotResolutionChange();
+    void slotScreenCountChanged(int count);
+
+public:
+    void setTheme(int index);
+    void saveWindowSettings();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void setUpShell(); // construction step: title bar, frameless flags, initial size, overlay
+
+    bool m_darkOn = false;
+    bool m_mousePressed = false;
+    int m_PressedCount = 0;
+    QPoint m_dragOffset;
+    QSize m_pressSize;
+    int m_pressScreen = -1;
+    bool m_screenChanged = false;
+    QMargins m_baseMargins;
+    bool m_extraMarginsApplied = false;
 };
