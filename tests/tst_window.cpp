@@ -68,6 +68,7 @@ private slots:
     void picturesAfterStopCameraPreViewAreDiscarded();
     void failedRequestReopensTheUnit();
     void cameraGoneWithoutNoticeIsClosedOnce();
+    void lateFailureAfterCloseReopensNothing();
     void previewSizeFollowsTheWindow_data();
     void previewSizeFollowsTheWindow();
 
@@ -473,6 +474,22 @@ void TstWindow::cameraGoneWithoutNoticeIsClosedOnce()
     f.unplug(0);
     QVERIFY(f.listedNames().isEmpty());
     QCOMPARE(label(f, "labelState")->text(), QStringLiteral("DISCONNECTED"));
+}
+
+void TstWindow::lateFailureAfterCloseReopensNothing()
+{
+    // A failed request's report that reaches the window after the camera was closed.
+    WindowFixture f(R"({"cameras": [{"model": 7, "name": "PX QB18"}]})");
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow();
+    window->closeCamera();
+    LogCapture::clear();
+
+    window->slotReInitUvcEx();
+
+    QCOMPARE(LogCapture::count(QStringLiteral("MainWindow::slotReInitUvcEx")), 1);
+    QVERIFY(!LogCapture::contains(QStringLiteral("uvc path:"))); // no device was opened
+    QVERIFY(!g_bOpenCamera);
 }
 
 void TstWindow::previewSizeFollowsTheWindow_data()
