@@ -191,7 +191,6 @@ private:
     void setUpControlPanel(); // construction step: fill the lists, arrows' auto-repeat
 
     // Helpers of the control panel.
-    void setAccessibleNames();
     // Shows the rows that belong to a tracking mode (and the speed row for smooth framing).
     void applyTrackModeRows(int mode);
     // The style sheet of an arrow ("up", "down", "left", "right") in the current style.

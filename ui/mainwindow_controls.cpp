@@ -204,49 +204,6 @@ void MainWindow::setUpControlPanel()
     ui->labPreview->setFocusPolicy(Qt::StrongFocus);
     ui->labPreview->installEventFilter(
         new PreviewKeyFilter([this](int key) { return handlePreviewKey(key); }, this));
-
-    setAccessibleNames();
-}
-
-void MainWindow::setAccessibleNames()
-{
-    const QList<QPair<QWidget*, QString>> names = {
-        {ui->labPreview, tr("Camera preview")},
-        {ui->comboBoxTrackMode, tr("Tracking mode")},
-        {ui->comboBoxTrackEffect, tr("Framing effect")},
-        {ui->comboBoxTrackSpeend, tr("Framing speed")},
-        {ui->comboBoxAntiFlicker, tr("Power line frequency")},
-        {ui->sliderZoom, tr("Zoom")},
-        {ui->btnCameraUp, tr("Tilt up")},
-        {ui->btnCameraDown, tr("Tilt down")},
-        {ui->btnCameraLeft, tr("Pan left")},
-        {ui->btnCameraRight, tr("Pan right")},
-        {ui->btnPreset1Set, tr("Save preset 1")},
-        {ui->btnPreset1Load, tr("Load preset 1")},
-        {ui->btnPreset2Set, tr("Save preset 2")},
-        {ui->btnPreset2Load, tr("Load preset 2")},
-        {ui->btnHD, tr("HD mode")},
-        {ui->btnHDR, tr("HDR")},
-        {ui->btnMirror, tr("Mirror")},
-        {ui->sliderBrightness, tr("Brightness")},
-        {ui->sliderContract, tr("Contrast")},
-        {ui->sliderHue, tr("Hue")},
-        {ui->sliderSaturation, tr("Saturation")},
-        {ui->sliderSharpness, tr("Sharpness")},
-        {ui->checkBoxBrightnessAuto, tr("Automatic brightness")},
-        {ui->checkBoxContractAuto, tr("Automatic contrast")},
-        {ui->checkBoxHueAuto, tr("Automatic hue")},
-        {ui->checkBoxSaturationAuto, tr("Automatic saturation")},
-        {ui->checkBoxSharpnessAuto, tr("Automatic sharpness")},
-        {ui->btnDefaultColor, tr("Default Settings")},
-        {ui->btnVideoControl, tr("Video")},
-        {ui->btnColorControl, tr("Color Adjustment")},
-    };
-    // The form's own names win; these fill the gaps.
-    for (const auto& entry : names) {
-        if (entry.first->accessibleName().isEmpty())
-            entry.first->setAccessibleName(entry.second);
-    }
 }
 
 // ---- row visibility ------------------------------------------------------------------------
