@@ -17,6 +17,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -180,6 +181,7 @@ private slots:
     void presetLoadReadsPositionBack();
     void colourSliderTipOncePerWindow();
     void queryReportFollowUp();
+    void automaticBox();
     void defaultSettings_data();
     void defaultSettings();
     void noticesDoNotStack();
@@ -187,6 +189,7 @@ private slots:
     void previewKeys();
     void accessibleNames();
     void listsAndDisabledState();
+    void chineseLists();
 
 private:
     // A rig of the given cameras, the window over it; the query worker stopped unless asked for,
@@ -695,6 +698,29 @@ void TstWindowControls::queryReportFollowUp()
     QVERIFY(setBlocks(m_journal.fresh()).isEmpty());
 }
 
+// The hidden Auto box of hue hands the control to the camera with its default value, and takes
+// it back with the current one.
+void TstWindowControls::automaticBox()
+{
+    openWindow(R"({"cameras": [{"model": 7, "streaming": true, "controls": {"9963779": 5}}]})");
+    auto* box = widget<QCheckBox>("checkBoxHueAuto");
+    QVERIFY(box->isEnabled());
+    box->setChecked(true);
+    QVector<QPair<qint64, int>> writes = controlWrites(m_journal.fresh());
+    QVERIFY(writes.size() >= 2);
+    QCOMPARE(writes.at(0), qMakePair(qint64(V4L2_CID_HUE), 15));
+    QCOMPARE(writes.at(1), qMakePair(qint64(V4L2_CID_HUE_AUTO), 1));
+    // The slider follows the camera without taking the control back.
+    QVERIFY(!writes.contains(qMakePair(qint64(V4L2_CID_HUE_AUTO), 0)));
+    QCOMPARE(widget<QSlider>("sliderHue")->value(), 15);
+    QVERIFY(!widget<QWidget>("sliderHue")->isEnabled());
+    box->setChecked(false);
+    writes = controlWrites(m_journal.fresh());
+    QVERIFY(writes.contains(qMakePair(qint64(V4L2_CID_HUE_AUTO), 0)));
+    QVERIFY(writes.contains(qMakePair(qint64(V4L2_CID_HUE), 15)));
+    QVERIFY(widget<QWidget>("sliderHue")->isEnabled());
+}
+
 // --- Default Settings -----------------------------------------------------------------------
 
 void TstWindowControls::defaultSettings_data()
@@ -873,6 +899,20 @@ void TstWindowControls::listsAndDisabledState()
     QCOMPARE(widget<QSlider>("sliderZoom")->value(), 100);
     QCOMPARE(widget<QSlider>("sliderZoom")->minimum(), 100);
     QCOMPARE(widget<QSlider>("sliderBrightness")->value(), 0);
+}
+
+// With the Chinese interface the lists show the Chinese texts and carry the same values.
+void TstWindowControls::chineseLists()
+{
+    languageCN = true;
+    openWindow(R"({"cameras": [{"model": 7, "settings": {"16": 0}}]})");
+    languageCN = false;
+    auto* mode = widget<QComboBox>("comboBoxTrackMode");
+    QCOMPARE(mode->itemText(3), QStringLiteral("关闭"));
+    QCOMPARE(mode->currentIndex(), 3);
+    QCOMPARE(widget<QComboBox>("comboBoxTrackEffect")->itemText(1), QStringLiteral("立即切换"));
+    QCOMPARE(widget<QComboBox>("comboBoxTrackSpeend")->itemText(2), QStringLiteral("较快"));
+    QCOMPARE(widget<QComboBox>("comboBoxAntiFlicker")->itemText(1), QStringLiteral("60Hz"));
 }
 
 QTEST_MAIN(TstWindowControls)

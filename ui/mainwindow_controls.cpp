@@ -497,6 +497,10 @@ void MainWindow::writeColourValue(int ampId, int value)
         if (row.ampId != ampId)
             continue;
         row.valueLabel->setText(QStringLiteral("%1").arg(value));
+        // While its Auto box is ticked the camera owns the value: a manual write would take the
+        // control back from it.
+        if (row.autoBox->isChecked())
+            return;
         m_dshow.setVideoProcAmp(ampId, value);
         int readBack = value;
         if (m_dshow.getVideoProcAmp(ampId, readBack) && readBack != value)
