@@ -292,15 +292,11 @@ void MainWindow::setPtzEnabled(bool enable, int zoom)
     for (QWidget* arrow : std::initializer_list<QWidget*>{ui->btnCameraUp, ui->btnCameraDown,
                                                           ui->btnCameraLeft, ui->btnCameraRight})
         arrow->setEnabled(m_bControlsEnable);
-    if (m_bControlsEnable) {
-        ui->widgetDirectionBg->setCursor(Qt::ArrowCursor);
-        updatePanArrows(currentValue(CameraControl::Pan));
-        updateTiltArrows(currentValue(CameraControl::Tilt));
-    } else {
-        ui->widgetDirectionBg->setCursor(Qt::ForbiddenCursor);
-        updatePanArrows(currentValue(CameraControl::Pan));
-        updateTiltArrows(currentValue(CameraControl::Tilt));
-    }
+    ui->widgetDirectionBg->setCursor(m_bControlsEnable ? Qt::ArrowCursor : Qt::ForbiddenCursor);
+    // Usable: each pair by its position; not usable: the "-disable" image on all four.
+    updatePanArrows(currentValue(CameraControl::Pan));
+    updateTiltArrows(currentValue(CameraControl::Tilt));
+}
 }
 
 void MainWindow::updateArrowPair(QWidget* lower, const char* lowerName, QWidget* upper, const char* upperName,
