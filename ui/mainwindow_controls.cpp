@@ -297,7 +297,6 @@ void MainWindow::setPtzEnabled(bool enable, int zoom)
     updatePanArrows(currentValue(CameraControl::Pan));
     updateTiltArrows(currentValue(CameraControl::Tilt));
 }
-}
 
 void MainWindow::updateArrowPair(QWidget* lower, const char* lowerName, QWidget* upper, const char* upperName,
                                  bool atLower, bool atUpper)
