@@ -24,6 +24,7 @@
 #include <QHash>
 #include <QLabel>
 #include <QSlider>
+#include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -190,6 +191,7 @@ private slots:
     void accessibleNames();
     void listsAndDisabledState();
     void chineseLists();
+    void pagesRefreshControls();
 
 private:
     // A rig of the given cameras, the window over it; the query worker stopped unless asked for,
@@ -222,6 +224,7 @@ private:
     std::unique_ptr<MainWindow> m_window;
     JournalReader m_journal;
     std::unique_ptr<LogCapture> m_log;
+    QStringList m_openingLog; // what the window logged while it opened the camera
 };
 
 void TstWindowControls::initTestCase()
@@ -263,6 +266,7 @@ void TstWindowControls::openWindow(const QByteArray& configuration, bool keepQue
     // The remembered position of mode "Off" is written 100 ms after opening.
     QTest::qWait(150);
     m_journal.fresh();
+    m_openingLog = LogCapture::lines();
     LogCapture::clear();
 }
 
@@ -294,6 +298,10 @@ void TstWindowControls::querySequenceAfterOpening()
     // The version, the speaker and the mode as the opening read them.
     QCOMPARE(widget<QLabel>("labelDevVer")->text(), QStringLiteral("V1.2.10"));
     QCOMPARE(comboValue("comboBoxTrackMode"), mode);
+    for (const QString& line :
+         {QStringLiteral("flicker state:  1"), QStringLiteral("query max zoom: 500"),
+          QStringLiteral("speaker volume: 50"), QStringLiteral("tracking mode state:  %1").arg(mode)})
+        QVERIFY2(m_openingLog.contains(line), qPrintable(line));
 }
 
 // --- the control table ----------------------------------------------------------------------
@@ -891,6 +899,11 @@ void TstWindowControls::listsAndDisabledState()
     QVERIFY(widget<QWidget>("sliderZoom")->isEnabled());
     QVERIFY(!widget<QWidget>("checkBoxBrightnessAuto")->isEnabled());
 
+    // No preview: its start icon shows.
+    QVERIFY(shown("labelTips"));
+    QVERIFY(!shown("labelStop"));
+    QVERIFY(!shown("labelloading"));
+
     m_window->closeCamera();
     QVERIFY(LogCapture::contains(QStringLiteral("set controls enable. false")));
     for (const char* name : {"sliderZoom", "sliderBrightness", "comboBoxTrackMode", "btnMirror", "btnHD",
@@ -913,6 +926,43 @@ void TstWindowControls::chineseLists()
     QCOMPARE(widget<QComboBox>("comboBoxTrackEffect")->itemText(1), QStringLiteral("立即切换"));
     QCOMPARE(widget<QComboBox>("comboBoxTrackSpeend")->itemText(2), QStringLiteral("较快"));
     QCOMPARE(widget<QComboBox>("comboBoxAntiFlicker")->itemText(1), QStringLiteral("60Hz"));
+}
+
+// Opening the "Color Adjustment" sub-page or the "Controls" page reads the camera's values.
+void TstWindowControls::pagesRefreshControls()
+{
+    openWindow(R"({"cameras": [{"model": 7}]})");
+    auto* brightness = widget<QSlider>("sliderBrightness");
+    QCOMPARE(brightness->value(), 50);
+    changeCamera([](VirtualCamera& camera) {
+        QJsonObject json = camera.toJson();
+        QJsonObject controls = json.value(QLatin1String("controls")).toObject();
+        controls.insert(QString::number(V4L2_CID_BRIGHTNESS), 70);
+        json.insert(QStringLiteral("controls"), controls);
+        camera = VirtualCamera::fromJson(json);
+    });
+    press("btnColorControl");
+    QCOMPARE(widget<QStackedWidget>("stackedWidgetControl")->currentIndex(), 1);
+    QVERIFY(widget<QAbstractButton>("btnColorControl")->isChecked());
+    QVERIFY(!widget<QAbstractButton>("btnVideoControl")->isChecked());
+    QCOMPARE(brightness->value(), 70);
+    QCOMPARE(widget<QLabel>("labelBrightnessValue")->text(), QStringLiteral("70"));
+
+    press("btnNavSupport");
+    QCOMPARE(widget<QStackedWidget>("stackedWidgetMain")->currentIndex(), 1);
+    changeCamera([](VirtualCamera& camera) {
+        QJsonObject json = camera.toJson();
+        QJsonObject controls = json.value(QLatin1String("controls")).toObject();
+        controls.insert(QString::number(V4L2_CID_BRIGHTNESS), 30);
+        json.insert(QStringLiteral("controls"), controls);
+        camera = VirtualCamera::fromJson(json);
+    });
+    QCOMPARE(brightness->value(), 70);
+    press("btnNavControl");
+    QCOMPARE(widget<QStackedWidget>("stackedWidgetMain")->currentIndex(), 0);
+    QVERIFY(widget<QAbstractButton>("btnNavControl")->isChecked());
+    QVERIFY(!widget<QAbstractButton>("btnNavSupport")->isChecked());
+    QCOMPARE(brightness->value(), 30);
 }
 
 QTEST_MAIN(TstWindowControls)
