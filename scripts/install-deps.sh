@@ -27,6 +27,8 @@ packages=(
   v4l-utils
   # program-level checks
   ffmpeg
+  # the window's pictures (scripts/render-art.sh): SVG rendering and GIF assembly (with ffmpeg)
+  librsvg2-bin gifsicle
 )
 
 SUDO=""
