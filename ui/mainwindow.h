@@ -216,7 +216,7 @@ private:
     void setUpShell(); // construction step: title bar, frameless flags, initial size, overlay
     void watchScreen(class QScreen* screen);
     int screenIndex() const;
-    void dismissPrompt(); // closes and deletes the audio-version pop-up, if any
+    void dismissPrompt();      // closes and deletes the audio-version pop-up, if any
     void showUpgradeRunning(); // the refusal of a close or language switch during an upgrade
 
     friend class TstWindowShell; // sets m_upgrading, which the upgrade flow owns
