@@ -27,6 +27,9 @@ packages=(
   v4l-utils
   # program-level checks
   ffmpeg
+  # checking the frameless window on a virtual display: a pointer driver and a light window
+  # manager (the window is also checked without one)
+  xdotool openbox
 )
 
 SUDO=""
