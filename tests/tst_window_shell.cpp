@@ -1,9 +1,13 @@
 // The window shell: message box, overlay, initial size, frameless behaviour, theme, language
 // switch and closing.
 
+#include "app/globals.h"
+#include "app/settings.h"
+#include "app/startup.h"
 #include "tests/support/logcapture.h"
 #include "ui/formcustomizemessagebox.h"
 #include "ui/framelessframe.h"
+#include "ui/mainwindow.h"
 #include "ui/maskwidget.h"
 #include "ui/theme.h"
 #include "ui/windowsizing.h"
@@ -13,7 +17,10 @@
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
+#include <QListWidget>
+#include <QMovie>
 #include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -46,6 +53,63 @@ ScreenMetrics singleScreen(int w, int h, qreal ratio)
     return metrics;
 }
 
+// Keeps the settings file of the test program as it was before the test.
+class SettingsFileGuard
+{
+public:
+    SettingsFileGuard() : m_path(SettingsStore::application().writePath())
+    {
+        QFile file(m_path);
+        m_existed = file.open(QIODevice::ReadOnly);
+        if (m_existed)
+            m_content = file.readAll();
+        QFile::remove(m_path);
+    }
+    ~SettingsFileGuard()
+    {
+        QFile::remove(m_path);
+        if (m_existed) {
+            QFile file(m_path);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(m_content);
+        }
+    }
+    QString path() const { return m_path; }
+
+private:
+    QString m_path;
+    bool m_existed = false;
+    QByteArray m_content;
+};
+
+// Runs action on the next modal dialog that opens (within timeoutMs), after recording the
+// text of its "labeltext".
+void onNextModal(QString* text, std::function<void(QDialog*)> action, int timeoutMs = 5000)
+{
+    auto* poll = new QTimer;
+    auto* clock = new QElapsedTimer;
+    clock->start();
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog && clock->elapsed() < timeoutMs)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        delete clock;
+        if (!dialog)
+            return;
+        if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("labeltext")))
+            *text = label->text();
+        action(dialog);
+    });
+    poll->start(10);
+}
+
+QImage iconImage(const QIcon& icon)
+{
+    return icon.pixmap(QSize(4, 4)).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
 } // namespace
 
 class TstWindowShell : public QObject
@@ -72,7 +136,29 @@ private slots:
     void restoredUnderCursorScalesOffset();
 
     void styleSheetAppliedOnce();
+
+    void windowIsFramelessAndSizedByScreen();
+    void windowSizedAgainOnResolutionChange();
+    void windowDraggedByItsOwnArea();
+    void maximizedWindowRestoredAtFifteenthMove();
+    void windowOverlayWatchesItsDialogs();
+    void windowChangeStyleKeepsStyleOnFailure();
+    void themeToggleTwiceReturns();
+    void themeArrowsWithoutCamera();
+    void languageSwitchRestarts();
+    void languageSwitchDeclinedChangesNothing();
+    void languageSwitchRefusedDuringUpgrade();
+    void closeRefusedDuringUpgrade();
+    void closeSavesWindowSettings();
+
+    void cleanup();
 };
+
+void TstWindowShell::cleanup()
+{
+    ScreenMetrics::setSource({});
+    qApp->setStyleSheet(QString());
+}
 
 void TstWindowShell::messageBoxButtonsByMode_data()
 {
@@ -460,6 +546,343 @@ void TstWindowShell::styleSheetAppliedOnce()
     QCOMPARE(qApp->styleSheet(), kDarkSheet);
     QCOMPARE(QApplication::palette().color(QPalette::Button), QColor("#1e1e1f"));
     qApp->setStyleSheet(QString());
+}
+
+void TstWindowShell::windowIsFramelessAndSizedByScreen()
+{
+    SettingsFileGuard settings;
+    ScreenMetrics::setSource([](const QWidget*) { return singleScreen(1280, 720, 1.5); });
+    LogCapture capture;
+    MainWindow window;
+    QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
+    QCOMPARE(window.minimumSize(), QSize(1000, 400));
+    QCOMPARE(window.size(), QSize(1203, 662));
+    QCOMPARE(window.pos(), QPoint((1280 - 1203) / 2, (720 - 662) / 2));
+    QVERIFY(LogCapture::contains(QStringLiteral("nScreenWidth: 1280 width 1920 screen_scale 1.5")));
+    QVERIFY(LogCapture::contains(QStringLiteral("pre main window pos: 0 0 0 0")));
+    QVERIFY(LogCapture::contains(QStringLiteral("pre ui style: 0")));
+    // The language button stays hidden.
+    window.show();
+    QVERIFY(!window.findChild<QPushButton*>("btnLanguage")->isVisible());
+    QVERIFY(window.findChild<QPushButton*>("btnModeLight")->isVisible());
+}
+
+void TstWindowShell::windowSizedAgainOnResolutionChange()
+{
+    SettingsFileGuard settings;
+    ScreenMetrics::setSource([](const QWidget*) { return singleScreen(1920, 1080, 1.0); });
+    MainWindow window;
+    QCOMPARE(window.size(), QSize(1536, 804));
+
+    // The resolution changes to 2560x1440 at 175%: sized and centred again, minimum kept.
+    ScreenMetrics::setSource([](const QWidget*) { return singleScreen(1463, 823, 1.75); });
+    window.slotResolutionChange();
+    QCOMPARE(window.size(), QSize(1228, 691));
+    QCOMPARE(window.pos(), QPoint((1463 - 1228) / 2, (823 - 691) / 2));
+    QCOMPARE(window.minimumSize(), QSize(1000, 400));
+
+    // Down to one screen: 900 x 600 in the middle of the desktop.
+    window.setMinimumSize(200, 100);
+    window.slotScreenCountChanged(2);
+    QCOMPARE(window.size(), QSize(1228, 691));
+    window.slotScreenCountChanged(1);
+    QCOMPARE(window.geometry(), QRect((1463 - 900) / 2, (823 - 600) / 2, 900, 600));
+}
+
+void TstWindowShell::windowDraggedByItsOwnArea()
+{
+    SettingsFileGuard settings;
+    MainWindow window;
+    window.setMinimumSize(400, 300);
+    window.setGeometry(50, 40, 700, 500);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    LogCapture capture;
+
+    // The offscreen platform cannot move windows for the program, as X11 without a window
+    // manager: the window follows the pointer itself.
+    const QPoint grab(300, 20); // the title bar's empty part
+    QTest::mousePress(&window, Qt::LeftButton, Qt::NoModifier, grab);
+    QVERIFY(window.m_mousePressed);
+    QVERIFY(LogCapture::contains(QStringLiteral("mousePressEvent::m_mousePressed-> true")));
+    QMouseEvent move(QEvent::MouseMove, grab + QPoint(30, 25), window.mapToGlobal(grab) + QPoint(30, 25),
+                     Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &move);
+    QCOMPARE(window.pos(), QPoint(80, 65));
+    QTest::mouseRelease(&window, Qt::LeftButton, Qt::NoModifier, grab);
+    QVERIFY(!window.m_mousePressed);
+    QCOMPARE(window.size(), QSize(700, 500));
+    QCOMPARE(window.m_PressedCount, 0);
+
+    // The right button starts no drag.
+    QTest::mousePress(&window, Qt::RightButton, Qt::NoModifier, grab);
+    QVERIFY(!window.m_mousePressed);
+    QTest::mouseRelease(&window, Qt::RightButton, Qt::NoModifier, grab);
+}
+
+void TstWindowShell::maximizedWindowRestoredAtFifteenthMove()
+{
+    SettingsFileGuard settings;
+    MainWindow window;
+    window.setMinimumSize(300, 200);
+    window.setGeometry(100, 80, 400, 300);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.showMaximized();
+    QTRY_VERIFY(window.isMaximized());
+    QTRY_VERIFY(window.width() > 400);
+    const int maximizedWidth = window.width();
+    QVERIFY2(maximizedWidth > 400,
+             qPrintable(QStringLiteral("%1 %2").arg(maximizedWidth).arg(window.windowState())));
+    const QRect normal = window.normalGeometry();
+    LogCapture capture;
+
+    const QPoint grab(maximizedWidth - 200, 20);
+    QTest::mousePress(&window, Qt::LeftButton, Qt::NoModifier, grab);
+    const QPoint offset = window.mapToGlobal(grab) - window.pos();
+    QPoint cursor = window.mapToGlobal(grab);
+    for (int moveNo = 1; moveNo <= 15; ++moveNo) {
+        QVERIFY2(window.isMaximized(), qPrintable(QStringLiteral("restored before move %1").arg(moveNo)));
+        cursor += QPoint(1, 1);
+        QMouseEvent move(QEvent::MouseMove, window.mapFromGlobal(cursor), cursor, Qt::LeftButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&window, &move);
+    }
+    QVERIFY(!window.isMaximized());
+    QCOMPARE(window.m_PressedCount, 15);
+    QVERIFY(LogCapture::contains(QStringLiteral("mouseMoveEvent::m_PressedCount-> 15")));
+    // The cursor keeps its share of the width: the offset scaled by normal / maximized width.
+    const QPoint scaled(offset.x() * normal.width() / maximizedWidth, offset.y());
+    QCOMPARE(window.geometry(), QRect(cursor - scaled, normal.size()));
+    QCOMPARE(window.m_dragOffset, scaled);
+    QTest::mouseRelease(&window, Qt::LeftButton, Qt::NoModifier, window.mapFromGlobal(cursor));
+
+    // The count is never reset: the next drag of a maximized window restores at its first move.
+    window.showMaximized();
+    QTRY_VERIFY(window.isMaximized());
+    QTest::mousePress(&window, Qt::LeftButton, Qt::NoModifier, grab);
+    cursor = window.mapToGlobal(grab) + QPoint(2, 2);
+    QMouseEvent move(QEvent::MouseMove, window.mapFromGlobal(cursor), cursor, Qt::LeftButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&window, &move);
+    QVERIFY(!window.isMaximized());
+    QCOMPARE(window.m_PressedCount, 16);
+    QTest::mouseRelease(&window, Qt::LeftButton, Qt::NoModifier, window.mapFromGlobal(cursor));
+}
+
+void TstWindowShell::windowOverlayWatchesItsDialogs()
+{
+    SettingsFileGuard settings;
+    MainWindow window;
+    window.show();
+    MaskWidget* overlay = MaskWidget::instance();
+    QCOMPARE(overlay->coveredWidget(), &window);
+    QCOMPARE(overlay->watchedDialogNames(),
+             (QStringList{QStringLiteral("FormUpgrade"), QStringLiteral("FormAbnormal"),
+                          QStringLiteral("FormCustomizeMessagebox")}));
+    QDialog upgrade;
+    upgrade.setObjectName(QStringLiteral("FormUpgrade"));
+    upgrade.show();
+    QVERIFY(overlay->isVisible());
+    QCOMPARE(overlay->geometry(), window.geometry());
+    upgrade.hide();
+    QVERIFY(!overlay->isVisible());
+}
+
+void TstWindowShell::windowChangeStyleKeepsStyleOnFailure()
+{
+    SettingsFileGuard settings;
+    MainWindow window;
+    QTemporaryDir dir;
+    const QString sheet = writeSheet(dir, "own.css", kDarkSheet + QStringLiteral("QLabel{color:#123456;}"));
+    window.changeStyle(sheet);
+    QCOMPARE(qApp->styleSheet(), kDarkSheet + QStringLiteral("QLabel{color:#123456;}"));
+    window.changeStyle(QString());
+    QCOMPARE(qApp->styleSheet(), kDarkSheet + QStringLiteral("QLabel{color:#123456;}"));
+    LogCapture capture;
+    window.changeStyle(dir.filePath("gone.css"));
+    QVERIFY(LogCapture::contains(QStringLiteral("read style failed.")));
+    QCOMPARE(qApp->styleSheet(), kDarkSheet + QStringLiteral("QLabel{color:#123456;}"));
+}
+
+void TstWindowShell::themeToggleTwiceReturns()
+{
+    SettingsFileGuard settings;
+    MainWindow window;
+    auto* list = window.findChild<QListWidget*>("listWidgetCamera");
+    list->clear();
+    for (int i = 0; i < 3; ++i)
+        list->addItem(QStringLiteral("Camera %1").arg(i));
+    list->setCurrentRow(1);
+    const QIcon blue(QStringLiteral(":/qss/light/ld-icon-blue.png"));
+    list->item(1)->setIcon(blue);
+
+    auto colourOf = [](const QString& path) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QColor();
+        return StyleSheetApplier::firstRuleColour(QString::fromUtf8(file.readAll()).remove(QChar(0xFEFF)));
+    };
+    const QColor lightColour = colourOf(QStringLiteral(":/qss/light.css"));
+    const QColor darkColour = colourOf(QStringLiteral(":/qss/dark.css"));
+    QVERIFY(lightColour.isValid() && darkColour.isValid() && lightColour != darkColour);
+    const QImage lightIcon = iconImage(QIcon(QStringLiteral(":/qss/light/ld-icon-normal.png")));
+    const QImage darkIcon = iconImage(QIcon(QStringLiteral(":/qss/dark/ld-icon-dark.png")));
+    QVERIFY(!lightIcon.isNull() && lightIcon != darkIcon);
+    auto* loading = window.findChild<QLabel*>("labelloading");
+
+    // The stored theme (light) is on after construction.
+    QCOMPARE(window.m_styleIndex, 0);
+    QCOMPARE(QApplication::palette().color(QPalette::Button), lightColour);
+    QCOMPARE(window.supportLinkColour(), QStringLiteral("#000000"));
+    QCOMPARE(loading->movie(), window.m_loadingLight);
+
+    LogCapture capture;
+    window.on_btnModeLight_clicked();
+    QCOMPARE(window.m_styleIndex, 1);
+    QCOMPARE(QApplication::palette().color(QPalette::Button), darkColour);
+    QCOMPARE(qApp->styleSheet().left(29),
+             QStringLiteral("QPalette{background:%1;}").arg(darkColour.name()).left(29));
+    QCOMPARE(window.supportLinkColour(), QStringLiteral("#F2F2F2"));
+    QCOMPARE(loading->movie(), window.m_loadingDark);
+    QCOMPARE(iconImage(list->item(0)->icon()), darkIcon);
+    QCOMPARE(iconImage(list->item(2)->icon()), darkIcon);
+    QCOMPARE(iconImage(list->item(1)->icon()), iconImage(blue));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(LogCapture::lines().contains(QStringLiteral("Item-i: %1").arg(i)));
+
+    window.on_btnModeLight_clicked();
+    QCOMPARE(window.m_styleIndex, 0);
+    QCOMPARE(QApplication::palette().color(QPalette::Button), lightColour);
+    QCOMPARE(window.supportLinkColour(), QStringLiteral("#000000"));
+    QCOMPARE(loading->movie(), window.m_loadingLight);
+    QCOMPARE(iconImage(list->item(0)->icon()), lightIcon);
+    QCOMPARE(iconImage(list->item(2)->icon()), lightIcon);
+    QCOMPARE(iconImage(list->item(1)->icon()), iconImage(blue));
+}
+
+void TstWindowShell::themeArrowsWithoutCamera()
+{
+    SettingsFileGuard settings;
+    MainWindow window;
+    QVERIFY(!window.m_cameraOpen);
+    window.setTheme(1);
+    QCOMPARE(window.findChild<QPushButton*>("btnCameraUp")->styleSheet(),
+             QStringLiteral("border-image:url(:/qss/dark/icon-arrow-up-disable.png) center no-repeat;"));
+    QCOMPARE(window.findChild<QPushButton*>("btnCameraLeft")->styleSheet(),
+             QStringLiteral("border-image:url(:/qss/dark/icon-arrow-left-disable.png) center no-repeat;"));
+    window.setTheme(0);
+    QCOMPARE(window.findChild<QPushButton*>("btnCameraDown")->styleSheet(),
+             QStringLiteral("border-image:url(:/qss/light/icon-arrow-down-disable.png) center no-repeat;"));
+    QCOMPARE(window.findChild<QPushButton*>("btnCameraRight")->styleSheet(),
+             QStringLiteral("border-image:url(:/qss/light/icon-arrow-right-disable.png) center no-repeat;"));
+}
+
+void TstWindowShell::languageSwitchRestarts()
+{
+    SettingsFileGuard settings;
+    const bool before = languageCN;
+    MainWindow window;
+    window.show();
+    window.setTheme(1);
+    QString shown;
+    QSize boxSize;
+    bool overlayShown = false;
+    onNextModal(&shown, [&](QDialog* box) {
+        boxSize = box->size();
+        overlayShown = MaskWidget::instance()->isVisible();
+        box->findChild<QPushButton*>("btnOK")->click();
+    });
+    QTimer::singleShot(0, &window, &MainWindow::on_btnLanguage_clicked);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(QApplication::exec(), RestartExitCode);
+    QVERIFY(clock.elapsed() >= 900); // the restart waits a second after the settings are saved
+    QCOMPARE(shown, QStringLiteral("Kestrelix Orbi needs to restart to switch the default language."));
+    QCOMPARE(boxSize, QSize(450, 180));
+    QVERIFY(overlayShown);
+    QCOMPARE(languageCN, !before);
+    QSettings file(settings.path(), QSettings::IniFormat);
+    QCOMPARE(file.value("/style/index").toString(), QStringLiteral("1"));
+    QCOMPARE(file.value("/ChangeLanguage/LanguageCN").toBool(), !before);
+    languageCN = before;
+}
+
+void TstWindowShell::languageSwitchDeclinedChangesNothing()
+{
+    SettingsFileGuard settings;
+    const bool before = languageCN;
+    MainWindow window;
+    window.show();
+    QString shown;
+    onNextModal(&shown, [](QDialog* box) { box->findChild<QPushButton*>("btnCancel")->click(); });
+    window.on_btnLanguage_clicked();
+    QCOMPARE(shown, QStringLiteral("Kestrelix Orbi needs to restart to switch the default language."));
+    QCOMPARE(languageCN, before);
+    QVERIFY(!QFile::exists(settings.path()));
+    // No restart is scheduled: an event loop run past the restart delay ends by itself.
+    QTimer::singleShot(1300, qApp, [] { QApplication::exit(5); });
+    QCOMPARE(QApplication::exec(), 5);
+}
+
+void TstWindowShell::languageSwitchRefusedDuringUpgrade()
+{
+    SettingsFileGuard settings;
+    const bool before = languageCN;
+    MainWindow window;
+    window.show();
+    window.m_upgrading = true;
+    QString shown;
+    bool cancelShown = true;
+    onNextModal(&shown, [&](QDialog* box) {
+        cancelShown = box->findChild<QPushButton*>("btnCancel")->isVisible();
+        box->findChild<QPushButton*>("btnOK")->click();
+    });
+    window.on_btnLanguage_clicked();
+    QCOMPARE(shown, QStringLiteral("Cannot exit during the upgrade process!"));
+    QVERIFY(!cancelShown);
+    QCOMPARE(languageCN, before);
+    QVERIFY(!QFile::exists(settings.path()));
+    window.m_upgrading = false;
+}
+
+void TstWindowShell::closeRefusedDuringUpgrade()
+{
+    SettingsFileGuard settings;
+    MainWindow window;
+    window.show();
+    window.m_upgrading = true;
+    QString shown;
+    onNextModal(&shown, [](QDialog* box) { box->findChild<QPushButton*>("btnOK")->click(); });
+    QVERIFY(!window.close());
+    QCOMPARE(shown, QStringLiteral("Cannot exit during the upgrade process!"));
+    QVERIFY(window.isVisible());
+    QVERIFY(!window.isMinimized());
+    QVERIFY(!QFile::exists(settings.path()));
+    window.m_upgrading = false;
+}
+
+void TstWindowShell::closeSavesWindowSettings()
+{
+    SettingsFileGuard settings;
+    MainWindow window;
+    window.setMinimumSize(300, 200);
+    window.setGeometry(60, 70, 640, 480);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.setTheme(1);
+    const QRect frame = window.frameGeometry();
+    QVERIFY(window.close());
+    QVERIFY(!window.isVisible());
+    QVERIFY(window.isMinimized());
+    QSettings file(settings.path(), QSettings::IniFormat);
+    QCOMPARE(file.value("/window/left").toString(), QString::number(frame.x()));
+    QCOMPARE(file.value("/window/top").toString(), QString::number(frame.y()));
+    QCOMPARE(file.value("/window/width").toString(), QString::number(frame.width()));
+    QCOMPARE(file.value("/window/height").toString(), QString::number(frame.height()));
+    QCOMPARE(file.value("/style/index").toString(), QStringLiteral("1"));
+    QCOMPARE(file.value("/ChangeLanguage/LanguageCN").toBool(), languageCN);
+    QCOMPARE(SettingsStore::application().windowGeometry(), frame);
 }
 
 QTEST_MAIN(TstWindowShell)

@@ -191,7 +191,6 @@ private:
     void setUpControlPanel(); // construction step: fill the lists, arrows' auto-repeat
 
     // Helpers of the control panel.
-    void setAccessibleNames();
     // Shows the rows that belong to a tracking mode (and the speed row for smooth framing).
     void applyTrackModeRows(int mode);
     // The style sheet of an arrow ("up", "down", "left", "right") in the current style.
@@ -227,16 +226,28 @@ public slots:
 public:
     void setTheme(int index);
     void saveWindowSettings();
+    // The link colour of the current theme, for the support page's link texts.
+    QString supportLinkColour() const { return m_linkColour; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void setUpShell(); // construction step: title bar, frameless flags, initial size, overlay
+    void watchScreen(class QScreen* screen);
+    int screenIndex() const;
+    void dismissPrompt();      // closes and deletes the audio-version pop-up, if any
+    void showUpgradeRunning(); // the refusal of a close or language switch during an upgrade
 
+    friend class TstWindowShell; // sets m_upgrading, which the upgrade flow owns
+
+    class FramelessFrame* m_frame = nullptr;
+    bool m_systemMoveTried = false; // the window system was asked to move the window this press
+    QString m_linkColour;
     bool m_darkOn = false;
     bool m_mousePressed = false;
     int m_PressedCount = 0;

@@ -204,49 +204,6 @@ void MainWindow::setUpControlPanel()
     ui->labPreview->setFocusPolicy(Qt::StrongFocus);
     ui->labPreview->installEventFilter(
         new PreviewKeyFilter([this](int key) { return handlePreviewKey(key); }, this));
-
-    setAccessibleNames();
-}
-
-void MainWindow::setAccessibleNames()
-{
-    const QList<QPair<QWidget*, QString>> names = {
-        {ui->labPreview, tr("Camera preview")},
-        {ui->comboBoxTrackMode, tr("Tracking mode")},
-        {ui->comboBoxTrackEffect, tr("Framing effect")},
-        {ui->comboBoxTrackSpeend, tr("Framing speed")},
-        {ui->comboBoxAntiFlicker, tr("Power line frequency")},
-        {ui->sliderZoom, tr("Zoom")},
-        {ui->btnCameraUp, tr("Tilt up")},
-        {ui->btnCameraDown, tr("Tilt down")},
-        {ui->btnCameraLeft, tr("Pan left")},
-        {ui->btnCameraRight, tr("Pan right")},
-        {ui->btnPreset1Set, tr("Save preset 1")},
-        {ui->btnPreset1Load, tr("Load preset 1")},
-        {ui->btnPreset2Set, tr("Save preset 2")},
-        {ui->btnPreset2Load, tr("Load preset 2")},
-        {ui->btnHD, tr("HD mode")},
-        {ui->btnHDR, tr("HDR")},
-        {ui->btnMirror, tr("Mirror")},
-        {ui->sliderBrightness, tr("Brightness")},
-        {ui->sliderContract, tr("Contrast")},
-        {ui->sliderHue, tr("Hue")},
-        {ui->sliderSaturation, tr("Saturation")},
-        {ui->sliderSharpness, tr("Sharpness")},
-        {ui->checkBoxBrightnessAuto, tr("Automatic brightness")},
-        {ui->checkBoxContractAuto, tr("Automatic contrast")},
-        {ui->checkBoxHueAuto, tr("Automatic hue")},
-        {ui->checkBoxSaturationAuto, tr("Automatic saturation")},
-        {ui->checkBoxSharpnessAuto, tr("Automatic sharpness")},
-        {ui->btnDefaultColor, tr("Default Settings")},
-        {ui->btnVideoControl, tr("Video")},
-        {ui->btnColorControl, tr("Color Adjustment")},
-    };
-    // The form's own names win; these fill the gaps.
-    for (const auto& entry : names) {
-        if (entry.first->accessibleName().isEmpty())
-            entry.first->setAccessibleName(entry.second);
-    }
 }
 
 // ---- row visibility ------------------------------------------------------------------------
@@ -335,15 +292,10 @@ void MainWindow::setPtzEnabled(bool enable, int zoom)
     for (QWidget* arrow : std::initializer_list<QWidget*>{ui->btnCameraUp, ui->btnCameraDown,
                                                           ui->btnCameraLeft, ui->btnCameraRight})
         arrow->setEnabled(m_bControlsEnable);
-    if (m_bControlsEnable) {
-        ui->widgetDirectionBg->setCursor(Qt::ArrowCursor);
-        updatePanArrows(currentValue(CameraControl::Pan));
-        updateTiltArrows(currentValue(CameraControl::Tilt));
-    } else {
-        ui->widgetDirectionBg->setCursor(Qt::ForbiddenCursor);
-        updatePanArrows(currentValue(CameraControl::Pan));
-        updateTiltArrows(currentValue(CameraControl::Tilt));
-    }
+    ui->widgetDirectionBg->setCursor(m_bControlsEnable ? Qt::ArrowCursor : Qt::ForbiddenCursor);
+    // Usable: each pair by its position; not usable: the "-disable" image on all four.
+    updatePanArrows(currentValue(CameraControl::Pan));
+    updateTiltArrows(currentValue(CameraControl::Tilt));
 }
 
 void MainWindow::updateArrowPair(QWidget* lower, const char* lowerName, QWidget* upper, const char* upperName,
@@ -540,6 +492,10 @@ void MainWindow::writeColourValue(int ampId, int value)
         if (row.ampId != ampId)
             continue;
         row.valueLabel->setText(QStringLiteral("%1").arg(value));
+        // While its Auto box is ticked the camera owns the value: a manual write would take the
+        // control back from it.
+        if (row.autoBox->isChecked())
+            return;
         m_dshow.setVideoProcAmp(ampId, value);
         int readBack = value;
         if (m_dshow.getVideoProcAmp(ampId, readBack) && readBack != value)

@@ -39,6 +39,12 @@ const FactorRow kOtherRows[] = {
 
 constexpr SizeFactors kDefaultFactors{0.8, 0.7448148148148148};
 
+ScreenMetrics::Source& metricsSource()
+{
+    static ScreenMetrics::Source source;
+    return source;
+}
+
 } // namespace
 
 QSize ScreenMetrics::physical() const
@@ -46,8 +52,15 @@ QSize ScreenMetrics::physical() const
     return QSize(qRound(logical.width() * devicePixelRatio), qRound(logical.height() * devicePixelRatio));
 }
 
+void ScreenMetrics::setSource(Source source)
+{
+    metricsSource() = std::move(source);
+}
+
 ScreenMetrics ScreenMetrics::current(const QWidget* window)
 {
+    if (metricsSource())
+        return metricsSource()(window);
     ScreenMetrics metrics;
     const QScreen* primary = QGuiApplication::primaryScreen();
     if (!primary)

@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QSize>
 
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -24,8 +25,14 @@ struct ScreenMetrics
     QSize desktop;              // size of the whole (virtual) desktop
 
     QSize physical() const;
-    // The metrics of the running system, for window (its screen).
+    // The metrics of the running system, for window (its screen); those of the source set with
+    // setSource() while one is set.
     static ScreenMetrics current(const QWidget* window);
+
+    // Replaces the running system's metrics (a display the machine does not have); an empty
+    // function restores them.
+    using Source = std::function<ScreenMetrics(const QWidget* window)>;
+    static void setSource(Source source);
 };
 
 struct SizeFactors
