@@ -175,6 +175,8 @@ MainWindow::~MainWindow()
     m_query.stop();
     m_upgrade.stop();
     m_abnormal.stop();
+    // The unit closes with the window: no camera stays marked open for the rest of the process.
+    g_bOpenCamera = false;
     delete ui;
 }
 
