@@ -107,16 +107,16 @@ accent='#42a5f5'           # the one accent of both themes
 danger='#e5484d'           # close and stop on hover
 white='#ffffff'
 
-# Pan/tilt arrows (36 x 36, the whole button): the source points up.
+# Pan/tilt arrows (40 x 40, the whole button): the source points up.
 for dir in up:0 right:90 down:180 left:270; do
     name=${dir%%:*}
-    rot="rotate(${dir#*:} 18 18)"
-    render $art/arrow.svg "$out/light/icon-arrow-$name" 36 36 "rotate(0 18 18)=>$rot"
-    render $art/arrow.svg "$out/light/icon-arrow-$name-disable" 36 36 "rotate(0 18 18)=>$rot" \
+    rot="rotate(${dir#*:} 20 20)"
+    render $art/arrow.svg "$out/light/icon-arrow-$name" 40 40 "rotate(0 20 20)=>$rot"
+    render $art/arrow.svg "$out/light/icon-arrow-$name-disable" 40 40 "rotate(0 20 20)=>$rot" \
         "#5f6b76=>$light_disabled"
-    render $art/arrow.svg "$out/dark/icon-arrow-$name-dark" 36 36 "rotate(0 18 18)=>$rot" \
+    render $art/arrow.svg "$out/dark/icon-arrow-$name-dark" 40 40 "rotate(0 20 20)=>$rot" \
         "#5f6b76=>$dark_ink"
-    render $art/arrow.svg "$out/dark/icon-arrow-$name-disable" 36 36 "rotate(0 18 18)=>$rot" \
+    render $art/arrow.svg "$out/dark/icon-arrow-$name-disable" 40 40 "rotate(0 20 20)=>$rot" \
         "#5f6b76=>$dark_disabled"
 done
 
@@ -187,8 +187,8 @@ for theme in light dark; do
     render $art/chevron.svg "$out/$theme/icon-spin-down" 10 10 "#5f6b76=>$ink"
     render $art/chevron.svg "$out/$theme/icon-spin-up" 10 10 "#5f6b76=>$ink" \
         "rotate(0 8 8)=>rotate(180 8 8)"
-    render $art/info.svg "$out/$theme/icon-info" 16 16 "#5f6b76=>$ink"
-    render $art/info.svg "$out/$theme/icon-info-hover" 16 16 "#5f6b76=>$accent"
+    render_padded $art/info.svg "$out/$theme/icon-info" 16 24 "#5f6b76=>$ink"
+    render_padded $art/info.svg "$out/$theme/icon-info-hover" 16 24 "#5f6b76=>$accent"
     # Page buttons: the glyph at the left of a wider canvas, which leaves the gap before the text.
     render_canvas $art/nav-control.svg "$out/$theme/icon-nav-control" 20 20 26 20 0 0 "#5f6b76=>$ink"
     render_canvas $art/nav-support.svg "$out/$theme/icon-nav-support" 20 20 26 20 0 0 "#5f6b76=>$ink"
