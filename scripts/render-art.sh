@@ -56,19 +56,29 @@ render() {
     rsvg-convert -w $((width * 2)) -h $((height * 2)) "$svg" -o "$output@2x.png"
 }
 
-# render_padded SOURCE OUTPUT SIZE BOX [FROM=>TO ...]: the picture at SIZE x SIZE in the middle
-# of a transparent BOX x BOX canvas (a small glyph on a larger button face), 1x and 2x.
+# render_canvas SOURCE OUTPUT WIDTH HEIGHT CANVAS_WIDTH CANVAS_HEIGHT LEFT TOP [FROM=>TO ...]:
+# the picture at WIDTH x HEIGHT placed at LEFT, TOP on a transparent canvas (a small glyph on a
+# larger button face, or an icon with room for the gap before its text), 1x and 2x.
+render_canvas() {
+    local source=$1 output=$2 width=$3 height=$4 cw=$5 ch=$6 left=$7 top=$8
+    shift 8
+    local svg="$tmp/render.svg" scale
+    substitute "$source" "$svg" "$@"
+    mkdir -p "$(dirname "$output")"
+    for scale in 1 2; do
+        rsvg-convert -w $((width * scale)) -h $((height * scale)) \
+            --page-width $((cw * scale)) --page-height $((ch * scale)) \
+            --left $((left * scale)) --top $((top * scale)) "$svg" \
+            -o "$output$([ $scale = 2 ] && echo @2x).png"
+    done
+}
+
+# render_padded SOURCE OUTPUT SIZE BOX [FROM=>TO ...]: a SIZE square in the middle of a BOX square.
 render_padded() {
     local source=$1 output=$2 size=$3 box=$4
     shift 4
-    local svg="$tmp/render.svg" inset=$(((box - size) / 2))
-    substitute "$source" "$svg" "$@"
-    mkdir -p "$(dirname "$output")"
-    rsvg-convert -w "$size" -h "$size" --page-width "$box" --page-height "$box" \
-        --left "$inset" --top "$inset" "$svg" -o "$output.png"
-    rsvg-convert -w $((size * 2)) -h $((size * 2)) --page-width $((box * 2)) \
-        --page-height $((box * 2)) --left $((inset * 2)) --top $((inset * 2)) "$svg" \
-        -o "$output@2x.png"
+    render_canvas "$source" "$output" "$size" "$size" "$box" "$box" $(((box - size) / 2)) \
+        $(((box - size) / 2)) "$@"
 }
 
 # spinner OUTPUT BACKGROUND: the loading animation, 24 frames of 120 ms (the window plays it at
@@ -97,7 +107,7 @@ accent='#42a5f5'           # the one accent of both themes
 danger='#e5484d'           # close and stop on hover
 white='#ffffff'
 
-# Pan/tilt arrows (40 x 40): the source points up.
+# Pan/tilt arrows (40 x 40, the whole button): the source points up.
 for dir in up:0 right:90 down:180 left:270; do
     name=${dir%%:*}
     rot="rotate(${dir#*:} 20 20)"
@@ -147,15 +157,15 @@ mkdir -p "$out/light" "$out/dark"
 spinner "$out/light/loading.gif" '#e9ecef'
 spinner "$out/dark/loading.gif" '#141416'
 
-# Switches of the checkable buttons (44 x 24): off, on, and both unusable, per theme.
+# Switches of the checkable buttons (46 x 24): off, on, and both unusable, per theme.
 switch() {
     local theme=$1 off_track=$2 off_knob=$3 on_track=$4 off_track_dis=$5 knob_dis=$6 on_track_dis=$7
-    render $art/switch.svg "$out/$theme/switch-off" 44 24 "#c9ced4=>$off_track" "#ffffff=>$off_knob"
-    render $art/switch.svg "$out/$theme/switch-on" 44 24 "#c9ced4=>$on_track" 'cx="12"=>cx="32"'
-    render $art/switch.svg "$out/$theme/switch-off-disable" 44 24 "#c9ced4=>$off_track_dis" \
+    render $art/switch.svg "$out/$theme/switch-off" 46 24 "#c9ced4=>$off_track" "#ffffff=>$off_knob"
+    render $art/switch.svg "$out/$theme/switch-on" 46 24 "#c9ced4=>$on_track" 'cx="12"=>cx="34"'
+    render $art/switch.svg "$out/$theme/switch-off-disable" 46 24 "#c9ced4=>$off_track_dis" \
         "#ffffff=>$knob_dis"
-    render $art/switch.svg "$out/$theme/switch-on-disable" 44 24 "#c9ced4=>$on_track_dis" \
-        'cx="12"=>cx="32"' "#ffffff=>$knob_dis"
+    render $art/switch.svg "$out/$theme/switch-on-disable" 46 24 "#c9ced4=>$on_track_dis" \
+        'cx="12"=>cx="34"' "#ffffff=>$knob_dis"
 }
 switch light '#c9ced4' '#ffffff' "$accent" '#e4e7ea' '#f7f8f9' '#b3dafb'
 switch dark '#4a4e54' '#e3e7ea' "$accent" '#333538' '#6a6e73' '#2a5a82'
@@ -177,12 +187,13 @@ for theme in light dark; do
     render $art/chevron.svg "$out/$theme/icon-spin-down" 10 10 "#5f6b76=>$ink"
     render $art/chevron.svg "$out/$theme/icon-spin-up" 10 10 "#5f6b76=>$ink" \
         "rotate(0 8 8)=>rotate(180 8 8)"
-    render $art/info.svg "$out/$theme/icon-info" 16 16 "#5f6b76=>$ink"
-    render $art/info.svg "$out/$theme/icon-info-hover" 16 16 "#5f6b76=>$accent"
-    render $art/nav-control.svg "$out/$theme/icon-nav-control" 20 20 "#5f6b76=>$ink"
-    render $art/nav-support.svg "$out/$theme/icon-nav-support" 20 20 "#5f6b76=>$ink"
-    render $art/page-video.svg "$out/$theme/icon-page-video" 18 18 "#5f6b76=>$ink"
-    render $art/page-color.svg "$out/$theme/icon-page-color" 18 18 "#5f6b76=>$ink"
+    render_padded $art/info.svg "$out/$theme/icon-info" 16 24 "#5f6b76=>$ink"
+    render_padded $art/info.svg "$out/$theme/icon-info-hover" 16 24 "#5f6b76=>$accent"
+    # Page buttons: the glyph at the left of a wider canvas, which leaves the gap before the text.
+    render_canvas $art/nav-control.svg "$out/$theme/icon-nav-control" 20 20 26 20 0 0 "#5f6b76=>$ink"
+    render_canvas $art/nav-support.svg "$out/$theme/icon-nav-support" 20 20 26 20 0 0 "#5f6b76=>$ink"
+    render_canvas $art/page-video.svg "$out/$theme/icon-page-video" 18 18 23 18 0 0 "#5f6b76=>$ink"
+    render_canvas $art/page-color.svg "$out/$theme/icon-page-color" 18 18 23 18 0 0 "#5f6b76=>$ink"
 done
 render $art/check.svg "$out/light/icon-check" 12 12
 
