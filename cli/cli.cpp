@@ -4,6 +4,7 @@
 #include "app/logging.h"
 #include "cli/clisettings.h"
 #include "cli/cliupgrade.h"
+#include "cli/clivirtual.h"
 #include "device/dshowcamerawrapper.h"
 #include "device/speakervolume.h"
 #include "device/uvcextensionunit.h"
@@ -422,9 +423,54 @@ Outcome upgradeCommand(const ListedCamera& camera, const QString& archive, QText
     return upgradeOutcome(upgrade);
 }
 
-Outcome dispatch(const Options& options, QTextStream& progress)
+const QString kVirtualUsage = QStringLiteral("virtual takes plug MODEL [KEY=VALUE...] or unplug INDEX");
+
+Outcome virtualCommand(const QStringList& arguments, VirtualCameraState* state)
+{
+    const QString subcommand = arguments.value(0);
+    const bool plug = subcommand == QLatin1String("plug");
+    if (!plug && subcommand != QLatin1String("unplug"))
+        return failure(kExitUsage, kVirtualUsage);
+    if ((plug && arguments.size() < 2) || (!plug && arguments.size() != 2))
+        return failure(kExitUsage, kVirtualUsage);
+    bool isNumber = false;
+    const int number = arguments.at(1).toInt(&isNumber);
+    if (!isNumber)
+        return failure(kExitUsage, QStringLiteral("%1 is not a %2")
+                                       .arg(arguments.at(1), plug ? QStringLiteral("model index")
+                                                                  : QStringLiteral("camera index")));
+    QJsonObject entry;
+    if (plug) {
+        QString error;
+        if (!parseKeyValues(arguments.mid(2), &entry, &error))
+            return failure(kExitUsage, error);
+        if (entry.contains(QLatin1String("model")))
+            return failure(kExitUsage, QStringLiteral("the model is MODEL, not a KEY=VALUE"));
+        entry.insert(QStringLiteral("model"), number);
+    }
+    if (!state)
+        return failure(kExitUsage,
+                       QStringLiteral("virtual %1 changes the shared state of the virtual cameras: set "
+                                      "DECKCTL_VIRTUAL_CAMERA and DECKCTL_VIRTUAL_STATE")
+                           .arg(subcommand));
+    QString error;
+    const int index = plug ? state->plug(entry, &error) : (state->unplug(number, &error) ? number : -1);
+    if (index < 0)
+        return failure(kExitUsage, QStringLiteral("virtual %1: %2").arg(subcommand, error));
+    Outcome outcome;
+    outcome.result.insert(QStringLiteral("camera"), index);
+    outcome.result.insert(QStringLiteral("plugged"), plug);
+    outcome.text = QStringLiteral("camera %1 %2")
+                       .arg(index)
+                       .arg(plug ? QStringLiteral("plugged in") : QStringLiteral("unplugged"));
+    return outcome;
+}
+
+Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraState* virtualState)
 {
     const QString& command = options.command;
+    if (command == QLatin1String("virtual"))
+        return virtualCommand(options.arguments, virtualState);
     const bool withPackage = command == QLatin1String("upgrade") || command == QLatin1String("recover");
     const int expected = command == QLatin1String("get") || withPackage ? 1
                          : command == QLatin1String("set")              ? 2
@@ -514,6 +560,10 @@ QString usage()
                "  factory-reset\n"
                "  upgrade PACKAGE.zip    the normal upgrade of the selected camera\n"
                "  recover PACKAGE.zip    repair a camera found in a boot stage\n"
+               "  virtual plug MODEL [KEY=VALUE...]\n"
+               "                         attach a virtual camera of model index MODEL (keys as in the\n"
+               "                         virtual camera's configuration; needs DECKCTL_VIRTUAL_STATE)\n"
+               "  virtual unplug INDEX   unplug the virtual camera at INDEX of the shared state\n"
                "--verbose (or DECKCTL_VERBOSE=1) also shows the log's lines on standard error\n"
                "SETTING: %1")
         .arg(settingNames().join(QStringLiteral(", ")));
@@ -529,7 +579,7 @@ void applyVerbosity(const QStringList& arguments)
     setLogEchoToStandardError(options.verbose || (!variable.isEmpty() && variable != QLatin1String("0")));
 }
 
-int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
+int run(const QStringList& arguments, QTextStream& out, QTextStream& err, VirtualCameraState* virtualState)
 {
     Options options;
     QString parseError;
@@ -538,7 +588,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err)
         outcome = failure(kExitUsage, parseError);
         options.json = arguments.contains(QStringLiteral("--json"));
     } else {
-        outcome = dispatch(options, err);
+        outcome = dispatch(options, err, virtualState);
     }
 
     const int status = print(outcome, options, out, err);

@@ -10,6 +10,8 @@
 #include <QTextStream>
 
 namespace cli {
+class VirtualCameraState;
+
 constexpr int kExitOk = 0;
 constexpr int kExitDevice = 1;
 constexpr int kExitUsage = 2;
@@ -23,6 +25,9 @@ constexpr const char* kVerboseVariable = "DECKCTL_VERBOSE";
 void applyVerbosity(const QStringList& arguments);
 
 // Runs one command line (without the program name); writes results to out and reasons to err.
-int run(const QStringList& arguments, QTextStream& out, QTextStream& err);
+// virtualState is what `virtual plug` and `virtual unplug` change (clivirtual.h); they are refused
+// without it.
+int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
+        VirtualCameraState* virtualState = nullptr);
 QString usage();
 } // namespace cli

@@ -690,6 +690,15 @@ QJsonObject VirtualCamera::toJson() const
     return json;
 }
 
+QStringList VirtualCamera::configurationKeys()
+{
+    // What the state stores, and the audio module's faults, which it stores within the module.
+    QStringList keys = VirtualCamera().toJson().keys();
+    keys << QStringLiteral("audioFaults");
+    keys.sort();
+    return keys;
+}
+
 VirtualCamera VirtualCamera::fromJson(const QJsonObject& json)
 {
     VirtualCamera camera;

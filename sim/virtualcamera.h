@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <cstdint>
@@ -59,6 +60,8 @@ public:
     // The same for input known to be good (tests, a state this program wrote): a refused entry
     // is logged as critical and gives a camera of model 7 with factory settings.
     static VirtualCamera fromJson(const QJsonObject& json);
+    // The keys a camera entry of a configuration may have.
+    static QStringList configurationKeys();
 
     int model() const { return m_model; }
     int vendorId() const { return m_vendorId; }

@@ -3,6 +3,7 @@
 #include "device/botframing.h"
 #include "device/deviceid.h"
 #include "device/usbdescriptors.h"
+#include "sim/virtualhotplug.h"
 #include "sim/virtualrig.h"
 
 #include <QStringList>
@@ -342,6 +343,11 @@ VirtualPlatform::VirtualPlatform(std::unique_ptr<VirtualRig> rig)
 }
 
 VirtualPlatform::~VirtualPlatform() = default;
+
+std::unique_ptr<HotplugMonitor> VirtualPlatform::createHotplugMonitor()
+{
+    return std::make_unique<VirtualHotplugMonitor>(*m_rig, m_video);
+}
 
 bool installVirtualPlatformIfRequested(QString* error)
 {

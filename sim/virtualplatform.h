@@ -82,6 +82,8 @@ public:
     SoundServer& sound() override { return m_sound; }
     MassStorageBackend& massStorage() override { return m_massStorage; }
     PreviewBackend& preview() override { return m_preview; }
+    // Follows the rig's cameras (virtualhotplug.h); the platform must outlive it.
+    std::unique_ptr<HotplugMonitor> createHotplugMonitor() override;
     VirtualRig& rig() { return *m_rig; }
 
 private:

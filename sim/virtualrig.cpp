@@ -10,9 +10,11 @@
 #include <QMutexLocker>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // An exclusive lock on "<state>.lock" that serialises processes sharing the state file.
@@ -192,6 +194,7 @@ bool VirtualRig::load()
 
 bool VirtualRig::store()
 {
+    ++m_changes;
     if (m_statePath.isEmpty())
         return true;
     QJsonArray entries;
@@ -267,4 +270,107 @@ void VirtualRig::journal(const QVector<JournalEvent>& events)
 {
     QMutexLocker locker(&m_lock);
     writeJournal(events);
+}
+
+int VirtualRig::plug(const QJsonObject& entry, QString* error)
+{
+    const QStringList known = VirtualCamera::configurationKeys();
+    for (auto it = entry.begin(); it != entry.end(); ++it) {
+        if (!known.contains(it.key())) {
+            *error = QStringLiteral("unknown key \"%1\"; keys: %2")
+                         .arg(it.key(), known.join(QStringLiteral(", ")));
+            return -1;
+        }
+    }
+    VirtualCamera camera;
+    if (!VirtualCamera::fromJson(entry, &camera, error, QString()))
+        return -1;
+
+    QMutexLocker locker(&m_lock);
+    FileLock lock(m_statePath);
+    if (!m_statePath.isEmpty() && !load()) {
+        *error = m_error;
+        return -1;
+    }
+    int index = m_cameras.size();
+    if (entry.contains(QLatin1String("port"))) {
+        for (int i = 0; i < m_cameras.size(); ++i) {
+            if (m_cameras.at(i).busPort() != camera.busPort())
+                continue;
+            if (m_cameras.at(i).attached()) {
+                *error = QStringLiteral("port %1 holds camera %2 already").arg(camera.busPort()).arg(i);
+                return -1;
+            }
+            index = i; // the unplugged camera's place
+        }
+    } else {
+        for (int n = 1;; ++n) {
+            const QString port = QStringLiteral("1-%1").arg(n);
+            if (std::none_of(m_cameras.begin(), m_cameras.end(),
+                             [&port](const VirtualCamera& c) { return c.busPort() == port; })) {
+                camera.setBusPort(port);
+                break;
+            }
+        }
+    }
+    const QVector<VirtualCamera> before = m_cameras;
+    if (index == m_cameras.size())
+        m_cameras.append(camera);
+    else
+        m_cameras[index] = camera;
+    JournalEvent event;
+    event.insert(QStringLiteral("event"), QStringLiteral("plug"));
+    event.insert(QStringLiteral("camera"), index);
+    event.insert(QStringLiteral("port"), camera.busPort());
+    if (!store() || !writeJournal({event})) {
+        m_cameras = before;
+        *error = m_error;
+        return -1;
+    }
+    return index;
+}
+
+bool VirtualRig::unplug(int index, QString* error)
+{
+    QMutexLocker locker(&m_lock);
+    FileLock lock(m_statePath);
+    if (!m_statePath.isEmpty() && !load()) {
+        *error = m_error;
+        return false;
+    }
+    if (index < 0 || index >= m_cameras.size()) {
+        *error = QStringLiteral("no camera with index %1 (there are %2)").arg(index).arg(m_cameras.size());
+        return false;
+    }
+    if (!m_cameras.at(index).attached()) {
+        *error = QStringLiteral("camera %1 is unplugged already").arg(index);
+        return false;
+    }
+    m_cameras[index].unplug();
+    JournalEvent event;
+    event.insert(QStringLiteral("event"), QStringLiteral("unplug"));
+    event.insert(QStringLiteral("camera"), index);
+    if (!store() || !writeJournal({event})) {
+        *error = m_error;
+        return false;
+    }
+    return true;
+}
+
+QByteArray VirtualRig::changeToken() const
+{
+    quint64 changes = 0;
+    {
+        QMutexLocker locker(&m_lock);
+        changes = m_changes;
+    }
+    QByteArray token = QByteArray::number(changes);
+    struct stat info = {};
+    if (!m_statePath.isEmpty() && ::stat(QFile::encodeName(m_statePath).constData(), &info) == 0) {
+        for (const long long field :
+             {static_cast<long long>(info.st_ino), static_cast<long long>(info.st_size),
+              static_cast<long long>(info.st_mtim.tv_sec), static_cast<long long>(info.st_mtim.tv_nsec)})
+            token += ':' + QByteArray::number(field);
+    }
+    return token;
 }

@@ -62,6 +62,24 @@ public:
     // Appends events that did not come from a camera request.
     void journal(const QVector<JournalEvent>& events);
 
+    // Attaches a new camera made from entry, the keys of a configuration's camera entry (an
+    // unknown key is refused). Without "port" it takes the first port "1-N" that no camera has;
+    // on the port of an unplugged camera it takes that camera's place and index; a port that an
+    // attached camera holds is refused. Returns the camera's index, or -1 with *error set
+    // (nothing changes then). Journals a "plug" event.
+    int plug(const QJsonObject& entry, QString* error);
+    // Unplugs camera index as a pulled cable does (VirtualCamera::unplug(): it keeps its index
+    // and its state). False with *error set when there is no such camera or it is not attached.
+    // Journals an "unplug" event.
+    bool unplug(int index, QString* error);
+
+    // The state file; empty when the state lives in this process only.
+    QString statePath() const { return m_statePath; }
+    // Changes whenever the cameras may have changed: a change made through this rig, or a state
+    // file that another process replaced (its inode, size and modification time). Cheap enough
+    // to poll: no lock and no reading of the file.
+    QByteArray changeToken() const;
+
 private:
     class FileLock;
     // Each returns false after fail() with the reason.
@@ -70,10 +88,11 @@ private:
     bool writeJournal(const QVector<JournalEvent>& events);
     void fail(const QString& error);
 
-    mutable QMutex m_lock; // guards m_cameras, m_error and the files within this process
+    mutable QMutex m_lock; // guards m_cameras, m_error, m_changes and the files within this process
     QString m_error;
     QVector<VirtualCamera> m_cameras;
     QString m_statePath;
     QString m_journalPath;
+    quint64 m_changes = 0; // stores made through this rig
     VirtualSoundServerMode m_soundServerMode = VirtualSoundServerMode::Answering; // set before use
 };

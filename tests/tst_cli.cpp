@@ -60,6 +60,9 @@ private slots:
     void stateAndJournalMustBeUsable();
     void verboseShowsTheLogOnStandardError_data();
     void verboseShowsTheLogOnStandardError();
+    void virtualPlugAndUnplug();
+    void virtualCommandsRefused_data();
+    void virtualCommandsRefused();
 
 private:
     void configure(const QByteArray& json);
@@ -786,6 +789,101 @@ void TstCli::verboseShowsTheLogOnStandardError()
     QFile log(m_dir->filePath(QStringLiteral(".ld/ld.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(log.readAll()).contains(logged));
+}
+
+void TstCli::virtualPlugAndUnplug()
+{
+    const QString firstId = cli({"list"}).out.section('\t', 2, 2);
+    const Run plug = cli({"virtual", "plug", "2", "serial=\"X1\"", "micNode=false"});
+    QCOMPARE(plug.status, 0);
+    QCOMPARE(plug.out, QStringLiteral("camera 2 plugged in\n"));
+    QStringList lines = cli({"list"}).out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.at(2),
+             QStringLiteral("2\tKestrelix ARDEN 320\tvid_343b&pid_0305&mi_00#x1&1-3&0&0000\t343b:0305\t2"));
+
+    const Run unplug = cli({"--json", "virtual", "unplug", "0"});
+    QCOMPARE(unplug.status, 0);
+    const QJsonObject result = QJsonDocument::fromJson(unplug.out.toUtf8()).object();
+    QCOMPARE(result.value("camera").toInt(), 0);
+    QCOMPARE(result.value("plugged").toBool(true), false);
+    lines = cli({"list"}).out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).startsWith(QLatin1String("0\tPX QB18Z\t")));
+    const Run again = cli({"virtual", "unplug", "0"});
+    QCOMPARE(again.status, 2);
+    QVERIFY2(again.err.contains(QLatin1String("camera 0 is unplugged already")), qPrintable(again.err));
+
+    // Plugged in again on its port: the unplugged camera's place, and the id it had.
+    const Run back = cli({"virtual", "plug", "7", "port=1-1"});
+    QCOMPARE(back.status, 0);
+    QCOMPARE(back.out, QStringLiteral("camera 0 plugged in\n"));
+    lines = cli({"list"}).out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines.at(0).section('\t', 2, 2), firstId);
+    QCOMPARE(cli({"--camera", "0", "info"}).status, 0);
+
+    QStringList events;
+    for (const QJsonObject& event :
+         JournalReader(m_dir->filePath(QStringLiteral("journal.jsonl"))).events()) {
+        const QString name = event.value(QLatin1String("event")).toString();
+        if (name == QLatin1String("plug") || name == QLatin1String("unplug"))
+            events << name + QString::number(event.value(QLatin1String("camera")).toInt());
+    }
+    QCOMPARE(events, (QStringList{"plug2", "unplug0", "plug0"}));
+}
+
+void TstCli::virtualCommandsRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("state"); // DECKCTL_VIRTUAL_STATE; "<file>": the test's state file
+    QTest::addColumn<QString>("message");
+    const QString file = QStringLiteral("<file>");
+    QTest::newRow("model out of range") << QStringList{"virtual", "plug", "11"} << file
+                                        << R"("model" must be an integer from 0 to 10, not 11)";
+    QTest::newRow("model not a number")
+        << QStringList{"virtual", "plug", "qb18"} << file << "qb18 is not a model index";
+    QTest::newRow("model as a key") << QStringList{"virtual", "plug", "7", "model=2"} << file
+                                    << "the model is MODEL";
+    QTest::newRow("unknown key") << QStringList{"virtual", "plug", "7", "focus=1"} << file
+                                 << R"(unknown key "focus"; keys: audio, audioFaults)";
+    QTest::newRow("bad value") << QStringList{"virtual", "plug", "7", "micNode=maybe"} << file
+                               << R"("micNode" must be true or false, not "maybe")";
+    QTest::newRow("no value") << QStringList{"virtual", "plug", "7", "serial"} << file
+                              << "serial is not KEY=VALUE";
+    QTest::newRow("key twice") << QStringList{"virtual", "plug", "7", "serial=a", "serial=b"} << file
+                               << "serial is given twice";
+    QTest::newRow("port of an attached camera")
+        << QStringList{"virtual", "plug", "7", "port=1-2"} << file << "port 1-2 holds camera 1 already";
+    QTest::newRow("index past the last")
+        << QStringList{"virtual", "unplug", "2"} << file << "no camera with index 2 (there are 2)";
+    QTest::newRow("negative index") << QStringList{"virtual", "unplug", "-1"} << file
+                                    << "no camera with index -1";
+    QTest::newRow("index not a number")
+        << QStringList{"virtual", "unplug", "first"} << file << "first is not a camera index";
+    QTest::newRow("two indices") << QStringList{"virtual", "unplug", "0", "1"} << file
+                                 << "virtual takes plug MODEL [KEY=VALUE...] or unplug INDEX";
+    QTest::newRow("no subcommand") << QStringList{"virtual"} << file << "virtual takes plug MODEL";
+    QTest::newRow("unknown subcommand")
+        << QStringList{"virtual", "replug", "0"} << file << "virtual takes plug MODEL";
+    QTest::newRow("no shared state") << QStringList{"virtual", "unplug", "0"} << QString()
+                                     << "set DECKCTL_VIRTUAL_CAMERA and DECKCTL_VIRTUAL_STATE";
+}
+
+void TstCli::virtualCommandsRefused()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, state);
+    QFETCH(QString, message);
+    const QString statePath = m_dir->filePath(QStringLiteral("state.json"));
+    const Run before = cli({"list"});
+    QCOMPARE(before.out.count('\n'), 2);
+    const Run run = cliWithEnvironment(arguments, {{QStringLiteral("DECKCTL_VIRTUAL_STATE"),
+                                                    state == QLatin1String("<file>") ? statePath : state}});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err));
+    QCOMPARE(run.out, QString());
+    QCOMPARE(cli({"list"}).out, before.out); // nothing changed
 }
 
 #include "tst_cli.moc"

@@ -7,8 +7,11 @@
 #include "app/workerhost.h"
 #include "device/cameracontroltable.h"
 #include "device/deviceplatform.h"
+#include "device/hotplug.h"
 #include "device/uvcextensionunit.h"
+#include "device/videobackend.h"
 #include "device/xuprotocol.h"
+#include "sim/virtualhotplug.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
 #include "tests/support/journalreader.h"
@@ -122,6 +125,9 @@ private slots:
     void queryFollowsCameraSideChanges();
     void queryWithCameraNotAnswering_data();
     void queryWithCameraNotAnswering();
+
+    void hotplugFollowsTheVirtualState_data();
+    void hotplugFollowsTheVirtualState();
 
 private:
     // Reports reach the test's thread queued, as they reach the window.
@@ -660,6 +666,99 @@ void TstWorkers::queryWithCameraNotAnswering()
     QTRY_VERIFY(m_reports.size() >= seen + 3);
     host.stop();
     QCOMPARE(m_reports.last(), expected);
+}
+
+// --- hot-plug of the virtual cameras ---------------------------------------------------------
+
+void TstWorkers::hotplugFollowsTheVirtualState_data()
+{
+    QTest::addColumn<bool>("stateFile"); // the platform's rig keeps its state in a file
+    QTest::addColumn<bool>("otherRig");  // the changes come through another rig on that file
+    QTest::newRow("another process's rig on the state file") << true << true;
+    QTest::newRow("this process's rig on the state file") << true << false;
+    QTest::newRow("this process's rig without a state file") << false << false;
+}
+
+void TstWorkers::hotplugFollowsTheVirtualState()
+{
+    QFETCH(bool, stateFile);
+    QFETCH(bool, otherRig);
+    const QString statePath = stateFile ? m_dir->filePath(QStringLiteral("state.json")) : QString();
+    const QString journalPath = m_dir->filePath(QStringLiteral("hotplug-journal.jsonl"));
+    auto camera = [](int model, const char* port) {
+        return VirtualCamera::fromJson(
+            QJsonObject{{QStringLiteral("model"), model}, {QStringLiteral("port"), QLatin1String(port)}});
+    };
+    VirtualPlatform platform(std::make_unique<VirtualRig>(
+        QVector<VirtualCamera>{camera(7, "1-1"), camera(6, "1-2")}, statePath, journalPath));
+    std::unique_ptr<VirtualRig> other;
+    if (otherRig)
+        other = std::make_unique<VirtualRig>(QVector<VirtualCamera>(), statePath); // reads the file
+    VirtualRig& changer = otherRig ? *other : platform.rig();
+
+    std::unique_ptr<HotplugMonitor> monitor = platform.createHotplugMonitor();
+    QSignalSpy spy(monitor.get(), &HotplugMonitor::devicePlugged);
+    QVERIFY(monitor->start());
+    auto names = [&platform] {
+        QStringList listed;
+        for (const VideoDeviceInfo& device : platform.video().listCaptureDevices())
+            listed << device.devicePath;
+        return listed;
+    };
+    auto received = [&spy] {
+        QStringList events;
+        for (const QList<QVariant>& arguments : qAsConst(spy))
+            events << (arguments.at(0).toBool() ? QStringLiteral("+") : QStringLiteral("-")) +
+                          arguments.at(1).toString();
+        spy.clear();
+        return events;
+    };
+    auto plus = [](const QStringList& list, const QString& sign) {
+        QStringList out;
+        for (const QString& name : list)
+            out << sign + name;
+        return out;
+    };
+    // Nothing changes: nothing is reported.
+    QVERIFY(!spy.wait(3 * VirtualHotplugMonitor::kPollIntervalMs));
+    const QStringList atStart = names();
+    QCOMPARE(atStart.size(), 4); // two cameras, each with its microphone node
+
+    // A camera plugged in: its capture nodes arrive by the names the listing gives them.
+    QString error;
+    QCOMPARE(changer.plug({{QStringLiteral("model"), 2}}, &error), 2);
+    QVERIFY(spy.wait(3000));
+    QTest::qWait(VirtualHotplugMonitor::kPollIntervalMs / 2); // a second node comes in the same poll
+    const QStringList withNew = names();
+    QCOMPARE(withNew.mid(0, 4), atStart);
+    QCOMPARE(received(), plus(withNew.mid(4), QStringLiteral("+")));
+    QVERIFY(
+        withNew.at(4).endsWith(QLatin1String("&1-3&0&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global")));
+
+    // The first camera unplugged: its nodes go, under the names they had.
+    QVERIFY2(changer.unplug(0, &error), qPrintable(error));
+    QVERIFY(spy.wait(3000));
+    QTest::qWait(VirtualHotplugMonitor::kPollIntervalMs / 2);
+    QCOMPARE(received(), plus(atStart.mid(0, 2), QStringLiteral("-")));
+
+    // One camera goes and another comes in one change: removals first.
+    changer.modify([&camera](QVector<VirtualCamera>& cameras) {
+        cameras[1].unplug();
+        cameras.append(camera(9, "2-1"));
+    });
+    QVERIFY(spy.wait(3000));
+    QTest::qWait(VirtualHotplugMonitor::kPollIntervalMs / 2);
+    const QStringList last = names();
+    QCOMPARE(received(),
+             plus(atStart.mid(2, 2), QStringLiteral("-")) + plus(last.mid(2), QStringLiteral("+")));
+    QCOMPARE(last.mid(0, 2), withNew.mid(4));
+
+    // Polling wrote nothing to the journal: only the changes are there.
+    QStringList journalled;
+    for (const QJsonObject& event : JournalReader(journalPath).events())
+        journalled << event.value(QLatin1String("event")).toString();
+    QCOMPARE(journalled, (otherRig ? QStringList() : QStringList{"plug", "unplug"}));
+    QVERIFY(!spy.wait(3 * VirtualHotplugMonitor::kPollIntervalMs));
 }
 
 QTEST_MAIN(TstWorkers)

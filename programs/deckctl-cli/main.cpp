@@ -1,12 +1,32 @@
 #include "app/catalogue.h"
 #include "app/logging.h"
 #include "cli/cli.h"
+#include "cli/clivirtual.h"
+#include "device/deviceplatform.h"
 #include "sim/virtualplatform.h"
+#include "sim/virtualrig.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
 
 #include <cstdio>
+#include <memory>
+
+namespace {
+
+// The virtual cameras' shared state as `deckctl-cli virtual` changes it.
+class RigState : public cli::VirtualCameraState
+{
+public:
+    explicit RigState(VirtualRig& rig) : m_rig(rig) {}
+    int plug(const QJsonObject& entry, QString* error) override { return m_rig.plug(entry, error); }
+    bool unplug(int index, QString* error) override { return m_rig.unplug(index, error); }
+
+private:
+    VirtualRig& m_rig;
+};
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -26,5 +46,10 @@ int main(int argc, char* argv[])
         err << "deckctl-cli: " << error << '\n';
         return cli::kExitUsage;
     }
-    return cli::run(QCoreApplication::arguments().mid(1), out, err);
+    // Only a state in a file is shared: a change to this process's own cameras would end with it.
+    std::unique_ptr<RigState> virtualState;
+    auto* virtualPlatform = dynamic_cast<VirtualPlatform*>(&devicePlatform());
+    if (virtualPlatform && !virtualPlatform->rig().statePath().isEmpty())
+        virtualState = std::make_unique<RigState>(virtualPlatform->rig());
+    return cli::run(QCoreApplication::arguments().mid(1), out, err, virtualState.get());
 }
