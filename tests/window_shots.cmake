@@ -2,11 +2,11 @@
 # scripts/screenshots.sh under a private X server; not installed) and the test that runs the
 # script and checks the pictures.
 
-# The program's resources (icon, style sheets and their pictures), as the window program has them.
-file(GLOB DECKCTL_RESOURCE_FILES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/resources/*.qrc)
-add_executable(window_shots tools/window_shots.cpp ${DECKCTL_RESOURCE_FILES})
+# With the program's resources (icon, style sheets and their pictures), as the window program has them.
+add_executable(window_shots tools/window_shots.cpp)
 target_include_directories(window_shots PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(window_shots PRIVATE deckctl_ui deckctl_sim deckctl_app Qt5::Widgets Qt5::Test)
+target_link_libraries(window_shots PRIVATE deckctl_resources deckctl_ui deckctl_sim deckctl_app Qt5::Widgets
+  Qt5::Test)
 add_dependencies(window_shots deckctl_translations)
 
 deckctl_add_qtest(tst_window_shots SOURCES tst_window_shots.cpp LIBS Qt5::Gui)
