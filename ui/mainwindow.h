@@ -210,7 +210,6 @@ private:
     void reportSetFailure(const char* operation);
     void savePreset(int preset);
     void loadPreset(int preset);
-    void dismissPrompt();
 
     QPointer<QWidget> m_messageBox; // the notice on screen, if any (showMessage)
 

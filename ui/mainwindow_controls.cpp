@@ -889,14 +889,6 @@ void MainWindow::slotOnQueryReport(int trackingModeState, int flickerState)
 
 // ---- pages ---------------------------------------------------------------------------------
 
-void MainWindow::dismissPrompt()
-{
-    if (m_prompt) {
-        m_prompt->close();
-        delete m_prompt;
-    }
-}
-
 void MainWindow::buttonClickedNavTop()
 {
     auto* clicked = qobject_cast<QAbstractButton*>(sender());
