@@ -34,6 +34,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
@@ -98,6 +99,7 @@ private:
     QString clickButton(const char* name);
     QString expectRows(bool trackOff, bool effect, bool speed);
     QString shootNotice(const QString& state);
+    void warnAboutOverlap(const QString& state) const;
 
     QString m_outDir;
     VirtualRig& m_rig;
@@ -109,6 +111,9 @@ QString Shooter::openWindow()
 {
     closeWindow();
     CameraControlTable::instance().reset();
+    // The pointer rests in the screen's corner, away from the window, so that no widget shows
+    // its hover look by chance of where the pointer happens to be.
+    QCursor::setPos(QGuiApplication::primaryScreen()->geometry().topLeft());
     m_window = std::make_unique<MainWindow>();
     m_window->show();
     m_window->activateWindow();
@@ -201,6 +206,29 @@ QString Shooter::expectRows(bool trackOff, bool effect, bool speed)
     return QStringLiteral("rows shown wrongly: %1").arg(wrong.join(QStringLiteral(", ")));
 }
 
+// The preview column and the control panel share the window's width; where the window is too
+// narrow for both, one covers the other.
+void Shooter::warnAboutOverlap(const QString& state) const
+{
+    const QWidget* panel = widget<QWidget>("stackedWidgetControl");
+    if (!panel || !panel->isVisible())
+        return;
+    const QRect panelRect(panel->mapToGlobal(QPoint(0, 0)), panel->size());
+    for (const char* name : {"labPreview", "labelTips", "widgetCameraHeader"}) {
+        const QWidget* other = widget<QWidget>(name);
+        if (!other || !other->isVisible())
+            continue;
+        const QRect overlap = panelRect.intersected(QRect(other->mapToGlobal(QPoint(0, 0)), other->size()));
+        if (!overlap.isEmpty())
+            warn(state, QStringLiteral("%1 covers %2x%3 pixels of the control panel (window %4x%5)")
+                            .arg(QLatin1String(name))
+                            .arg(overlap.width())
+                            .arg(overlap.height())
+                            .arg(m_window->width())
+                            .arg(m_window->height()));
+    }
+}
+
 Shooter::Driver Shooter::driverFor(const QString& state)
 {
     if (state == QLatin1String("empty")) {
@@ -243,7 +271,12 @@ Shooter::Driver Shooter::driverFor(const QString& state)
     }
     if (state == QLatin1String("tracking-auto")) {
         return [this] {
-            QString error = selectTrackingMode(1);
+            // From "Off", so that the rows are seen to come back (a camera starts in auto framing).
+            QString error = selectTrackingMode(0);
+            if (error.isEmpty()) {
+                QTest::qWait(kSettleMs);
+                error = selectTrackingMode(1);
+            }
             if (error.isEmpty()) {
                 QTest::qWait(kSettleMs);
                 const auto* effect = widget<QComboBox>("comboBoxTrackEffect");
@@ -343,6 +376,7 @@ QString Shooter::shoot(const QString& state)
     if (error.isEmpty())
         error = drive();
     QTest::qWait(kSettleMs);
+    warnAboutOverlap(state);
     const QString grabError = grab(state);
     closeWindow();
     return error.isEmpty() ? grabError : error;
