@@ -242,6 +242,9 @@ Shooter::Driver Shooter::driverFor(const QString& state)
             auto* list = widget<QListWidget>("listWidgetCamera");
             if (!list || list->count() != 2)
                 return QStringLiteral("the camera list does not hold two cameras");
+            const auto* device = widget<QLabel>("labelDevice");
+            if (!device || device->text().isEmpty())
+                return QStringLiteral("no camera is shown as open");
             return startPreview();
         };
     }
