@@ -111,6 +111,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     // 2. What this window never shows (and the audio-version button until a version is read).
     ui->btnAudioVersionPrompt->hide();
+    ui->progressBarUpdate->hide(); // shown while an upgrade runs
     for (QWidget* widget :
          {static_cast<QWidget*>(ui->labelAuto), static_cast<QWidget*>(ui->checkBoxBrightnessAuto),
           static_cast<QWidget*>(ui->checkBoxContractAuto), static_cast<QWidget*>(ui->checkBoxHueAuto),
@@ -411,6 +412,7 @@ void MainWindow::slotOnCameraState(int state, const QString& name)
     ui->labelDevice->clear();
     ui->labelIcon->hide();
     ui->btnAudioVersionPrompt->hide();
+    ui->progressBarUpdate->hide(); // shown while an upgrade runs
     if (m_prompt) {
         m_prompt->close();
         delete m_prompt.data();
