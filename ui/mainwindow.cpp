@@ -459,17 +459,23 @@ void MainWindow::slotReInitUvcEx()
     // nothing.
     if (!m_cameraOpen && !m_openingCamera)
         return;
+    // Reports of further failed requests while the camera's presence is being checked add
+    // nothing.
+    if (m_goneCheckPending)
+        return;
     m_uvc.CloseVideoDevice();
     if (m_uvc.InitVideoDevice(m_cameraPath, m_cameraName))
         return;
     qCDebug(lcUi) << "UVC reinit failed!";
     // The camera may be gone before its removal is reported: look once the request that failed
     // has returned (this slot may run inside it), and close the camera as unplugged if so.
+    m_goneCheckPending = true;
     QTimer::singleShot(0, this, &MainWindow::closeCameraIfGone);
 }
 
 void MainWindow::closeCameraIfGone()
 {
+    m_goneCheckPending = false;
     if (!m_cameraOpen || m_cameraPath.isEmpty())
         return;
     QVector<CameraEntry> entries;
