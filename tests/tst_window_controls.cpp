@@ -527,6 +527,16 @@ void TstWindowControls::arrowsFollowZoom()
         QCOMPARE(widget<QWidget>(arrow.first)->styleSheet(), arrowImage(arrow.second, false));
     }
     QVERIFY(controlWrites(m_journal.fresh()).contains(qMakePair(qint64(V4L2_CID_ZOOM_ABSOLUTE), 110)));
+
+    // The dark theme's pictures.
+    m_window->setTheme(1);
+    QCOMPARE(widget<QWidget>("btnCameraUp")->styleSheet(),
+             QStringLiteral("border-image:url(:/qss/dark/icon-arrow-up-dark.png) center no-repeat;"));
+    widget<QSlider>("sliderZoom")->setValue(100);
+    QCOMPARE(widget<QWidget>("btnCameraLeft")->styleSheet(),
+             QStringLiteral("border-image:url(:/qss/dark/icon-arrow-left-disable.png) center no-repeat;"));
+    m_window->setTheme(0);
+    QCOMPARE(widget<QWidget>("btnCameraLeft")->styleSheet(), arrowImage("left", true));
 }
 
 void TstWindowControls::arrowLimits_data()

@@ -12,6 +12,7 @@
 #include "device/dshowcamerawrapper.h"
 #include "device/speakervolume.h"
 #include "ui/formcustomizemessagebox.h"
+#include "ui/theme.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -274,15 +275,13 @@ void MainWindow::setControlsEnabled(bool enable)
 QString MainWindow::arrowStyle(const char* direction, bool disabled) const
 {
     const QString name = QString::fromLatin1(direction);
-    QString path;
-    if (m_styleIndex == 0) {
-        path = disabled ? QStringLiteral(":/qss/light/icon-arrow-%1-disable.png").arg(name)
-                        : QStringLiteral(":/qss/light/icon-arrow-%1.png").arg(name);
-    } else {
-        path = disabled ? QStringLiteral(":/qss/dark/icon-arrow-%1-disable.png").arg(name)
-                        : QStringLiteral(":/qss/dark/icon-arrow-%1-dark.png").arg(name);
-    }
-    return QStringLiteral("border-image:url(%1) center no-repeat;").arg(path);
+    if (disabled)
+        return theme::arrowStyle(theme::disabledArrow(m_styleIndex, name));
+    // The normal pictures: "icon-arrow-up.png" in the light theme, "icon-arrow-up-dark.png" in the
+    // dark one.
+    const QString normal = m_styleIndex == theme::kLight ? QStringLiteral("%1icon-arrow-%2.png")
+                                                         : QStringLiteral("%1icon-arrow-%2-dark.png");
+    return theme::arrowStyle(normal.arg(theme::resources(m_styleIndex).resourceDir, name));
 }
 
 void MainWindow::setPtzEnabled(bool enable, int zoom)
