@@ -685,6 +685,8 @@ void TstWindowShell::windowOverlayWatchesItsDialogs()
     upgrade.show();
     QVERIFY(overlay->isVisible());
     QCOMPARE(overlay->geometry(), window.geometry());
+    // Stacked with the window (window managers raise a window together with its transients).
+    QCOMPARE(overlay->windowHandle()->transientParent(), window.windowHandle());
     upgrade.hide();
     QVERIFY(!overlay->isVisible());
 }
