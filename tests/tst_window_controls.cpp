@@ -682,7 +682,7 @@ void TstWindowControls::queryReportFollowUp()
         json.insert(QStringLiteral("settings"), settings);
         camera = VirtualCamera::fromJson(json);
     });
-    QTRY_COMPARE_WITH_TIMEOUT(comboValue("comboBoxTrackMode"), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(comboValue("comboBoxTrackMode"), 2, 8000);
     QTRY_COMPARE(comboValue("comboBoxAntiFlicker"), 2);
     QVERIFY(LogCapture::contains(QStringLiteral("MainWindow::slotOnQueryReport 2")));
     QVERIFY(!shown("widgetEffect"));
