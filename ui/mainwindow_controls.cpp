@@ -51,6 +51,7 @@ constexpr int kTipShowDelayMs = 500;
 constexpr int kTipResetDelayMs = 1500;
 // The framing effect whose transitions are immediate has no speed.
 constexpr int kEffectImmediate = 0;
+constexpr int kEffectSmooth = 1;
 constexpr int kModeOff = 0;
 constexpr int kModeAutoFraming = 1;
 
@@ -627,7 +628,7 @@ void MainWindow::on_comboBoxTrackMode_currentIndexChanged(int index)
                 rowFromOptionValue(trackEffectTable(languageCN), effect));
         }
         const QVariant shown = ui->comboBoxTrackEffect->currentData();
-        if (shown.isValid() && shown.toInt() == 1) {
+        if (shown.isValid() && shown.toInt() == kEffectSmooth) {
             int speed = 0;
             if (m_uvc.getAutoFrameSpeed(speed)) {
                 m_trackingSpeed = speed;
