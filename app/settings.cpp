@@ -11,6 +11,9 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
+#include <memory>
+#include <vector>
+
 SettingsStore::SettingsStore(const QString& appDir, const QString& userConfigDir)
     : m_provisionedPath(QDir(appDir).filePath(names::kSettingsFileName))
 {
@@ -21,11 +24,30 @@ SettingsStore::SettingsStore(const QString& appDir, const QString& userConfigDir
         besideExecutable ? m_provisionedPath : QDir(userConfigDir).filePath(names::kSettingsFileName);
 }
 
+namespace {
+
+// Stores set by setApplicationDirectories(), the last one in use; kept to the end of the process
+// so that a reference handed out earlier never dangles.
+std::vector<std::unique_ptr<const SettingsStore>>& replacedStores()
+{
+    static std::vector<std::unique_ptr<const SettingsStore>> stores;
+    return stores;
+}
+
+} // namespace
+
 const SettingsStore& SettingsStore::application()
 {
+    if (!replacedStores().empty())
+        return *replacedStores().back();
     static const SettingsStore store(QCoreApplication::applicationDirPath(),
                                      QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation));
     return store;
+}
+
+void SettingsStore::setApplicationDirectories(const QString& appDir, const QString& userConfigDir)
+{
+    replacedStores().push_back(std::make_unique<const SettingsStore>(appDir, userConfigDir));
 }
 
 QVariant SettingsStore::value(const QString& key) const

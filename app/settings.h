@@ -31,6 +31,10 @@ public:
     // The store of this process: the executable's directory and the user's XDG configuration
     // directory for this application. Built on first use.
     static const SettingsStore& application();
+    // Points application() at other directories for the rest of the process (or until the next
+    // call): tests give each case a fresh temporary directory. Call it while no other thread reads
+    // settings; stores handed out before stay valid.
+    static void setApplicationDirectories(const QString& appDir, const QString& userConfigDir);
 
     // The file that writes go to.
     QString writePath() const { return m_writePath; }

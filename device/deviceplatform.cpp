@@ -1,6 +1,7 @@
 #include "deviceplatform.h"
 
 #include "device/hotplug.h"
+#include "device/linuxhotplug.h"
 #include "device/linuxmassstorage.h"
 #include "device/linuxvideobackend.h"
 #include "device/previewbackend.h"
@@ -18,6 +19,10 @@ public:
     SoundServer& sound() override { return m_sound; }
     MassStorageBackend& massStorage() override { return m_massStorage; }
     PreviewBackend& preview() override { return m_preview; }
+    std::unique_ptr<HotplugMonitor> createHotplugMonitor() override
+    {
+        return std::make_unique<LinuxHotplugMonitor>();
+    }
 
 private:
     LinuxVideoBackend m_video;

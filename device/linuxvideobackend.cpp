@@ -82,7 +82,7 @@ bool probeCaptureNode(const char* node, QString* card)
 
 struct Candidate
 {
-    VideoDeviceInfo info;
+    LinuxCaptureNode node;
     UsbVideoNodeIdentity identity;
     int nodeNumber = 0;
 };
@@ -170,6 +170,14 @@ private:
 
 QVector<VideoDeviceInfo> LinuxVideoBackend::listCaptureDevices()
 {
+    QVector<VideoDeviceInfo> devices;
+    for (const LinuxCaptureNode& node : listCaptureNodes())
+        devices.append(node.info);
+    return devices;
+}
+
+QVector<LinuxCaptureNode> LinuxVideoBackend::listCaptureNodes()
+{
     UdevPtr<udev> context(udev_new());
     if (!context)
         return {};
@@ -194,9 +202,10 @@ QVector<VideoDeviceInfo> LinuxVideoBackend::listCaptureDevices()
         if (!usbDevice)
             continue; // not a USB camera
         Candidate candidate;
-        if (!probeCaptureNode(node, &candidate.info.friendlyName))
+        if (!probeCaptureNode(node, &candidate.node.info.friendlyName))
             continue;
-        candidate.info.node = QString::fromUtf8(node);
+        candidate.node.info.node = QString::fromUtf8(node);
+        candidate.node.syspath = QString::fromUtf8(udev_device_get_syspath(device.get()));
         candidate.identity.vendorId = sysattr(usbDevice, "idVendor").toInt(nullptr, 16);
         candidate.identity.productId = sysattr(usbDevice, "idProduct").toInt(nullptr, 16);
         candidate.identity.serial = sysattr(usbDevice, "serial");
@@ -212,14 +221,14 @@ QVector<VideoDeviceInfo> LinuxVideoBackend::listCaptureDevices()
             return portLess(a.identity.busPort, b.identity.busPort);
         return a.nodeNumber < b.nodeNumber;
     });
-    QVector<VideoDeviceInfo> devices;
+    QVector<LinuxCaptureNode> nodes;
     QMap<QString, int> ordinals; // capture nodes seen so far per USB device
     for (Candidate& candidate : candidates) {
         candidate.identity.captureOrdinal = ordinals[candidate.identity.busPort]++;
-        candidate.info.devicePath = buildDevicePath(candidate.identity);
-        devices.append(candidate.info);
+        candidate.node.info.devicePath = buildDevicePath(candidate.identity);
+        nodes.append(candidate.node);
     }
-    return devices;
+    return nodes;
 }
 
 std::unique_ptr<VideoDeviceHandle> LinuxVideoBackend::open(const VideoDeviceInfo& device, int* error)

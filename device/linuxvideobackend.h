@@ -6,9 +6,20 @@
 
 #include "device/videobackend.h"
 
+// One capture node of the listing with the sysfs path of its video4linux device, by which a
+// hot-plug event names the node (linuxhotplug.h).
+struct LinuxCaptureNode
+{
+    VideoDeviceInfo info;
+    QString syspath;
+};
+
 class LinuxVideoBackend : public VideoBackend
 {
 public:
     QVector<VideoDeviceInfo> listCaptureDevices() override;
+    // The same listing, in the same order and with the same device paths, with each node's
+    // sysfs path.
+    static QVector<LinuxCaptureNode> listCaptureNodes();
     std::unique_ptr<VideoDeviceHandle> open(const VideoDeviceInfo& device, int* error) override;
 };

@@ -10,6 +10,7 @@
 #include "device/cameracontroltable.h"
 #include "device/deviceid.h"
 #include "device/dshowcamerawrapper.h"
+#include "device/linuxhotplug.h"
 #include "device/linuxvideobackend.h"
 #include "device/uvcextensionunit.h"
 #include "device/xuprotocol.h"
@@ -191,6 +192,8 @@ private slots:
     void idShape_data();
     void idShape();
     void idSurvivesReplugging();
+    void hotplugNamesAsListed_data();
+    void hotplugNamesAsListed();
 
     // The vendor extension unit.
     void extensionUnitAtAnyUnitId_data();
@@ -720,6 +723,104 @@ void TstKernelBindings::idSurvivesReplugging()
     QCOMPARE(devices.size(), 3);
     QCOMPARE(devices.at(2).node, emulated.nodes(1).captureNode);
     QCOMPARE(deviceIdFromPath(devices.at(2).devicePath), before);
+}
+
+void TstKernelBindings::hotplugNamesAsListed_data()
+{
+    QTest::addColumn<QVector<QJsonObject>>("cameras");
+    QTest::addColumn<int>("target");   // the camera that is plugged in (when absent) and unplugged
+    QTest::addColumn<bool>("plugged"); // it arrives during the test; otherwise it is there at start
+    const QJsonObject absent{{QStringLiteral("present"), false}};
+    auto merged = [](QJsonObject a, const QJsonObject& b) {
+        for (auto it = b.begin(); it != b.end(); ++it)
+            a.insert(it.key(), it.value());
+        return a;
+    };
+    QTest::newRow("camera plugged in and out")
+        << QVector<QJsonObject>{merged(cameraConfig(7, QStringLiteral("1-1")), absent)} << 0 << true;
+    QTest::newRow("composite camera: capture, metadata and microphone nodes")
+        << QVector<QJsonObject>{merged(cameraConfig(7, QStringLiteral("1-1"), true), absent)} << 0 << true;
+    QTest::newRow("second camera plugged in, listed first")
+        << QVector<QJsonObject>{cameraConfig(7, QStringLiteral("1-3"), true),
+                                merged(cameraConfig(7, QStringLiteral("1-2")), absent)}
+        << 1 << true;
+    QTest::newRow("camera present at start, not the first, unplugged")
+        << QVector<QJsonObject>{cameraConfig(7, QStringLiteral("1-1"), true),
+                                cameraConfig(7, QStringLiteral("1-2"), true),
+                                cameraConfig(2, QStringLiteral("1-10"))}
+        << 1 << false;
+}
+
+void TstKernelBindings::hotplugNamesAsListed()
+{
+    QFETCH(QVector<QJsonObject>, cameras);
+    QFETCH(int, target);
+    QFETCH(bool, plugged);
+    Bench bench(cameras);
+    REQUIRE_BENCH(bench);
+    LinuxHotplugMonitor monitor; // after the testbed, as a udev monitor must be
+    QSignalSpy spy(&monitor, &HotplugMonitor::devicePlugged);
+    QVERIFY(monitor.start());
+
+    if (plugged) {
+        QVERIFY(!bench.emulated().presented(target));
+        bench.rig().modify([target](QVector<VirtualCamera>& models) {
+            QJsonObject again = models[target].toJson();
+            again.insert(QStringLiteral("present"), true);
+            models[target] = VirtualCamera::fromJson(again);
+        });
+        QVERIFY(bench.emulated().present(target));
+    }
+    const EmulatedCameraNodes nodes = bench.nodes(target);
+    QVERIFY(!nodes.metadataNode.isEmpty());
+    // The names the listing gives the target's capture nodes, and the ids of the other cameras.
+    QStringList listed;
+    QStringList otherIds;
+    for (const VideoDeviceInfo& device : m_backend.listCaptureDevices()) {
+        if (device.node == nodes.captureNode || device.node == nodes.microphoneNode)
+            listed << device.devicePath;
+        else
+            otherIds << deviceIdFromPath(device.devicePath);
+    }
+    QCOMPARE(listed.size(), nodes.microphoneNode.isEmpty() ? 1 : 2);
+    QVERIFY(listed.at(0).endsWith(QStringLiteral("&0000#{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\global")));
+    const QString cameraId = deviceIdFromPath(listed.at(0));
+    if (plugged) // the arrivals are read while the nodes are there, as they are on a desk
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), listed.size(), 5000);
+
+    QVERIFY(bench.emulated().unplug(target));
+    // Every node's events, metadata node included, come before the capture node's removal, the
+    // last one sent.
+    QTRY_VERIFY_WITH_TIMEOUT(!spy.isEmpty() && !spy.last().at(0).toBool(), 5000);
+    QTest::qWait(100);
+
+    QList<QPair<bool, QString>> expected;
+    if (plugged) {
+        for (const QString& name : listed)
+            expected.append({true, name});
+    }
+    for (auto it = listed.crbegin(); it != listed.crend(); ++it) // children first
+        expected.append({false, *it});
+    QList<QPair<bool, QString>> received;
+    for (const QList<QVariant>& arguments : qAsConst(spy))
+        received.append({arguments.at(0).toBool(), arguments.at(1).toString()});
+    QCOMPARE(received, expected);
+
+    // The rules the window applies: four "#" parts, four "&" fields, "0000" only for the
+    // camera's first capture node; its removal names it and no other camera.
+    for (const auto& event : qAsConst(received)) {
+        const QString& name = event.second;
+        const QStringList parts = name.split(QLatin1Char('#'));
+        QCOMPARE(parts.size(), 4);
+        const QStringList fields = parts.at(2).split(QLatin1Char('&'));
+        QCOMPARE(fields.size(), 4);
+        QCOMPARE(fields.at(3) == QLatin1String("0000"), name == listed.at(0));
+        QCOMPARE(name, name.toLower());
+    }
+    const QString removal = received.last().second;
+    QVERIFY(removal.contains(cameraId));
+    for (const QString& other : qAsConst(otherIds))
+        QVERIFY2(!removal.contains(other), qPrintable(other));
 }
 
 void TstKernelBindings::extensionUnitAtAnyUnitId_data()

@@ -175,6 +175,8 @@ MainWindow::~MainWindow()
     m_query.stop();
     m_upgrade.stop();
     m_abnormal.stop();
+    // The unit closes with the window: no camera stays marked open for the rest of the process.
+    g_bOpenCamera = false;
     delete ui;
 }
 
@@ -377,10 +379,10 @@ void MainWindow::closeCamera()
 {
     stopQueryWorker();
     qCDebug(lcUi) << "Close camera!";
-    if (m_previewing || m_stream.isActive()) {
-        stopPreviewWorker();
+    stopPreviewWorker();
+    // The last picture of a stopped preview belongs to this camera: it goes with it.
+    if (m_previewing || !ui->labPreview->pixmap(Qt::ReturnByValue).isNull())
         showPreviewPlaceholders();
-    }
     m_previewing = false;
     m_uvc.CloseVideoDevice();
     m_cameraOpen = false;

@@ -1052,16 +1052,10 @@ bool EmulatedCameras::present(int camera)
         !parsePort(models.at(camera).busPort(), &bus))
         return false;
     d->addCamera(camera, models.at(camera), bus, allocateAddress(bus), &d->nextVideoNode);
-    const Private::Camera& entry = d->cameras.at(camera);
-    if (!entry.presented)
-        return false;
-    // Parents before children, as the kernel announces them.
-    QStringList paths{entry.usbDevice, entry.usbInterface};
-    for (const Node* node : entry.nodes)
-        paths << node->syspath;
-    for (const QString& path : qAsConst(paths))
-        umockdev_testbed_uevent(d->testbed, path.toUtf8().constData(), "add");
-    return true;
+    // The testbed announced each device with one add uevent as it was added, parents before
+    // children, as the kernel does: no further uevents here (a second one would be an arrival
+    // that no kernel reports).
+    return d->cameras.at(camera).presented;
 }
 
 bool EmulatedCameras::withdraw(int camera)
