@@ -55,6 +55,10 @@ constexpr int kEffectSmooth = 1;
 constexpr int kModeOff = 0;
 constexpr int kModeAutoFraming = 1;
 
+// The usable arrows' pictures of the two themes, %1 the direction ("up", "down", "left", "right").
+const char* const kArrowLight = ":/qss/light/icon-arrow-%1.png";
+const char* const kArrowDark = ":/qss/dark/icon-arrow-%1-dark.png";
+
 const char* const kTimedOutText =
     QT_TRANSLATE_NOOP("MainWindow", "The operation has timed out, please try again.");
 const char* const kNotWorkingText =
@@ -278,11 +282,8 @@ QString MainWindow::arrowStyle(const char* direction, bool disabled) const
     const QString name = QString::fromLatin1(direction);
     if (disabled)
         return theme::arrowStyle(theme::disabledArrow(m_styleIndex, name));
-    // The normal pictures: "icon-arrow-up.png" in the light theme, "icon-arrow-up-dark.png" in the
-    // dark one.
-    const QString normal = m_styleIndex == theme::kLight ? QStringLiteral("%1icon-arrow-%2.png")
-                                                         : QStringLiteral("%1icon-arrow-%2-dark.png");
-    return theme::arrowStyle(normal.arg(theme::resources(m_styleIndex).resourceDir, name));
+    return theme::arrowStyle(
+        QString::fromLatin1(m_styleIndex == theme::kLight ? kArrowLight : kArrowDark).arg(name));
 }
 
 void MainWindow::setPtzEnabled(bool enable, int zoom)
