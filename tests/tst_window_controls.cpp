@@ -5,12 +5,11 @@
 
 #include "app/globals.h"
 #include "device/cameracontroltable.h"
-#include "device/deviceplatform.h"
 #include "device/xuprotocol.h"
-#include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
 #include "tests/support/journalreader.h"
 #include "tests/support/logcapture.h"
+#include "tests/support/windowfixture.h"
 #include "ui/mainwindow.h"
 
 #include <QtTest>
@@ -25,7 +24,6 @@
 #include <QLabel>
 #include <QSlider>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <linux/videodev2.h>
@@ -219,10 +217,8 @@ private:
     int comboValue(const char* name) { return widget<QComboBox>(name)->currentData().toInt(); }
     bool shown(const char* name) { return !widget<QWidget>(name)->isHidden(); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    VirtualRig* m_rig = nullptr; // owned by the installed platform
-    std::unique_ptr<MainWindow> m_window;
-    JournalReader m_journal;
+    std::unique_ptr<WindowFixture> m_fixture;
+    MainWindow* m_window = nullptr; // the fixture's
     std::unique_ptr<LogCapture> m_log;
     QStringList m_openingLog; // what the window logged while it opened the camera
 };
@@ -235,44 +231,31 @@ void TstWindowControls::initTestCase()
 
 void TstWindowControls::cleanup()
 {
-    m_window.reset();
-    installDevicePlatform(nullptr);
-    m_rig = nullptr;
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
+    m_fixture.reset();
+    m_window = nullptr;
 }
 
 void TstWindowControls::openWindow(const QByteArray& configuration, bool keepQueryWorker)
 {
-    m_window.reset();
-    installDevicePlatform(nullptr);
-    m_dir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_dir->isValid());
+    m_fixture.reset();
+    m_window = nullptr;
     LogCapture::clear();
-    CameraControlTable::instance().reset();
-    QVector<VirtualCamera> cameras;
-    QString error;
-    QVERIFY2(VirtualRig::parseConfiguration(configuration, &cameras, &error), qPrintable(error));
-    const QString journal = m_dir->filePath(QStringLiteral("journal.jsonl"));
-    auto rig = std::make_unique<VirtualRig>(cameras, QString(), journal);
-    m_rig = rig.get();
-    installDevicePlatform(std::make_unique<VirtualPlatform>(std::move(rig)));
-    m_journal.setPath(journal);
-    m_window = std::make_unique<MainWindow>();
+    m_fixture = std::make_unique<WindowFixture>(configuration);
+    QVERIFY2(m_fixture->isValid(), qPrintable(m_fixture->errorString()));
+    m_window = m_fixture->createWindow();
+    QVERIFY2(m_fixture->isValid(), qPrintable(m_fixture->errorString()));
     if (!keepQueryWorker)
         m_window->stopQueryWorker();
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     // The remembered position of mode "Off" is written 100 ms after opening.
     QTest::qWait(150);
-    m_journal.fresh();
+    m_fixture->journal().fresh();
     m_openingLog = LogCapture::lines();
     LogCapture::clear();
 }
 
 void TstWindowControls::changeCamera(const std::function<void(VirtualCamera&)>& change)
 {
-    m_rig->modify([&change](QVector<VirtualCamera>& cameras) { change(cameras[0]); });
+    m_fixture->rig().modify([&change](QVector<VirtualCamera>& cameras) { change(cameras[0]); });
 }
 
 // --- opening --------------------------------------------------------------------------------
@@ -292,7 +275,7 @@ void TstWindowControls::querySequenceAfterOpening()
     QFETCH(int, mode);
     QFETCH(QVector<int>, codes);
     openWindow(QStringLiteral(R"({"cameras": [{"model": 7, "settings": {"16": %1}}]})").arg(mode).toUtf8());
-    const QVector<int> sent = queryCodes(m_journal.events());
+    const QVector<int> sent = queryCodes(m_fixture->journal().events());
     QVERIFY(sent.size() >= codes.size());
     QCOMPARE(sent.mid(0, codes.size()), codes);
     // The version, the speaker and the mode as the opening read them.
@@ -384,7 +367,7 @@ void TstWindowControls::controlRows()
         press(qPrintable(parts.at(0)));
     }
 
-    const QVector<QJsonObject> events = m_journal.fresh();
+    const QVector<QJsonObject> events = m_fixture->journal().fresh();
     const QVector<QPair<int, int>> blocks = setBlocks(events);
     if (refused) {
         // The camera stalled the block before taking it.
@@ -430,7 +413,7 @@ void TstWindowControls::framingSentOnlyInAutoFraming()
             camera.faults().refuseNext = 1;
     });
     widget<QComboBox>(qPrintable(list))->setCurrentIndex(1);
-    QVERIFY(setBlocks(m_journal.fresh()).isEmpty());
+    QVERIFY(setBlocks(m_fixture->journal().fresh()).isEmpty());
     QTest::qWait(100);
     QVERIFY(reader.notices().isEmpty());
 }
@@ -491,10 +474,10 @@ void TstWindowControls::offWritesRememberedPosition()
     auto* list = widget<QComboBox>("comboBoxTrackMode");
     list->setCurrentIndex(list->findData(0));
     QVERIFY(LogCapture::contains(QStringLiteral("sliderZoom: 300")));
-    QVERIFY(controlWrites(m_journal.fresh()).isEmpty());
-    QTRY_VERIFY(!controlWrites(m_journal.events()).isEmpty());
+    QVERIFY(controlWrites(m_fixture->journal().fresh()).isEmpty());
+    QTRY_VERIFY(!controlWrites(m_fixture->journal().events()).isEmpty());
     QTest::qWait(50);
-    const QVector<QPair<qint64, int>> writes = controlWrites(m_journal.fresh());
+    const QVector<QPair<qint64, int>> writes = controlWrites(m_fixture->journal().fresh());
     QVERIFY(writes.contains(qMakePair(qint64(V4L2_CID_TILT_ABSOLUTE), -5 * kArcSecondsPerDegree)));
     QVERIFY(writes.contains(qMakePair(qint64(V4L2_CID_PAN_ABSOLUTE), 10 * kArcSecondsPerDegree)));
     QVERIFY(writes.contains(qMakePair(qint64(V4L2_CID_ZOOM_ABSOLUTE), 300)));
@@ -526,7 +509,18 @@ void TstWindowControls::arrowsFollowZoom()
         QVERIFY(widget<QWidget>(arrow.first)->isEnabled());
         QCOMPARE(widget<QWidget>(arrow.first)->styleSheet(), arrowImage(arrow.second, false));
     }
-    QVERIFY(controlWrites(m_journal.fresh()).contains(qMakePair(qint64(V4L2_CID_ZOOM_ABSOLUTE), 110)));
+    QVERIFY(
+        controlWrites(m_fixture->journal().fresh()).contains(qMakePair(qint64(V4L2_CID_ZOOM_ABSOLUTE), 110)));
+
+    // The dark theme's pictures.
+    m_window->setTheme(1);
+    QCOMPARE(widget<QWidget>("btnCameraUp")->styleSheet(),
+             QStringLiteral("border-image:url(:/qss/dark/icon-arrow-up-dark.png) center no-repeat;"));
+    widget<QSlider>("sliderZoom")->setValue(100);
+    QCOMPARE(widget<QWidget>("btnCameraLeft")->styleSheet(),
+             QStringLiteral("border-image:url(:/qss/dark/icon-arrow-left-disable.png) center no-repeat;"));
+    m_window->setTheme(0);
+    QCOMPARE(widget<QWidget>("btnCameraLeft")->styleSheet(), arrowImage("left", true));
 }
 
 void TstWindowControls::arrowLimits_data()
@@ -577,7 +571,7 @@ void TstWindowControls::arrowLimits()
     for (int i = 0; i < clicks; ++i)
         QTest::mouseClick(arrow, Qt::LeftButton);
     QVector<int> values;
-    for (const auto& write : controlWrites(m_journal.fresh())) {
+    for (const auto& write : controlWrites(m_fixture->journal().fresh())) {
         if (write.first == control)
             values << write.second / kArcSecondsPerDegree;
     }
@@ -613,7 +607,7 @@ void TstWindowControls::arrowsRepeatWhileHeld()
     auto* right = widget<QAbstractButton>("btnCameraRight");
     auto panWrites = [this] {
         int count = 0;
-        for (const auto& write : controlWrites(m_journal.events()))
+        for (const auto& write : controlWrites(m_fixture->journal().events()))
             count += write.first == V4L2_CID_PAN_ABSOLUTE;
         return count;
     };
@@ -635,9 +629,9 @@ void TstWindowControls::presetLoadReadsPositionBack()
     QCOMPARE(CameraControlTable::instance().get(CameraControl::Pan).current, 30);
     QCOMPARE(widget<QWidget>("btnCameraRight")->styleSheet(), arrowImage("right", true));
     // The next step starts from the camera's position.
-    m_journal.fresh();
+    m_fixture->journal().fresh();
     QTest::mouseClick(widget<QAbstractButton>("btnCameraLeft"), Qt::LeftButton);
-    QVERIFY(controlWrites(m_journal.fresh())
+    QVERIFY(controlWrites(m_fixture->journal().fresh())
                 .contains(qMakePair(qint64(V4L2_CID_PAN_ABSOLUTE), 29 * kArcSecondsPerDegree)));
 }
 
@@ -688,22 +682,22 @@ void TstWindowControls::queryReportFollowUp()
         json.insert(QStringLiteral("settings"), settings);
         camera = VirtualCamera::fromJson(json);
     });
-    QTRY_COMPARE_WITH_TIMEOUT(comboValue("comboBoxTrackMode"), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(comboValue("comboBoxTrackMode"), 2, 8000);
     QTRY_COMPARE(comboValue("comboBoxAntiFlicker"), 2);
     QVERIFY(LogCapture::contains(QStringLiteral("MainWindow::slotOnQueryReport 2")));
     QVERIFY(!shown("widgetEffect"));
     m_window->stopQueryWorker();
-    const QVector<QPair<int, int>> blocks = setBlocks(m_journal.fresh());
+    const QVector<QPair<int, int>> blocks = setBlocks(m_fixture->journal().fresh());
     QCOMPARE(blocks.count(qMakePair(int(xu::XU_TRACKING_MODE), 2)), 1);
     QCOMPARE(blocks.count(qMakePair(int(xu::XU_ANTI_FLICKER), 2)), 1);
     QCOMPARE(blocks.size(), 2);
     // The same report again changes nothing and sends nothing.
     m_window->slotOnQueryReport(2, 2);
-    QVERIFY(setBlocks(m_journal.fresh()).isEmpty());
+    QVERIFY(setBlocks(m_fixture->journal().fresh()).isEmpty());
     // A flicker value in no row leaves the list without a row.
     m_window->slotOnQueryReport(2, 7);
     QCOMPARE(widget<QComboBox>("comboBoxAntiFlicker")->currentIndex(), -1);
-    QVERIFY(setBlocks(m_journal.fresh()).isEmpty());
+    QVERIFY(setBlocks(m_fixture->journal().fresh()).isEmpty());
 }
 
 // The hidden Auto box of hue hands the control to the camera with its default value, and takes
@@ -714,7 +708,7 @@ void TstWindowControls::automaticBox()
     auto* box = widget<QCheckBox>("checkBoxHueAuto");
     QVERIFY(box->isEnabled());
     box->setChecked(true);
-    QVector<QPair<qint64, int>> writes = controlWrites(m_journal.fresh());
+    QVector<QPair<qint64, int>> writes = controlWrites(m_fixture->journal().fresh());
     QVERIFY(writes.size() >= 2);
     QCOMPARE(writes.at(0), qMakePair(qint64(V4L2_CID_HUE), 15));
     QCOMPARE(writes.at(1), qMakePair(qint64(V4L2_CID_HUE_AUTO), 1));
@@ -723,7 +717,7 @@ void TstWindowControls::automaticBox()
     QCOMPARE(widget<QSlider>("sliderHue")->value(), 15);
     QVERIFY(!widget<QWidget>("sliderHue")->isEnabled());
     box->setChecked(false);
-    writes = controlWrites(m_journal.fresh());
+    writes = controlWrites(m_fixture->journal().fresh());
     QVERIFY(writes.contains(qMakePair(qint64(V4L2_CID_HUE_AUTO), 0)));
     QVERIFY(writes.contains(qMakePair(qint64(V4L2_CID_HUE), 15)));
     QVERIFY(widget<QWidget>("sliderHue")->isEnabled());
@@ -750,7 +744,7 @@ void TstWindowControls::defaultSettings()
     NoticeReader reader;
     QCOMPARE(widget<QSlider>("sliderBrightness")->value(), 10);
     press("btnDefaultColor");
-    const QVector<QPair<qint64, int>> writes = controlWrites(m_journal.fresh());
+    const QVector<QPair<qint64, int>> writes = controlWrites(m_fixture->journal().fresh());
     QVERIFY(writes.size() >= 5);
     const QVector<QPair<qint64, int>> expected = {{V4L2_CID_BRIGHTNESS, 50},
                                                   {V4L2_CID_HUE, 15},
@@ -778,10 +772,9 @@ void TstWindowControls::noticesDoNotStack()
     openWindow(R"({"cameras": [{"model": 7}]})");
     NoticeReader reader(300);
     changeCamera([](VirtualCamera& camera) { camera.faults().refuseNext = 1; });
-    QTimer::singleShot(100, m_window.get(),
-                       [this] { m_window->showMessage(QStringLiteral("second"), false); });
+    QTimer::singleShot(100, m_window, [this] { m_window->showMessage(QStringLiteral("second"), false); });
     // A refused setting while the box is open.
-    QTimer::singleShot(150, m_window.get(), [this] { widget<QAbstractButton>("btnMirror")->click(); });
+    QTimer::singleShot(150, m_window, [this] { widget<QAbstractButton>("btnMirror")->click(); });
     m_window->showMessage(QStringLiteral("first"), false);
     QCOMPARE(reader.texts(), QStringList{QStringLiteral("first")});
     QCOMPARE(reader.mostOpenAtOnce(), 1);
@@ -822,10 +815,11 @@ void TstWindowControls::previewKeys()
     QTRY_VERIFY(preview->hasFocus());
     // At 1.0x the arrow keys do nothing; "+" zooms in.
     QTest::keyClick(preview, Qt::Key_Right);
-    QVERIFY(controlWrites(m_journal.fresh()).isEmpty());
+    QVERIFY(controlWrites(m_fixture->journal().fresh()).isEmpty());
     QTest::keyClick(preview, Qt::Key_Plus);
     QCOMPARE(widget<QSlider>("sliderZoom")->value(), 110);
-    QVERIFY(controlWrites(m_journal.fresh()).contains(qMakePair(qint64(V4L2_CID_ZOOM_ABSOLUTE), 110)));
+    QVERIFY(
+        controlWrites(m_fixture->journal().fresh()).contains(qMakePair(qint64(V4L2_CID_ZOOM_ABSOLUTE), 110)));
     const QVector<QPair<int, QPair<qint64, int>>> keys = {
         {Qt::Key_Right, {V4L2_CID_PAN_ABSOLUTE, 1}},
         {Qt::Key_Left, {V4L2_CID_PAN_ABSOLUTE, 0}},
@@ -834,7 +828,7 @@ void TstWindowControls::previewKeys()
     };
     for (const auto& key : keys) {
         QTest::keyClick(preview, Qt::Key(key.first));
-        const auto writes = controlWrites(m_journal.fresh());
+        const auto writes = controlWrites(m_fixture->journal().fresh());
         QVERIFY(writes.contains(qMakePair(key.second.first, key.second.second * kArcSecondsPerDegree)));
     }
     QTest::keyClick(preview, Qt::Key_Minus);

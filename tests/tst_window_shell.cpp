@@ -5,6 +5,7 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "tests/support/logcapture.h"
+#include "tests/support/windowfixture.h"
 #include "ui/formcustomizemessagebox.h"
 #include "ui/framelessframe.h"
 #include "ui/mainwindow.h"
@@ -53,34 +54,15 @@ ScreenMetrics singleScreen(int w, int h, qreal ratio)
     return metrics;
 }
 
-// Keeps the settings file of the test program as it was before the test.
-class SettingsFileGuard
-{
-public:
-    SettingsFileGuard() : m_path(SettingsStore::application().writePath())
-    {
-        QFile file(m_path);
-        m_existed = file.open(QIODevice::ReadOnly);
-        if (m_existed)
-            m_content = file.readAll();
-        QFile::remove(m_path);
-    }
-    ~SettingsFileGuard()
-    {
-        QFile::remove(m_path);
-        if (m_existed) {
-            QFile file(m_path);
-            if (file.open(QIODevice::WriteOnly))
-                file.write(m_content);
-        }
-    }
-    QString path() const { return m_path; }
+const QByteArray kNoCamera = R"({"cameras": []})";
+const QByteArray kTwoCameras = R"({"cameras": [
+    {"model": 7, "name": "PX QB18", "port": "1-1"},
+    {"model": 4, "name": "PX QB17-000", "port": "1-2"}]})";
 
-private:
-    QString m_path;
-    bool m_existed = false;
-    QByteArray m_content;
-};
+bool hasKey(const QString& settingsPath, const QString& key)
+{
+    return QSettings(settingsPath, QSettings::IniFormat).contains(key);
+}
 
 // Runs action on the next modal dialog that opens (within timeoutMs), after recording the
 // text of its "labeltext".
@@ -107,7 +89,7 @@ void onNextModal(QString* text, std::function<void(QDialog*)> action, int timeou
 
 QImage iconImage(const QIcon& icon)
 {
-    return icon.pixmap(QSize(4, 4)).toImage().convertToFormat(QImage::Format_ARGB32);
+    return icon.pixmap(QSize(24, 24)).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
 } // namespace
@@ -550,9 +532,11 @@ void TstWindowShell::styleSheetAppliedOnce()
 
 void TstWindowShell::windowIsFramelessAndSizedByScreen()
 {
-    SettingsFileGuard settings;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
     ScreenMetrics::setSource([](const QWidget*) { return singleScreen(1280, 720, 1.5); });
     LogCapture capture;
+    // Built here rather than by the fixture, which gives its window a size of its own.
     MainWindow window;
     QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
     QCOMPARE(window.minimumSize(), QSize(1000, 400));
@@ -569,10 +553,10 @@ void TstWindowShell::windowIsFramelessAndSizedByScreen()
 
 void TstWindowShell::windowSizedAgainOnResolutionChange()
 {
-    SettingsFileGuard settings;
     ScreenMetrics::setSource([](const QWidget*) { return singleScreen(1920, 1080, 1.0); });
-    MainWindow window;
-    QCOMPARE(window.size(), QSize(1536, 804));
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
 
     // The resolution changes to 2560x1440 at 175%: sized and centred again, minimum kept.
     ScreenMetrics::setSource([](const QWidget*) { return singleScreen(1463, 823, 1.75); });
@@ -591,8 +575,9 @@ void TstWindowShell::windowSizedAgainOnResolutionChange()
 
 void TstWindowShell::windowDraggedByItsOwnArea()
 {
-    SettingsFileGuard settings;
-    MainWindow window;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
     window.setMinimumSize(400, 300);
     window.setGeometry(50, 40, 700, 500);
     window.show();
@@ -622,8 +607,9 @@ void TstWindowShell::windowDraggedByItsOwnArea()
 
 void TstWindowShell::maximizedWindowRestoredAtFifteenthMove()
 {
-    SettingsFileGuard settings;
-    MainWindow window;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
     window.setMinimumSize(300, 200);
     window.setGeometry(100, 80, 400, 300);
     window.show();
@@ -672,8 +658,9 @@ void TstWindowShell::maximizedWindowRestoredAtFifteenthMove()
 
 void TstWindowShell::windowOverlayWatchesItsDialogs()
 {
-    SettingsFileGuard settings;
-    MainWindow window;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
     window.show();
     MaskWidget* overlay = MaskWidget::instance();
     QCOMPARE(overlay->coveredWidget(), &window);
@@ -685,14 +672,17 @@ void TstWindowShell::windowOverlayWatchesItsDialogs()
     upgrade.show();
     QVERIFY(overlay->isVisible());
     QCOMPARE(overlay->geometry(), window.geometry());
+    // Stacked with the window (window managers raise a window together with its transients).
+    QCOMPARE(overlay->windowHandle()->transientParent(), window.windowHandle());
     upgrade.hide();
     QVERIFY(!overlay->isVisible());
 }
 
 void TstWindowShell::windowChangeStyleKeepsStyleOnFailure()
 {
-    SettingsFileGuard settings;
-    MainWindow window;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
     QTemporaryDir dir;
     const QString sheet = writeSheet(dir, "own.css", kDarkSheet + QStringLiteral("QLabel{color:#123456;}"));
     window.changeStyle(sheet);
@@ -707,15 +697,14 @@ void TstWindowShell::windowChangeStyleKeepsStyleOnFailure()
 
 void TstWindowShell::themeToggleTwiceReturns()
 {
-    SettingsFileGuard settings;
-    MainWindow window;
+    WindowFixture f(kTwoCameras);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
     auto* list = window.findChild<QListWidget*>("listWidgetCamera");
-    list->clear();
-    for (int i = 0; i < 3; ++i)
-        list->addItem(QStringLiteral("Camera %1").arg(i));
-    list->setCurrentRow(1);
-    const QIcon blue(QStringLiteral(":/qss/light/ld-icon-blue.png"));
-    list->item(1)->setIcon(blue);
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->currentRow(), 0);
+    const QImage current = iconImage(list->item(0)->icon());
+    QVERIFY(!current.isNull());
 
     auto colourOf = [](const QString& path) {
         QFile file(path);
@@ -745,10 +734,9 @@ void TstWindowShell::themeToggleTwiceReturns()
              QStringLiteral("QPalette{background:%1;}").arg(darkColour.name()).left(29));
     QCOMPARE(window.supportLinkColour(), QStringLiteral("#F2F2F2"));
     QCOMPARE(loading->movie(), window.m_loadingDark);
-    QCOMPARE(iconImage(list->item(0)->icon()), darkIcon);
-    QCOMPARE(iconImage(list->item(2)->icon()), darkIcon);
-    QCOMPARE(iconImage(list->item(1)->icon()), iconImage(blue));
-    for (int i = 0; i < 3; ++i)
+    QCOMPARE(iconImage(list->item(1)->icon()), darkIcon);
+    QCOMPARE(iconImage(list->item(0)->icon()), current); // the current item keeps its icon
+    for (int i = 0; i < 2; ++i)
         QVERIFY(LogCapture::lines().contains(QStringLiteral("Item-i: %1").arg(i)));
 
     window.on_btnModeLight_clicked();
@@ -756,15 +744,15 @@ void TstWindowShell::themeToggleTwiceReturns()
     QCOMPARE(QApplication::palette().color(QPalette::Button), lightColour);
     QCOMPARE(window.supportLinkColour(), QStringLiteral("#000000"));
     QCOMPARE(loading->movie(), window.m_loadingLight);
-    QCOMPARE(iconImage(list->item(0)->icon()), lightIcon);
-    QCOMPARE(iconImage(list->item(2)->icon()), lightIcon);
-    QCOMPARE(iconImage(list->item(1)->icon()), iconImage(blue));
+    QCOMPARE(iconImage(list->item(1)->icon()), lightIcon);
+    QCOMPARE(iconImage(list->item(0)->icon()), current);
 }
 
 void TstWindowShell::themeArrowsWithoutCamera()
 {
-    SettingsFileGuard settings;
-    MainWindow window;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
     QVERIFY(!window.m_cameraOpen);
     window.setTheme(1);
     QCOMPARE(window.findChild<QPushButton*>("btnCameraUp")->styleSheet(),
@@ -780,9 +768,10 @@ void TstWindowShell::themeArrowsWithoutCamera()
 
 void TstWindowShell::languageSwitchRestarts()
 {
-    SettingsFileGuard settings;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
     const bool before = languageCN;
-    MainWindow window;
+    MainWindow& window = *f.createWindow();
     window.show();
     window.setTheme(1);
     QString shown;
@@ -802,7 +791,7 @@ void TstWindowShell::languageSwitchRestarts()
     QCOMPARE(boxSize, QSize(450, 180));
     QVERIFY(overlayShown);
     QCOMPARE(languageCN, !before);
-    QSettings file(settings.path(), QSettings::IniFormat);
+    QSettings file(f.settingsPath(), QSettings::IniFormat);
     QCOMPARE(file.value("/style/index").toString(), QStringLiteral("1"));
     QCOMPARE(file.value("/ChangeLanguage/LanguageCN").toBool(), !before);
     languageCN = before;
@@ -810,16 +799,19 @@ void TstWindowShell::languageSwitchRestarts()
 
 void TstWindowShell::languageSwitchDeclinedChangesNothing()
 {
-    SettingsFileGuard settings;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
     const bool before = languageCN;
-    MainWindow window;
+    MainWindow& window = *f.createWindow();
     window.show();
     QString shown;
     onNextModal(&shown, [](QDialog* box) { box->findChild<QPushButton*>("btnCancel")->click(); });
     window.on_btnLanguage_clicked();
     QCOMPARE(shown, QStringLiteral("Kestrelix Orbi needs to restart to switch the default language."));
     QCOMPARE(languageCN, before);
-    QVERIFY(!QFile::exists(settings.path()));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kLanguageCN));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kStyleIndex));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kWindowLeft));
     // No restart is scheduled: an event loop run past the restart delay ends by itself.
     QTimer::singleShot(1300, qApp, [] { QApplication::exit(5); });
     QCOMPARE(QApplication::exec(), 5);
@@ -827,9 +819,10 @@ void TstWindowShell::languageSwitchDeclinedChangesNothing()
 
 void TstWindowShell::languageSwitchRefusedDuringUpgrade()
 {
-    SettingsFileGuard settings;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
     const bool before = languageCN;
-    MainWindow window;
+    MainWindow& window = *f.createWindow();
     window.show();
     window.m_upgrading = true;
     QString shown;
@@ -842,14 +835,17 @@ void TstWindowShell::languageSwitchRefusedDuringUpgrade()
     QCOMPARE(shown, QStringLiteral("Cannot exit during the upgrade process!"));
     QVERIFY(!cancelShown);
     QCOMPARE(languageCN, before);
-    QVERIFY(!QFile::exists(settings.path()));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kLanguageCN));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kStyleIndex));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kWindowLeft));
     window.m_upgrading = false;
 }
 
 void TstWindowShell::closeRefusedDuringUpgrade()
 {
-    SettingsFileGuard settings;
-    MainWindow window;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
     window.show();
     window.m_upgrading = true;
     QString shown;
@@ -858,14 +854,17 @@ void TstWindowShell::closeRefusedDuringUpgrade()
     QCOMPARE(shown, QStringLiteral("Cannot exit during the upgrade process!"));
     QVERIFY(window.isVisible());
     QVERIFY(!window.isMinimized());
-    QVERIFY(!QFile::exists(settings.path()));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kLanguageCN));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kStyleIndex));
+    QVERIFY(!hasKey(f.settingsPath(), settings_keys::kWindowLeft));
     window.m_upgrading = false;
 }
 
 void TstWindowShell::closeSavesWindowSettings()
 {
-    SettingsFileGuard settings;
-    MainWindow window;
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow();
     window.setMinimumSize(300, 200);
     window.setGeometry(60, 70, 640, 480);
     window.show();
@@ -875,7 +874,7 @@ void TstWindowShell::closeSavesWindowSettings()
     QVERIFY(window.close());
     QVERIFY(!window.isVisible());
     QVERIFY(window.isMinimized());
-    QSettings file(settings.path(), QSettings::IniFormat);
+    QSettings file(f.settingsPath(), QSettings::IniFormat);
     QCOMPARE(file.value("/window/left").toString(), QString::number(frame.x()));
     QCOMPARE(file.value("/window/top").toString(), QString::number(frame.y()));
     QCOMPARE(file.value("/window/width").toString(), QString::number(frame.width()));

@@ -153,7 +153,9 @@ bool FramelessFrame::onPress(QMouseEvent* event)
     const Qt::Edges edges = edgesUnder(event->pos());
     if (!edges)
         return false;
-    if (m_watched && m_watched->startSystemResize(edges))
+    const bool systemResize = m_watched && m_watched->startSystemResize(edges);
+    qCDebug(lcUi) << "window resized by the window system:" << systemResize << edges;
+    if (systemResize)
         return true;
     // No window system help: resize by hand until the button comes up.
     m_handEdges = edges;

@@ -12,6 +12,7 @@
 #include "device/dshowcamerawrapper.h"
 #include "device/speakervolume.h"
 #include "ui/formcustomizemessagebox.h"
+#include "ui/theme.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -50,8 +51,13 @@ constexpr int kTipShowDelayMs = 500;
 constexpr int kTipResetDelayMs = 1500;
 // The framing effect whose transitions are immediate has no speed.
 constexpr int kEffectImmediate = 0;
+constexpr int kEffectSmooth = 1;
 constexpr int kModeOff = 0;
 constexpr int kModeAutoFraming = 1;
+
+// The usable arrows' pictures of the two themes, %1 the direction ("up", "down", "left", "right").
+const char* const kArrowLight = ":/qss/light/icon-arrow-%1.png";
+const char* const kArrowDark = ":/qss/dark/icon-arrow-%1-dark.png";
 
 const char* const kTimedOutText =
     QT_TRANSLATE_NOOP("MainWindow", "The operation has timed out, please try again.");
@@ -274,15 +280,10 @@ void MainWindow::setControlsEnabled(bool enable)
 QString MainWindow::arrowStyle(const char* direction, bool disabled) const
 {
     const QString name = QString::fromLatin1(direction);
-    QString path;
-    if (m_styleIndex == 0) {
-        path = disabled ? QStringLiteral(":/qss/light/icon-arrow-%1-disable.png").arg(name)
-                        : QStringLiteral(":/qss/light/icon-arrow-%1.png").arg(name);
-    } else {
-        path = disabled ? QStringLiteral(":/qss/dark/icon-arrow-%1-disable.png").arg(name)
-                        : QStringLiteral(":/qss/dark/icon-arrow-%1-dark.png").arg(name);
-    }
-    return QStringLiteral("border-image:url(%1) center no-repeat;").arg(path);
+    if (disabled)
+        return theme::arrowStyle(theme::disabledArrow(m_styleIndex, name));
+    return theme::arrowStyle(
+        QString::fromLatin1(m_styleIndex == theme::kLight ? kArrowLight : kArrowDark).arg(name));
 }
 
 void MainWindow::setPtzEnabled(bool enable, int zoom)
@@ -628,7 +629,7 @@ void MainWindow::on_comboBoxTrackMode_currentIndexChanged(int index)
                 rowFromOptionValue(trackEffectTable(languageCN), effect));
         }
         const QVariant shown = ui->comboBoxTrackEffect->currentData();
-        if (shown.isValid() && shown.toInt() == 1) {
+        if (shown.isValid() && shown.toInt() == kEffectSmooth) {
             int speed = 0;
             if (m_uvc.getAutoFrameSpeed(speed)) {
                 m_trackingSpeed = speed;

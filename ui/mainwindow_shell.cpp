@@ -269,10 +269,13 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     // The window system moves the window where it can (it also snaps, and on Wayland nothing
-    // else may move a window); the press stays a click until the pointer moves.
-    if (!m_systemMoveTried) {
+    // else may move a window); the press stays a click until the pointer moves. A maximized
+    // window is restored by the rules below first: not every window manager moves one.
+    if (!m_systemMoveTried && !isMaximized()) {
         m_systemMoveTried = true;
-        if (m_frame->startSystemMove()) {
+        const bool systemMove = m_frame->startSystemMove();
+        qCDebug(lcUi) << "window moved by the window system:" << systemMove;
+        if (systemMove) {
             m_mousePressed = false;
             return;
         }
@@ -293,6 +296,7 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event)
             showNormal();
             setGeometry(restored);
             m_pressSize = restored.size();
+            m_systemMoveTried = false; // the window system may take the rest of the drag
         }
     } else {
         move(event->globalPos() - m_dragOffset);

@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
+#include <QWindow>
 
 #include <mutex>
 
@@ -77,8 +78,14 @@ void MaskWidget::setOpacity(double opacity)
 
 void MaskWidget::showEvent(QShowEvent* event)
 {
-    if (mainWidget)
+    if (mainWidget) {
         setGeometry(mainWidget->geometry());
+        // Stacked with the window it covers: window managers keep a window's transients (the
+        // overlay, then the dialog) above it.
+        QWindow* covered = mainWidget->window()->windowHandle();
+        if (covered && windowHandle() && windowHandle()->transientParent() != covered)
+            windowHandle()->setTransientParent(covered);
+    }
     QWidget::showEvent(event);
 }
 
@@ -95,8 +102,10 @@ bool MaskWidget::eventFilter(QObject* watched, QEvent* event)
         auto* dialog = static_cast<QWidget*>(watched);
         if (type == QEvent::Show) {
             show();
+            // Activation alone does not restack everywhere (no window manager, or one that
+            // prevents focus stealing): raise the overlay over the window, the dialog over both.
+            raise();
             activateWindow();
-            // Without a window manager activation does not restack: keep the dialog on top.
             dialog->raise();
             dialog->activateWindow();
         } else if (type == QEvent::Hide) {

@@ -13,9 +13,10 @@ constexpr int kFirstRuleColourLength = 7;
 
 const ThemeResources kLightTheme{QStringLiteral(":/qss/light.css"), QStringLiteral("#000000"),
                                  QStringLiteral(":/qss/light/ld-icon-normal.png"),
-                                 QStringLiteral(":/qss/light/")};
+                                 QStringLiteral(":/qss/light/icon-arrow-%1-disable.png")};
 const ThemeResources kDarkTheme{QStringLiteral(":/qss/dark.css"), QStringLiteral("#F2F2F2"),
-                                QStringLiteral(":/qss/dark/ld-icon-dark.png"), QStringLiteral(":/qss/dark/")};
+                                QStringLiteral(":/qss/dark/ld-icon-dark.png"),
+                                QStringLiteral(":/qss/dark/icon-arrow-%1-disable.png")};
 
 // The style sheet applied last in this process, and the file it came from. GUI thread only.
 QString g_lastPath;
@@ -30,7 +31,7 @@ const ThemeResources& theme::resources(int index)
 
 QString theme::disabledArrow(int index, const QString& direction)
 {
-    return QStringLiteral("%1icon-arrow-%2-disable.png").arg(resources(index).resourceDir, direction);
+    return resources(index).disabledArrow.arg(direction);
 }
 
 QString theme::arrowStyle(const QString& image)

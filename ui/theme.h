@@ -7,10 +7,10 @@
 
 struct ThemeResources
 {
-    QString styleSheet;  // resource path of the style sheet
-    QString linkColour;  // colour of the support page's links
-    QString listIcon;    // icon of the camera-list items that are not current
-    QString resourceDir; // ":/qss/light/" or ":/qss/dark/", where the theme's pictures are
+    QString styleSheet;    // resource path of the style sheet
+    QString linkColour;    // colour of the support page's links
+    QString listIcon;      // icon of the camera-list items that are not current
+    QString disabledArrow; // the "-disable" picture of a pan/tilt arrow, %1 its direction
 };
 
 namespace theme {
