@@ -64,6 +64,7 @@ private slots:
     void removalAndArrival();
     void clickOnTheOpenCameraDoesNothing();
     void clickOnAnotherCameraOpensIt();
+    void previewShowsPicturesUntilStopped_data();
     void previewShowsPicturesUntilStopped();
     void picturesAfterStopCameraPreViewAreDiscarded();
     void failedRequestReopensTheUnit();
@@ -248,19 +249,25 @@ void TstWindow::removalAndArrival_data()
     QTest::addColumn<QString>("deviceAfterRemoval");
     QTest::addColumn<QString>("stateAfterRemoval");
     QTest::addColumn<QStringList>("listedAfterArrival");
+    QTest::addColumn<bool>("previewing"); // the open camera's preview runs when the removal comes
 
-    QTest::newRow("the only camera") << QByteArray(R"({"cameras": [{"model": 7, "name": "PX QB18"}]})") << 0
-                                     << 0 << true << QStringList() << QString() << "DISCONNECTED"
-                                     << QStringList{"PX QB18"};
+    const QByteArray oneCamera = R"({"cameras": [{"model": 7, "name": "PX QB18"}]})";
+    QTest::newRow("the only camera") << oneCamera << 0 << 0 << true << QStringList() << QString()
+                                     << "DISCONNECTED" << QStringList{"PX QB18"} << false;
+    QTest::newRow("the only camera, previewing") << oneCamera << 0 << 0 << true << QStringList() << QString()
+                                                 << "DISCONNECTED" << QStringList{"PX QB18"} << true;
     QTest::newRow("the open one of two: the other opens")
         << kTwoCameras << 0 << 0 << true << QStringList{"PX QB17-000"} << "PX QB17-000"
-        << "CONNECTED" << QStringList{"PX QB18", "PX QB17-000"};
+        << "CONNECTED" << QStringList{"PX QB18", "PX QB17-000"} << false;
     QTest::newRow("the other one of two: the open one stays")
         << kTwoCameras << 0 << 1 << false << QStringList{"PX QB18"} << "PX QB18"
-        << "CONNECTED" << QStringList{"PX QB18", "PX QB17-000"};
+        << "CONNECTED" << QStringList{"PX QB18", "PX QB17-000"} << false;
+    QTest::newRow("the other one of two while previewing: the preview goes on")
+        << kTwoCameras << 0 << 1 << false << QStringList{"PX QB18"} << "PX QB18"
+        << "CONNECTED" << QStringList{"PX QB18", "PX QB17-000"} << true;
     // No camera is open (none of the brand's): a removal still reports a disconnection.
-    QTest::newRow("none open") << QByteArray(R"({"cameras": [{"model": 7, "name": "PX QB18"}]})") << 1 << 0
-                               << false << QStringList() << QString() << "DISCONNECTED" << QStringList();
+    QTest::newRow("none open") << oneCamera << 1 << 0 << false << QStringList() << QString() << "DISCONNECTED"
+                               << QStringList() << false;
 }
 
 void TstWindow::removalAndArrival()
@@ -273,10 +280,16 @@ void TstWindow::removalAndArrival()
     QFETCH(QString, deviceAfterRemoval);
     QFETCH(QString, stateAfterRemoval);
     QFETCH(QStringList, listedAfterArrival);
+    QFETCH(bool, previewing);
 
     WindowFixture f(configuration, WindowFixture::brand(brand));
     QVERIFY2(f.isValid(), qPrintable(f.errorString()));
     MainWindow* window = f.createWindow();
+    QLabel* preview = label(f, "labPreview");
+    if (previewing) {
+        window->slotStartPreview();
+        QTRY_VERIFY(!shown(preview).isNull());
+    }
     QSignalSpy states(window, &MainWindow::onCameraState);
     const QString openBefore = label(f, "labelDevice")->text();
     LogCapture::clear();
@@ -288,6 +301,13 @@ void TstWindow::removalAndArrival()
     QCOMPARE(label(f, "labelDevice")->text(), deviceAfterRemoval);
     QCOMPARE(label(f, "labelState")->text(), stateAfterRemoval);
     QCOMPARE(g_bOpenCamera.load(), !deviceAfterRemoval.isEmpty());
+    if (previewing) {
+        // Closing the camera ends its preview and clears the area; a preview of another camera
+        // goes on.
+        QCOMPARE(LogCapture::count(QStringLiteral("stop camera!")), closesOpen ? 1 : 0);
+        QCOMPARE(shown(preview).isNull(), closesOpen);
+        QCOMPARE(label(f, "labPreview_up")->isVisible(), closesOpen);
+    }
     // The disconnection comes first, with the name of the camera that was open (empty if none).
     if (closesOpen || openBefore.isEmpty()) {
         QVERIFY(!states.isEmpty());
@@ -337,9 +357,19 @@ void TstWindow::clickOnAnotherCameraOpensIt()
     QVERIFY2(f.isValid(), qPrintable(f.errorString()));
     f.createWindow();
     auto* list = f.widget<QListWidget>(QStringLiteral("listWidgetCamera"));
+    // The first camera's preview ran and was stopped: its last picture stays until the switch.
+    QLabel* preview = label(f, "labPreview");
+    QTest::mousePress(label(f, "labelTips"), Qt::LeftButton);
+    QTRY_VERIFY(!shown(preview).isNull());
+    QTest::mousePress(label(f, "labelStop"), Qt::LeftButton);
+    QVERIFY(!shown(preview).isNull());
     LogCapture::clear();
 
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+
+    QVERIFY(shown(preview).isNull());
+    QVERIFY(label(f, "labPreview_up")->isVisible());
+    QVERIFY(label(f, "labPreview_down")->isVisible());
 
     QCOMPARE(LogCapture::count(QStringLiteral("Close camera!")), 1);
     QCOMPARE(label(f, "labelDevice")->text(), QStringLiteral("PX QB17-000"));
@@ -352,8 +382,16 @@ void TstWindow::clickOnAnotherCameraOpensIt()
     QCOMPARE(f.journal().events().constLast().value(QLatin1String("camera")).toInt(), 1);
 }
 
+void TstWindow::previewShowsPicturesUntilStopped_data()
+{
+    QTest::addColumn<bool>("keyboard"); // started and stopped with the keyboard instead of the mouse
+    QTest::newRow("mouse") << false;
+    QTest::newRow("keyboard") << true;
+}
+
 void TstWindow::previewShowsPicturesUntilStopped()
 {
+    QFETCH(bool, keyboard);
     WindowFixture f(R"({"cameras": [{"model": 7, "name": "PX QB18"}]})");
     QVERIFY2(f.isValid(), qPrintable(f.errorString()));
     f.createWindow();
@@ -361,8 +399,11 @@ void TstWindow::previewShowsPicturesUntilStopped()
     QLabel* tips = label(f, "labelTips");
     QLabel* stop = label(f, "labelStop");
 
-    QTest::mousePress(tips, Qt::LeftButton);
-    QCOMPARE(LogCapture::count(QStringLiteral("label mouse clicked")), 1);
+    if (keyboard)
+        QTest::keyClick(tips, Qt::Key_Space);
+    else
+        QTest::mousePress(tips, Qt::LeftButton);
+    QCOMPARE(LogCapture::count(QStringLiteral("label mouse clicked")), keyboard ? 0 : 1);
     QVERIFY(label(f, "labelloading")->isVisible());
     QTRY_VERIFY(!shown(preview).isNull());
     QVERIFY(!label(f, "labPreview_up")->isVisible());
@@ -376,7 +417,10 @@ void TstWindow::previewShowsPicturesUntilStopped()
 
     QElapsedTimer timer;
     timer.start();
-    QTest::mousePress(stop, Qt::LeftButton);
+    if (keyboard)
+        QTest::keyClick(stop, Qt::Key_Return);
+    else
+        QTest::mousePress(stop, Qt::LeftButton);
     QVERIFY(timer.elapsed() < 5000); // stopping never holds the window up
     QCOMPARE(LogCapture::count(QStringLiteral("stop camera!")), 1);
 

@@ -379,10 +379,10 @@ void MainWindow::closeCamera()
 {
     stopQueryWorker();
     qCDebug(lcUi) << "Close camera!";
-    if (m_previewing || m_stream.isActive()) {
-        stopPreviewWorker();
+    stopPreviewWorker();
+    // The last picture of a stopped preview belongs to this camera: it goes with it.
+    if (m_previewing || !ui->labPreview->pixmap(Qt::ReturnByValue).isNull())
         showPreviewPlaceholders();
-    }
     m_previewing = false;
     m_uvc.CloseVideoDevice();
     m_cameraOpen = false;
