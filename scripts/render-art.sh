@@ -31,11 +31,17 @@ trap 'rm -rf "$tmp"' EXIT
 sed_literal() { printf '%s' "$1" | sed -e 's/[][\/.*^$&|]/\\&/g'; }
 
 # substitute SOURCE TARGET [FROM=>TO ...]: copies SOURCE to TARGET replacing each literal FROM.
+# A FROM that the source does not contain is an error (a variant that silently equals its
+# source would be a wrong picture).
 substitute() {
     local source=$1 target=$2
     shift 2
     local args=()
     for pair in "$@"; do
+        if ! grep -qF -- "${pair%%=>*}" "$source"; then
+            echo "render-art.sh: '${pair%%=>*}' is not in $source" >&2
+            exit 1
+        fi
         args+=(-e "s|$(sed_literal "${pair%%=>*}")|$(sed_literal "${pair#*=>}")|g")
     done
     if [ ${#args[@]} -eq 0 ]; then
@@ -62,14 +68,15 @@ render() {
 render_canvas() {
     local source=$1 output=$2 width=$3 height=$4 cw=$5 ch=$6 left=$7 top=$8
     shift 8
-    local svg="$tmp/render.svg" scale
+    local svg="$tmp/render.svg" scale suffix
     substitute "$source" "$svg" "$@"
     mkdir -p "$(dirname "$output")"
     for scale in 1 2; do
+        suffix=""
+        [ "$scale" = 1 ] || suffix="@${scale}x"
         rsvg-convert -w $((width * scale)) -h $((height * scale)) \
             --page-width $((cw * scale)) --page-height $((ch * scale)) \
-            --left $((left * scale)) --top $((top * scale)) "$svg" \
-            -o "$output$([ $scale = 2 ] && echo @2x).png"
+            --left $((left * scale)) --top $((top * scale)) "$svg" -o "$output$suffix.png"
     done
 }
 

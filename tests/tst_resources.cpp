@@ -31,8 +31,9 @@ const char* const kSourceFolders[] = {"app", "ui", "workers", "resources", "prog
 const QStringList kSourcePatterns = {"*.cpp", "*.h", "*.ui", "*.css"};
 
 // A resource path in a source text: ":/" after a quote, a parenthesis, a tag end, a blank or an
-// equals sign, then path characters. A path followed by "%" is the fixed part of a path that the
-// code completes (for example ":/qss/light/%1"); its folder must exist.
+// equals sign, then path characters. A path that ends in "/" names a folder (":/qss/light/"); a
+// path followed by "%" is the fixed part of a path that the code completes (":/qss/light/%1"):
+// for both, the folder must exist.
 const QRegularExpression kResourcePath(QStringLiteral("(?:^|[\"'(>\\s=])(:/[A-Za-z0-9_./@-]+)(%?)"));
 
 struct ResourceUse
@@ -100,6 +101,8 @@ private slots:
     void styleSheetParsesAndNamesExistingPictures_data();
     void styleSheetParsesAndNamesExistingPictures();
     void picturesHaveDoubleSizeEditions();
+    void themePicturesComplete_data();
+    void themePicturesComplete();
     void loadingAnimationsPlay_data();
     void loadingAnimationsPlay();
 };
@@ -111,8 +114,9 @@ void TestResources::sourcesNameOnlyCompiledResources()
     QVERIFY2(uses.size() > 50, qPrintable(QStringLiteral("only %1 resource paths found").arg(uses.size())));
     QStringList missing;
     for (const ResourceUse& use : uses) {
-        const bool present = use.prefix ? QDir(use.path.section(QLatin1Char('/'), 0, -2)).exists()
-                                        : QFileInfo(use.path).isFile();
+        const bool present = use.prefix || use.path.endsWith(QLatin1Char('/'))
+                                 ? QDir(use.path.section(QLatin1Char('/'), 0, -2)).exists()
+                                 : QFileInfo(use.path).isFile();
         if (!present)
             missing.append(QStringLiteral("%1 (%2)").arg(use.path, use.where));
     }
@@ -230,6 +234,41 @@ void TestResources::picturesHaveDoubleSizeEditions()
         ++pairs;
     }
     QVERIFY(pairs > 50);
+}
+
+// The pictures that the window names by composing a theme folder, a direction and a state.
+void TestResources::themePicturesComplete_data()
+{
+    QTest::addColumn<QStringList>("paths");
+    QStringList light = {QStringLiteral(":/qss/light/ld-icon-normal.png"),
+                         QStringLiteral(":/qss/light/ld-icon-blue.png")};
+    QStringList dark = {QStringLiteral(":/qss/dark/ld-icon-dark.png")};
+    for (const char* direction : {"up", "down", "left", "right"}) {
+        const QString d = QString::fromLatin1(direction);
+        light << QStringLiteral(":/qss/light/icon-arrow-%1.png").arg(d)
+              << QStringLiteral(":/qss/light/icon-arrow-%1-disable.png").arg(d);
+        dark << QStringLiteral(":/qss/dark/icon-arrow-%1-dark.png").arg(d)
+             << QStringLiteral(":/qss/dark/icon-arrow-%1-disable.png").arg(d);
+    }
+    QTest::newRow("light") << light;
+    QTest::newRow("dark") << dark;
+    QStringList titleBar;
+    for (const char* name : {"icon-normal", "icon-max", "icon-min", "icon-close"})
+        titleBar << QStringLiteral(":/qss/light/%1.png").arg(QString::fromLatin1(name))
+                 << QStringLiteral(":/qss/light/%1-hover.png").arg(QString::fromLatin1(name));
+    titleBar << QStringLiteral(":/qss/light/icon-en.png") << QStringLiteral(":/qss/light/icon-ch.png");
+    QTest::newRow("title bar") << titleBar;
+    QTest::newRow("preview") << QStringList{
+        QStringLiteral(":/qss/light/qb-17-pic.png"), QStringLiteral(":/qss/light/camera_disable.png"),
+        QStringLiteral(":/qss/light/camera_disable-hover.png"), QStringLiteral(":/qss/light/icon-stop.png"),
+        QStringLiteral(":/qss/light/icon-stop-hover.png")};
+}
+
+void TestResources::themePicturesComplete()
+{
+    QFETCH(QStringList, paths);
+    for (const QString& path : paths)
+        QVERIFY2(!QImage(path).isNull(), qPrintable(path));
 }
 
 void TestResources::loadingAnimationsPlay_data()
