@@ -40,31 +40,28 @@ bool LinuxHotplugMonitor::start()
 {
     if (m_notifier)
         return true;
-    QString step;
-    int error = 0;
-    m_udev = udev_new();
-    if (!m_udev) {
-        step = QStringLiteral("udev context");
-        error = errno;
-    } else if (!(m_monitor = udev_monitor_new_from_netlink(m_udev, kEventSource))) {
-        step = QStringLiteral("udev monitor");
-        error = errno;
-    } else if ((error = -udev_monitor_filter_add_match_subsystem_devtype(m_monitor, kSubsystem, nullptr)) !=
-               0) {
-        step = QStringLiteral("subsystem filter");
-    } else if ((error = -udev_monitor_enable_receiving(m_monitor)) != 0) {
-        step = QStringLiteral("receiving");
-    }
-    if (!step.isEmpty() || udev_monitor_get_fd(m_monitor) < 0) {
-        if (step.isEmpty())
-            step = QStringLiteral("monitor socket");
+    // error: a positive errno.
+    auto fail = [this](const char* step, int error) {
         qCWarning(lcDevice).noquote()
             << QStringLiteral("camera arrival and removal cannot be watched: %1 failed: %2")
-                   .arg(step, QString::fromLocal8Bit(std::strerror(error)));
+                   .arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(error)));
         stop();
         return false;
-    }
-    m_notifier = new QSocketNotifier(udev_monitor_get_fd(m_monitor), QSocketNotifier::Read, this);
+    };
+    m_udev = udev_new();
+    if (!m_udev)
+        return fail("udev_new", errno);
+    m_monitor = udev_monitor_new_from_netlink(m_udev, kEventSource);
+    if (!m_monitor)
+        return fail("udev_monitor_new_from_netlink", errno);
+    if (const int result = udev_monitor_filter_add_match_subsystem_devtype(m_monitor, kSubsystem, nullptr))
+        return fail("udev_monitor_filter_add_match_subsystem_devtype", -result);
+    if (const int result = udev_monitor_enable_receiving(m_monitor))
+        return fail("udev_monitor_enable_receiving", -result);
+    const int fd = udev_monitor_get_fd(m_monitor);
+    if (fd < 0)
+        return fail("udev_monitor_get_fd", -fd);
+    m_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &LinuxHotplugMonitor::readEvents);
     // Listed after the monitor is on, so that a node added in between is announced by its event.
     takeListing();
