@@ -111,6 +111,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     // 2. What this window never shows (and the audio-version button until a version is read).
     ui->btnAudioVersionPrompt->hide();
+    ui->progressBarUpdate->hide(); // shown while an upgrade runs
     for (QWidget* widget :
          {static_cast<QWidget*>(ui->labelAuto), static_cast<QWidget*>(ui->checkBoxBrightnessAuto),
           static_cast<QWidget*>(ui->checkBoxContractAuto), static_cast<QWidget*>(ui->checkBoxHueAuto),
@@ -411,6 +412,7 @@ void MainWindow::slotOnCameraState(int state, const QString& name)
     ui->labelDevice->clear();
     ui->labelIcon->hide();
     ui->btnAudioVersionPrompt->hide();
+    ui->progressBarUpdate->hide(); // shown while an upgrade runs
     if (m_prompt) {
         m_prompt->close();
         delete m_prompt.data();
@@ -457,17 +459,23 @@ void MainWindow::slotReInitUvcEx()
     // nothing.
     if (!m_cameraOpen && !m_openingCamera)
         return;
+    // Reports of further failed requests while the camera's presence is being checked add
+    // nothing.
+    if (m_goneCheckPending)
+        return;
     m_uvc.CloseVideoDevice();
     if (m_uvc.InitVideoDevice(m_cameraPath, m_cameraName))
         return;
     qCDebug(lcUi) << "UVC reinit failed!";
     // The camera may be gone before its removal is reported: look once the request that failed
     // has returned (this slot may run inside it), and close the camera as unplugged if so.
+    m_goneCheckPending = true;
     QTimer::singleShot(0, this, &MainWindow::closeCameraIfGone);
 }
 
 void MainWindow::closeCameraIfGone()
 {
+    m_goneCheckPending = false;
     if (!m_cameraOpen || m_cameraPath.isEmpty())
         return;
     QVector<CameraEntry> entries;

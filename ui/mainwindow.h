@@ -142,7 +142,8 @@ private:
     void requestPreviewStart(); // the start icon was pressed
     void requestPreviewStop();  // the stop icon was pressed
     void updatePreviewSize();
-    bool m_openingCamera = false; // openCamera() runs: a failed request may reopen the unit
+    bool m_openingCamera = false;    // openCamera() runs: a failed request may reopen the unit
+    bool m_goneCheckPending = false; // closeCameraIfGone() is on its way
 
     // ---- control panel --------------------------------------------------------------------
 public slots:
