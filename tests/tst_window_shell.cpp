@@ -777,8 +777,10 @@ void TstWindowShell::languageSwitchRestarts()
     QString shown;
     QSize boxSize;
     bool overlayShown = false;
+    QPoint boxPos;
     onNextModal(&shown, [&](QDialog* box) {
         boxSize = box->size();
+        boxPos = box->pos();
         overlayShown = MaskWidget::instance()->isVisible();
         box->findChild<QPushButton*>("btnOK")->click();
     });
@@ -789,6 +791,7 @@ void TstWindowShell::languageSwitchRestarts()
     QVERIFY(clock.elapsed() >= 900); // the restart waits a second after the settings are saved
     QCOMPARE(shown, QStringLiteral("Kestrelix Orbi needs to restart to switch the default language."));
     QCOMPARE(boxSize, QSize(450, 180));
+    QCOMPARE(boxPos, window.pos() + QPoint((window.width() - 450) / 2, (window.height() - 180) / 2));
     QVERIFY(overlayShown);
     QCOMPARE(languageCN, !before);
     QSettings file(f.settingsPath(), QSettings::IniFormat);

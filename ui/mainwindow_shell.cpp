@@ -40,9 +40,10 @@ const QSize kLanguageBoxSize(450, 180);
 constexpr int kMessageMode = 0;      // OK only
 constexpr int kConfirmationMode = 1; // OK and Cancel
 
-const char* const kUpgradeRunningText = QT_TR_NOOP("Cannot exit during the upgrade process!");
+const char* const kUpgradeRunningText =
+    QT_TRANSLATE_NOOP("MainWindow", "Cannot exit during the upgrade process!");
 const char* const kLanguageRestartText =
-    QT_TR_NOOP("Kestrelix Orbi needs to restart to switch the default language.");
+    QT_TRANSLATE_NOOP("MainWindow", "Kestrelix Orbi needs to restart to switch the default language.");
 
 } // namespace
 
