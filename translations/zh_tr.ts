@@ -2,14 +2,413 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>FormCustomizeMessagebox</name>
+    <message>
+        <source>Form</source>
+        <translation>窗体</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>The window will close automatically after %1 seconds.</source>
+        <translation>窗口将在 %1 秒后自动关闭。</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>MY DEVICES</source>
         <translation>我的设备</translation>
     </message>
     <message>
-        <source>No camera is connected.</source>
-        <translation>没有连接摄像头。</translation>
+        <source>Brand logo</source>
+        <translation>品牌标志</translation>
+    </message>
+    <message>
+        <source>Cameras</source>
+        <translation>摄像头</translation>
+    </message>
+    <message>
+        <source>Controls</source>
+        <translation>控制</translation>
+    </message>
+    <message>
+        <source>Controls page</source>
+        <translation>控制页面</translation>
+    </message>
+    <message>
+        <source>Support</source>
+        <translation>支持</translation>
+    </message>
+    <message>
+        <source>Support page</source>
+        <translation>支持页面</translation>
+    </message>
+    <message>
+        <source>Video</source>
+        <translation>视频</translation>
+    </message>
+    <message>
+        <source>Color Adjustment</source>
+        <translation>色彩调节</translation>
+    </message>
+    <message>
+        <source>Color adjustment</source>
+        <translation>色彩调节</translation>
+    </message>
+    <message>
+        <source>Tracking Mode</source>
+        <translation>跟踪模式</translation>
+    </message>
+    <message>
+        <source>Tracking mode</source>
+        <translation>跟踪模式</translation>
+    </message>
+    <message>
+        <source>Effect</source>
+        <translation>效果</translation>
+    </message>
+    <message>
+        <source>Framing effect</source>
+        <translation>取景效果</translation>
+    </message>
+    <message>
+        <source>Speed</source>
+        <translation>速度</translation>
+    </message>
+    <message>
+        <source>Framing speed</source>
+        <translation>取景速度</translation>
+    </message>
+    <message>
+        <source>Zoom</source>
+        <translation>变焦</translation>
+    </message>
+    <message>
+        <source>1.0x</source>
+        <translation>1.0x</translation>
+    </message>
+    <message>
+        <source>Zoom value</source>
+        <translation>变焦倍数</translation>
+    </message>
+    <message>
+        <source>Preset 1</source>
+        <translation>预置位 1</translation>
+    </message>
+    <message>
+        <source>Set</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Set preset 1</source>
+        <translation>设置预置位 1</translation>
+    </message>
+    <message>
+        <source>Load</source>
+        <translation>调用</translation>
+    </message>
+    <message>
+        <source>Load preset 1</source>
+        <translation>调用预置位 1</translation>
+    </message>
+    <message>
+        <source>Preset 2</source>
+        <translation>预置位 2</translation>
+    </message>
+    <message>
+        <source>Set preset 2</source>
+        <translation>设置预置位 2</translation>
+    </message>
+    <message>
+        <source>Load preset 2</source>
+        <translation>调用预置位 2</translation>
+    </message>
+    <message>
+        <source>Pan and tilt</source>
+        <translation>云台方向</translation>
+    </message>
+    <message>
+        <source>Tilt up</source>
+        <translation>向上</translation>
+    </message>
+    <message>
+        <source>Pan left</source>
+        <translation>向左</translation>
+    </message>
+    <message>
+        <source>Pan right</source>
+        <translation>向右</translation>
+    </message>
+    <message>
+        <source>Tilt down</source>
+        <translation>向下</translation>
+    </message>
+    <message>
+        <source>HD Mode</source>
+        <translation>高清模式</translation>
+    </message>
+    <message>
+        <source>HD mode</source>
+        <translation>高清模式</translation>
+    </message>
+    <message>
+        <source>Anti-Flicker</source>
+        <translation>抗闪烁</translation>
+    </message>
+    <message>
+        <source>Anti-flicker</source>
+        <translation>抗闪烁</translation>
+    </message>
+    <message>
+        <source>Mirror</source>
+        <translation>镜像</translation>
+    </message>
+    <message>
+        <source>HDR</source>
+        <translation>HDR</translation>
+    </message>
+    <message>
+        <source>Auto</source>
+        <translation>自动</translation>
+    </message>
+    <message>
+        <source>Brightness</source>
+        <translation>亮度</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>Brightness value</source>
+        <translation>亮度值</translation>
+    </message>
+    <message>
+        <source>Brightness automatic</source>
+        <translation>自动亮度</translation>
+    </message>
+    <message>
+        <source>Contrast</source>
+        <translation>对比度</translation>
+    </message>
+    <message>
+        <source>Contrast value</source>
+        <translation>对比度值</translation>
+    </message>
+    <message>
+        <source>Contrast automatic</source>
+        <translation>自动对比度</translation>
+    </message>
+    <message>
+        <source>Hue</source>
+        <translation>色调</translation>
+    </message>
+    <message>
+        <source>Hue value</source>
+        <translation>色调值</translation>
+    </message>
+    <message>
+        <source>Hue automatic</source>
+        <translation>自动色调</translation>
+    </message>
+    <message>
+        <source>Saturation</source>
+        <translation>饱和度</translation>
+    </message>
+    <message>
+        <source>Saturation value</source>
+        <translation>饱和度值</translation>
+    </message>
+    <message>
+        <source>Saturation automatic</source>
+        <translation>自动饱和度</translation>
+    </message>
+    <message>
+        <source>Sharpness</source>
+        <translation>锐度</translation>
+    </message>
+    <message>
+        <source>Sharpness value</source>
+        <translation>锐度值</translation>
+    </message>
+    <message>
+        <source>Sharpness automatic</source>
+        <translation>自动锐度</translation>
+    </message>
+    <message>
+        <source>Default Settings</source>
+        <translation>默认设置</translation>
+    </message>
+    <message>
+        <source>Default settings</source>
+        <translation>默认设置</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>Show or hide About</source>
+        <translation>显示或隐藏“关于”</translation>
+    </message>
+    <message>
+        <source>Software Version:</source>
+        <translation>软件版本：</translation>
+    </message>
+    <message>
+        <source>V1.3.4</source>
+        <translation>V1.3.4</translation>
+    </message>
+    <message>
+        <source>Software version</source>
+        <translation>软件版本</translation>
+    </message>
+    <message>
+        <source>Firmware:</source>
+        <translation>固件：</translation>
+    </message>
+    <message>
+        <source>Firmware version</source>
+        <translation>固件版本</translation>
+    </message>
+    <message>
+        <source>i</source>
+        <translation>i</translation>
+    </message>
+    <message>
+        <source>Show audio version</source>
+        <translation>显示音频版本</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+    <message>
+        <source>Upgrade firmware</source>
+        <translation>升级固件</translation>
+    </message>
+    <message>
+        <source>Upgrade progress</source>
+        <translation>升级进度</translation>
+    </message>
+    <message>
+        <source>Audio Version:</source>
+        <translation>音频版本：</translation>
+    </message>
+    <message>
+        <source>Audio version</source>
+        <translation>音频版本</translation>
+    </message>
+    <message>
+        <source>Model:</source>
+        <translation>型号：</translation>
+    </message>
+    <message>
+        <source>Model</source>
+        <translation>型号</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>恢复</translation>
+    </message>
+    <message>
+        <source>Show or hide Restore</source>
+        <translation>显示或隐藏“恢复”</translation>
+    </message>
+    <message>
+        <source>Restore Factory Defaults</source>
+        <translation>恢复出厂设置</translation>
+    </message>
+    <message>
+        <source>Restore factory defaults</source>
+        <translation>恢复出厂设置</translation>
+    </message>
+    <message>
+        <source>Show or hide Support</source>
+        <translation>显示或隐藏“支持”</translation>
+    </message>
+    <message>
+        <source>Documentation</source>
+        <translation>文档</translation>
+    </message>
+    <message>
+        <source>Application and Firmware</source>
+        <translation>应用程序和固件</translation>
+    </message>
+    <message>
+        <source>Application and firmware</source>
+        <translation>应用程序和固件</translation>
+    </message>
+    <message>
+        <source>Contact Support</source>
+        <translation>联系支持</translation>
+    </message>
+    <message>
+        <source>Contact support</source>
+        <translation>联系支持</translation>
+    </message>
+    <message>
+        <source>Camera</source>
+        <translation>摄像头</translation>
+    </message>
+    <message>
+        <source>Camera name</source>
+        <translation>摄像头名称</translation>
+    </message>
+    <message>
+        <source>Connection state</source>
+        <translation>连接状态</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>预览</translation>
+    </message>
+    <message>
+        <source>Click the icon to start preview.</source>
+        <translation>点击图标开始预览。</translation>
+    </message>
+    <message>
+        <source>Start preview</source>
+        <translation>开始预览</translation>
+    </message>
+    <message>
+        <source>Stop preview</source>
+        <translation>停止预览</translation>
+    </message>
+    <message>
+        <source>Starting preview</source>
+        <translation>正在启动预览</translation>
+    </message>
+    <message>
+        <source>Other apps can&apos;t access the camera while you preview it on this app.</source>
+        <translation>在本应用中预览时，其他应用无法访问摄像头。</translation>
+    </message>
+    <message>
+        <source>The operation has timed out, please try again.</source>
+        <translation>操作超时，请重试。</translation>
+    </message>
+    <message>
+        <source>Any change in the setting takes effect only if the camera is working.</source>
+        <translation>设置的更改仅在摄像头工作时生效。</translation>
+    </message>
+    <message>
+        <source>Turn on for better image quality and turn off for better compatibility.To complete this process, your device may take a few seconds to restart.</source>
+        <translation>开启可获得更好的画质，关闭可获得更好的兼容性。为完成此过程，设备可能需要几秒钟重新启动。</translation>
+    </message>
+    <message>
+        <source>Cannot exit during the upgrade process!</source>
+        <translation>升级过程中无法退出！</translation>
+    </message>
+    <message>
+        <source>Kestrelix Orbi needs to restart to switch the default language.</source>
+        <translation>Kestrelix Orbi 需要重新启动以切换默认语言。</translation>
     </message>
 </context>
 <context>
@@ -44,6 +443,33 @@
     <message>
         <source>Unable to perform decompression</source>
         <translation>无法解压缩</translation>
+    </message>
+</context>
+<context>
+    <name>titleBar</name>
+    <message>
+        <source>Minimize</source>
+        <translation>最小化</translation>
+    </message>
+    <message>
+        <source>Maximize</source>
+        <translation>最大化</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Light or dark theme</source>
+        <translation>浅色或深色主题</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>还原</translation>
     </message>
 </context>
 </TS>
