@@ -27,9 +27,6 @@ packages=(
   v4l-utils
   # program-level checks
   ffmpeg
-  # checking the frameless window on a virtual display: a pointer driver and a light window
-  # manager (the window is also checked without one)
-  xdotool openbox
   # the window's pictures (scripts/render-art.sh): SVG rendering and GIF assembly (with ffmpeg)
   librsvg2-bin gifsicle
 )
