@@ -125,12 +125,28 @@ bool UVCExtensionUnit::sendBlock(const xu::Block& block, int selector)
                                copy.data(), copy.size(), &returned) == 0;
 }
 
+void UVCExtensionUnit::runExclusive(const std::function<void()>& fn)
+{
+    QMutexLocker locker(&m_lock);
+    fn();
+}
+
+bool UVCExtensionUnit::sendSetting(const xu::Block& block)
+{
+    // Counted under the lock, before a query that follows can begin.
+    QMutexLocker locker(&m_lock);
+    if (!sendBlock(block))
+        return false;
+    ++m_settingChanges;
+    return true;
+}
+
 bool UVCExtensionUnit::sendSet(std::uint8_t code, std::uint8_t param)
 {
     QMutexLocker locker(&m_lock);
     xu::Block block = makeBlock(code);
     block[xu::kOffsetParam] = param;
-    return sendBlock(block);
+    return sendSetting(block);
 }
 
 bool UVCExtensionUnit::query(std::uint8_t code, xu::Block& answer)
@@ -212,7 +228,7 @@ bool UVCExtensionUnit::setMaxZoom(std::uint16_t factorTimes100)
     QMutexLocker locker(&m_lock);
     xu::Block block = makeBlock(xu::XU_MAX_ZOOM);
     qToLittleEndian<quint16>(factorTimes100, block.data() + xu::kOffsetParam);
-    return sendBlock(block);
+    return sendSetting(block);
 }
 
 bool UVCExtensionUnit::getMAXZoomInfo(std::uint16_t& factorTimes100)
@@ -316,7 +332,7 @@ bool UVCExtensionUnit::getAudio(int& value)
 bool UVCExtensionUnit::setDefault()
 {
     QMutexLocker locker(&m_lock);
-    return sendBlock(makeBlock(xu::XU_FACTORY_RESET));
+    return sendSetting(makeBlock(xu::XU_FACTORY_RESET));
 }
 
 bool UVCExtensionUnit::getCameraVersion(QString& version)

@@ -14,6 +14,8 @@
 #include <QRecursiveMutex>
 #include <QString>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 
 class VideoBackend;
@@ -83,6 +85,14 @@ public:
     bool setUpdateCamera();  // restart the camera into its loader (selector 4, no tag)
     bool setUpdateXmos();    // announce an audio-module transfer
 
+    // How many setting blocks the camera has accepted so far. A reader that asked the camera
+    // for settings compares it before and after: a change means its answers may predate a
+    // setting written meanwhile. Any thread.
+    quint64 settingChanges() const { return m_settingChanges.load(); }
+    // Runs fn while no exchange of another thread can run: fn may compare settingChanges() and
+    // act on the result before any setting is written. fn may use this object.
+    void runExclusive(const std::function<void()>& fn);
+
     // The tag the next block will carry (advances the counter). Exposed for the audio transfer.
     std::uint8_t nextTag();
 
@@ -93,6 +103,8 @@ signals:
 private:
     bool sendBlock(const xu::Block& block, int selector = xu::SELECTOR_COMMAND);
     bool sendSet(std::uint8_t code, std::uint8_t param);
+    // Sends a setting block and counts it when the camera accepted it.
+    bool sendSetting(const xu::Block& block);
     bool query(std::uint8_t code, xu::Block& answer);
     bool queryByte(std::uint8_t code, int& value);
     bool queryVersion(std::uint8_t code, QString& version);
@@ -103,6 +115,7 @@ private:
     mutable QRecursiveMutex m_lock;
     std::unique_ptr<VideoDeviceHandle> m_device;
     int m_tag = 0;
+    std::atomic<quint64> m_settingChanges{0};
 };
 
 // "info: Function: %s, %s failed, Error code: 0x%.2x \n" with the function, step and code.

@@ -123,6 +123,7 @@ private slots:
 
     void queryReportsEveryCycle();
     void queryFollowsCameraSideChanges();
+    void queryReportNeverPredatesTheWindowsSetting();
     void queryWithCameraNotAnswering_data();
     void queryWithCameraNotAnswering();
 
@@ -617,6 +618,47 @@ void TstWorkers::queryFollowsCameraSideChanges()
     QTRY_COMPARE(m_reports.last(), (QList<QVariant>{3, 2}));
     host.stop();
     QCOMPARE(CameraControlTable::instance().get(CameraControl::Zoom).current, 400);
+}
+
+// A report whose answers were read before the window wrote the setting would make the window put
+// the old value back. Reports emitted after a write returned carry the written value.
+void TstWorkers::queryReportNeverPredatesTheWindowsSetting()
+{
+    UVCExtensionUnit unit;
+    QVERIFY(unit.InitVideoDevice(QString(), cameraName()));
+    QMutex reportsLock; // guards modes
+    QVector<int> modes;
+    WorkerHost host;
+    auto* worker = new UpdateInfoThread(7, 0, &unit);
+    worker->setQueryInterval(0ms); // ask continuously, so the writes land anywhere in a cycle
+    host.start(worker, [&](UpdateInfoThread* w) {
+        connect(
+            w, &UpdateInfoThread::onQueryReport, w,
+            [&](int mode, int) {
+                QMutexLocker locker(&reportsLock);
+                modes.append(mode);
+            },
+            Qt::DirectConnection);
+    });
+    auto reportCount = [&] {
+        QMutexLocker locker(&reportsLock);
+        return modes.size();
+    };
+    QTRY_VERIFY(reportCount() >= 1);
+    for (int write = 1; write <= 30; ++write) {
+        const int mode = write % 2 == 1 ? 0 : 1;
+        QVERIFY(unit.setTrackingMode(mode));
+        const int reportsBefore = reportCount();
+        QTRY_VERIFY(reportCount() > reportsBefore + 1);
+        QMutexLocker locker(&reportsLock);
+        for (int i = reportsBefore; i < modes.size(); ++i)
+            QVERIFY2(modes.at(i) == mode, qPrintable(QStringLiteral("write %1: report %2 says %3, written %4")
+                                                         .arg(write)
+                                                         .arg(i)
+                                                         .arg(modes.at(i))
+                                                         .arg(mode)));
+    }
+    host.stop();
 }
 
 void TstWorkers::queryWithCameraNotAnswering_data()
