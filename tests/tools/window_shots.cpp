@@ -264,10 +264,17 @@ Shooter::Driver Shooter::driverFor(const QString& state)
     }
     if (state == QLatin1String("tracking-off")) {
         return [this] {
-            QString error = selectTrackingMode(0);
-            if (error.isEmpty()) {
+            // A query report already on its way when the mode was written may still show the
+            // camera's previous mode once; choose again then.
+            QString error;
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                error = selectTrackingMode(0);
+                if (!error.isEmpty())
+                    break;
                 QTest::qWait(kSettleMs);
                 error = expectRows(true, false, false);
+                if (error.isEmpty())
+                    break;
             }
             return error;
         };
