@@ -542,6 +542,7 @@ void TstWindow::previewSizeFollowsTheWindow_data()
 {
     QTest::addColumn<int>("width");
     QTest::newRow("1000") << 1000;
+    QTest::newRow("1024") << 1024; // the start size on a 1280 x 800 screen
     QTest::newRow("1280") << 1280;
     QTest::newRow("1600") << 1600;
     QTest::newRow("1921") << 1921;
@@ -568,10 +569,41 @@ void TstWindow::previewSizeFollowsTheWindow()
                                      .arg(previewH)));
     QVERIFY(LogCapture::contains(QStringLiteral("window size change")));
 
+    // The preview column takes the width left to it: none of its widgets reaches into the control
+    // panel, with or without a camera header, placeholders or a picture.
+    const auto checkColumn = [&](const char* when) {
+        QCoreApplication::processEvents();
+        const QWidget* panel = f.widget<QWidget>(QStringLiteral("widgetControlPanel"));
+        const QRect panelRect(panel->mapTo(window, QPoint(0, 0)), panel->size());
+        const QWidget* column = f.widget<QWidget>(QStringLiteral("widgetPreviewArea"));
+        QList<const QWidget*> widgets{column};
+        for (const QWidget* child : column->findChildren<QWidget*>())
+            widgets << child;
+        for (const QWidget* w : widgets) {
+            if (!w->isVisibleTo(window))
+                continue;
+            const QRect rect(w->mapTo(window, QPoint(0, 0)), w->size());
+            QVERIFY2(!rect.intersects(panelRect) && rect.right() < window->width(),
+                     qPrintable(QStringLiteral("%1: %2 at %3,%4 %5x%6 (minimum %7) against the panel "
+                                               "ending at %8, window %9")
+                                    .arg(QLatin1String(when), w->objectName())
+                                    .arg(rect.x())
+                                    .arg(rect.y())
+                                    .arg(rect.width())
+                                    .arg(rect.height())
+                                    .arg(w->minimumSizeHint().width())
+                                    .arg(panelRect.right())
+                                    .arg(window->width())));
+        }
+    };
+    checkColumn("placeholders");
+    QVERIFY(QTest::currentTestFailed() == false);
+
     // The preview's pictures come at that size.
     window->slotStartPreview();
     QLabel* preview = label(f, "labPreview");
     QTRY_VERIFY(!shown(preview).isNull());
+    checkColumn("preview");
     QVERIFY(shown(preview).width() <= previewW);
     QVERIFY(shown(preview).height() <= previewH);
     QVERIFY(shown(preview).width() == previewW || shown(preview).height() == previewH);

@@ -213,6 +213,15 @@ void MainWindow::setUpPreviewArea()
     ui->labelStop->hide();
     ui->labelloading->hide();
     ui->labelIcon->hide();
+    // The camera header never asks for more width than the column has: the picture is cut at its
+    // sides, the name and state wrap.
+    for (QLabel* label : {ui->labelIcon, ui->labelDevice, ui->labelState}) {
+        label->setMinimumWidth(0);
+        QSizePolicy policy = label->sizePolicy();
+        policy.setHorizontalPolicy(QSizePolicy::Ignored);
+        label->setSizePolicy(policy);
+    }
+    ui->labelState->setWordWrap(true);
     for (QWidget* label : {static_cast<QWidget*>(ui->labPreview), static_cast<QWidget*>(ui->labelTips),
                            static_cast<QWidget*>(ui->labelStop)}) {
         label->setMouseTracking(true);
@@ -634,6 +643,9 @@ void MainWindow::updatePreviewSize()
     m_previewW = qMax(1, frameGeometry().width() - kPreviewWidthOffset);
     m_previewH = m_previewW * 9 / 16;
     ui->labPreview->setFixedSize(m_previewW, m_previewH);
+    // The column takes the width left beside the list and the panel, whatever its widgets ask
+    // for: wider, it would cover part of the panel.
+    ui->widgetPreviewArea->setFixedWidth(m_previewW);
     if (auto* stream = qobject_cast<VideoStreamThread*>(m_stream.worker()))
         stream->setTargetSize(QSize(m_previewW, m_previewH));
 }
