@@ -13,6 +13,7 @@
 #include "ui/theme.h"
 #include "ui/windowsizing.h"
 
+#include <QAbstractButton>
 #include <QtTest>
 
 #include <QApplication>
@@ -121,6 +122,9 @@ private slots:
 
     void windowIsFramelessAndSizedByScreen();
     void windowSizedAgainOnResolutionChange();
+    void keyboardFocusStartsOnTheCameraList();
+    void clickedButtonsTakeNoFocus_data();
+    void clickedButtonsTakeNoFocus();
     void windowDraggedByItsOwnArea();
     void maximizedWindowRestoredAtFifteenthMove();
     void windowOverlayWatchesItsDialogs();
@@ -285,6 +289,7 @@ void TstWindowShell::overlayFollowsWatchedDialogs()
         QCOMPARE(overlay->geometry(), main.geometry());
     }
     QVERIFY(!overlay->isVisible());
+
     overlay->setMainWidget(nullptr);
 }
 
@@ -549,6 +554,67 @@ void TstWindowShell::windowIsFramelessAndSizedByScreen()
     window.show();
     QVERIFY(!window.findChild<QPushButton*>("btnLanguage")->isVisible());
     QVERIFY(window.findChild<QPushButton*>("btnModeLight")->isVisible());
+}
+
+void TstWindowShell::keyboardFocusStartsOnTheCameraList()
+{
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow(QSize(1024, 595));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QWidget* list = window.findChild<QWidget*>(QStringLiteral("listWidgetCamera"));
+    QTRY_COMPARE(QApplication::focusWidget(), list);
+
+    // Tab goes through the window's content first; the title bar's buttons are the last stops
+    // before the chain returns to the list.
+    QWidget* titleBar = window.findChild<QWidget*>(QStringLiteral("widgetTitlebar"));
+    QStringList stops;
+    bool titleReached = false;
+    for (int i = 0; i < 200; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        if (focus == list)
+            break;
+        QVERIFY(focus);
+        stops << focus->objectName();
+        const bool inTitle = titleBar->isAncestorOf(focus);
+        QVERIFY2(!titleReached || inTitle,
+                 qPrintable(
+                     QStringLiteral("%1 after the title bar: %2").arg(focus->objectName(), stops.join(' '))));
+        titleReached = titleReached || inTitle;
+    }
+    QVERIFY2(titleReached, qPrintable(stops.join(' ')));
+    QVERIFY(stops.contains(QStringLiteral("btnNavControl")));
+    QVERIFY(stops.contains(QStringLiteral("btnVideoControl")));
+}
+
+// A button clicked with the mouse acts without taking the focus (no focus mark stays on it);
+// the keyboard still reaches it.
+void TstWindowShell::clickedButtonsTakeNoFocus_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char* name :
+         {"btnNavControl", "btnNavSupport", "btnVideoControl", "btnColorControl", "btnModeLight"})
+        QTest::addRow("%s", name) << QString::fromLatin1(name);
+}
+
+void TstWindowShell::clickedButtonsTakeNoFocus()
+{
+    QFETCH(QString, name);
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow(QSize(1024, 595));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* button = window.findChild<QAbstractButton*>(name);
+    QVERIFY(button);
+    QVERIFY(button->focusPolicy() & Qt::TabFocus);
+    button->setEnabled(true);
+    if (!button->isVisible())
+        window.findChild<QAbstractButton*>(QStringLiteral("btnNavControl"))->click();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!button->hasFocus());
 }
 
 void TstWindowShell::windowSizedAgainOnResolutionChange()

@@ -166,6 +166,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     // 11. A failed request makes the window reopen the extension unit.
     connect(&m_uvc, &UVCExtensionUnit::reInitUvc, this, &MainWindow::slotReInitUvcEx);
+
+    // 12. Keyboard focus.
+    setUpKeyboardFocus();
 }
 
 MainWindow::~MainWindow()

@@ -238,6 +238,9 @@ protected:
 
 private:
     void setUpShell(); // construction step: title bar, frameless flags, initial size, overlay
+    // Construction's last step: buttons take the focus by keyboard only, the camera list has it
+    // first, the title bar's buttons come last in the tab order.
+    void setUpKeyboardFocus();
     void watchScreen(class QScreen* screen);
     int screenIndex() const;
     void dismissPrompt();      // closes and deletes the audio-version pop-up, if any
