@@ -290,6 +290,29 @@ void TstWindowShell::overlayFollowsWatchedDialogs()
     }
     QVERIFY(!overlay->isVisible());
 
+    // Without compositing the overlay is opaque and paints the window dimmed by (44,44,44) at
+    // 0.7, so the window stays recognisable; with it, the window system blends it again.
+    main.setStyleSheet(QStringLiteral("background: rgb(240, 100, 0);"));
+    MaskWidget::setCompositingSource([] { return false; });
+    upgrade.show();
+    QVERIFY(overlay->isVisible());
+    QVERIFY(overlay->paintsBlend());
+    QCOMPARE(overlay->geometry(), main.geometry());
+    QCOMPARE(overlay->windowOpacity(), 1.0);
+    const QImage dimmed = overlay->grab().toImage();
+    const QColor expected(qRound(0.7 * 44 + 0.3 * 240), qRound(0.7 * 44 + 0.3 * 100), qRound(0.7 * 44));
+    const QColor seen = dimmed.pixelColor(dimmed.width() / 2, dimmed.height() / 2);
+    QVERIFY2(qAbs(seen.red() - expected.red()) <= 2 && qAbs(seen.green() - expected.green()) <= 2 &&
+                 qAbs(seen.blue() - expected.blue()) <= 2,
+             qPrintable(seen.name() + QStringLiteral(" instead of ") + expected.name()));
+    upgrade.hide();
+    QVERIFY(!overlay->isVisible());
+    MaskWidget::setCompositingSource([] { return true; });
+    upgrade.show();
+    QVERIFY(!overlay->paintsBlend());
+    QVERIFY(qAbs(overlay->windowOpacity() - 0.7) < 0.01);
+    upgrade.hide();
+    MaskWidget::setCompositingSource(nullptr);
     overlay->setMainWidget(nullptr);
 }
 
