@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -72,6 +74,7 @@ private slots:
     void lateFailureAfterCloseReopensNothing();
     void previewSizeFollowsTheWindow_data();
     void previewSizeFollowsTheWindow();
+    void narrowWindowKeepsAUsablePreview();
 
 private:
     std::unique_ptr<LogCapture> m_log;
@@ -607,6 +610,42 @@ void TstWindow::previewSizeFollowsTheWindow()
     QVERIFY(shown(preview).width() <= previewW);
     QVERIFY(shown(preview).height() <= previewH);
     QVERIFY(shown(preview).width() == previewW || shown(preview).height() == previewH);
+}
+
+// A screen narrower than the window's minimum width: the window fills it, the preview keeps a
+// size that holds its start icon, and the content scrolls sideways to reach it.
+void TstWindow::narrowWindowKeepsAUsablePreview()
+{
+    WindowFixture f(R"({"cameras": [{"model": 7, "name": "PX QB18"}]})");
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow(QSize(1024, 595));
+    window->setMinimumSize(800, 600);
+    window->resize(800, 600);
+    QTRY_COMPARE(window->width(), 800);
+    QLabel* preview = label(f, "labPreview");
+    QCOMPARE(preview->size(), QSize(192, 108));
+    QLabel* tips = label(f, "labelTips");
+    QVERIFY(tips->isVisibleTo(window));
+
+    auto* body = f.widget<QScrollArea>(QStringLiteral("scrollAreaBody"));
+    QVERIFY(body);
+    QTRY_VERIFY(body->horizontalScrollBar()->isVisibleTo(window));
+    body->ensureWidgetVisible(tips);
+    QCoreApplication::processEvents();
+    const QRect tipsRect(tips->mapTo(window, QPoint(0, 0)), tips->size());
+    QVERIFY2(window->rect().contains(tipsRect),
+             qPrintable(QStringLiteral("start icon at %1,%2").arg(tipsRect.x()).arg(tipsRect.y())));
+
+    // Started from there, the preview shows pictures of that size.
+    window->slotStartPreview();
+    QTRY_VERIFY(!shown(preview).isNull());
+    QVERIFY(shown(preview).width() <= 192 && shown(preview).height() <= 108);
+
+    // Back at a usual width the content fits again: no scroll bar.
+    window->resize(1024, 595);
+    QTRY_COMPARE(window->width(), 1024);
+    QTRY_VERIFY(!body->horizontalScrollBar()->isVisibleTo(window));
+    QCOMPARE(preview->size(), QSize(222, 124));
 }
 
 QTEST_MAIN(TstWindow)

@@ -20,6 +20,7 @@
 #include <QMouseEvent>
 #include <QMovie>
 #include <QResizeEvent>
+#include <QScrollArea>
 #include <QTimer>
 
 namespace {
@@ -69,6 +70,10 @@ constexpr int kStateDisconnected = 1;
 
 // Preview area: the width left beside the list and the control panel, at 16:9.
 constexpr int kPreviewWidthOffset = 802;
+// The smallest preview: it holds the start icon (96 x 96) and a picture that can still be seen.
+// Only a window narrower than its minimum width (on a screen narrower than that) needs it; the
+// window's content then scrolls sideways to reach the preview.
+constexpr int kMinimumPreviewWidth = 192;
 constexpr int kStartPreviewDelayMs = 500;
 
 // A friendly name longer than 15 characters with a space shows from its first space on.
@@ -206,6 +211,21 @@ void MainWindow::readSettings()
 
 void MainWindow::setUpPreviewArea()
 {
+    // The window's content below the title bar scrolls sideways when the window is narrower than
+    // the list, the panel and the smallest preview (a screen narrower than the window's minimum
+    // width); at any other width it fits exactly and shows no scroll bar.
+    // The content keeps the area's height (its own pages scroll up and down); fitBody() sizes it.
+    m_bodyScroll = new QScrollArea(ui->centralwidget);
+    m_bodyScroll->setObjectName(QStringLiteral("scrollAreaBody"));
+    m_bodyScroll->setFrameShape(QFrame::NoFrame);
+    m_bodyScroll->setFocusPolicy(Qt::NoFocus);
+    m_bodyScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_bodyScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_bodyScroll->setWidgetResizable(false);
+    delete ui->verticalLayoutCentral->replaceWidget(ui->widgetBody, m_bodyScroll);
+    m_bodyScroll->setWidget(ui->widgetBody);
+    m_bodyScroll->viewport()->installEventFilter(this);
+
     ui->listWidgetCamera->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui->listWidgetCamera->setIconSize(kListIconSize);
 
@@ -586,8 +606,20 @@ void MainWindow::requestPreviewStop()
     ui->labelTips->show();
 }
 
+void MainWindow::fitBody()
+{
+    const QSize viewport = m_bodyScroll->viewport()->size();
+    const int width = qMax(viewport.width(), ui->widgetBody->minimumSizeHint().width());
+    ui->widgetBody->resize(width, viewport.height());
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_bodyScroll && watched == m_bodyScroll->viewport()) {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)
+            fitBody();
+        return QMainWindow::eventFilter(watched, event);
+    }
     const bool onTips = watched == ui->labelTips;
     const bool onStop = watched == ui->labelStop;
     const bool onPreview = watched == ui->labPreview;
@@ -643,12 +675,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 
 void MainWindow::updatePreviewSize()
 {
-    m_previewW = qMax(1, frameGeometry().width() - kPreviewWidthOffset);
+    m_previewW = qMax(kMinimumPreviewWidth, frameGeometry().width() - kPreviewWidthOffset);
     m_previewH = m_previewW * 9 / 16;
     ui->labPreview->setFixedSize(m_previewW, m_previewH);
     // The column takes the width left beside the list and the panel, whatever its widgets ask
     // for: wider, it would cover part of the panel.
     ui->widgetPreviewArea->setFixedWidth(m_previewW);
+    if (m_bodyScroll)
+        fitBody();
     if (auto* stream = qobject_cast<VideoStreamThread*>(m_stream.worker()))
         stream->setTargetSize(QSize(m_previewW, m_previewH));
 }
