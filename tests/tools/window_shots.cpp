@@ -45,6 +45,7 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <QTranslator>
 #include <QtTest/QTest>
@@ -101,6 +102,7 @@ private:
     QString expectRows(bool trackOff, bool effect, bool speed);
     QString shootNotice(const QString& state);
     QString checkNoOverlap() const;
+    QString expectWholeVideoPage() const;
 
     QString m_outDir;
     VirtualRig& m_rig;
@@ -238,6 +240,23 @@ QString Shooter::checkNoOverlap() const
         .arg(m_window->height());
 }
 
+// With every row of the Video page shown (tracking off), the last row is in view at the window's
+// start size, without scrolling.
+QString Shooter::expectWholeVideoPage() const
+{
+    const auto* area = widget<QScrollArea>("scrollAreaVideo");
+    const QWidget* last = widget<QWidget>("widgetMirror");
+    if (!area || !last)
+        return QStringLiteral("no Video page");
+    const QWidget* viewport = area->viewport();
+    const QRect lastRect(last->mapTo(viewport, QPoint(0, 0)), last->size());
+    if (!viewport->rect().contains(lastRect))
+        return QStringLiteral("the Mirror row ends at %1, below the page's visible height %2")
+            .arg(lastRect.bottom() + 1)
+            .arg(viewport->height());
+    return QString();
+}
+
 Shooter::Driver Shooter::driverFor(const QString& state)
 {
     if (state == QLatin1String("empty")) {
@@ -278,6 +297,8 @@ Shooter::Driver Shooter::driverFor(const QString& state)
                 QTest::qWait(kSettleMs);
                 error = expectRows(true, false, false);
             }
+            if (error.isEmpty())
+                error = expectWholeVideoPage();
             return error;
         };
     }
