@@ -8,6 +8,7 @@
 #include "ui/mainwindow.h"
 
 #include <QElapsedTimer>
+#include <QGraphicsEffect>
 #include <QLabel>
 #include <QListWidget>
 #include <QScrollArea>
@@ -75,6 +76,7 @@ private slots:
     void previewSizeFollowsTheWindow_data();
     void previewSizeFollowsTheWindow();
     void narrowWindowKeepsAUsablePreview();
+    void startIconLooksDisabledWithoutCamera();
 
 private:
     std::unique_ptr<LogCapture> m_log;
@@ -646,6 +648,35 @@ void TstWindow::narrowWindowKeepsAUsablePreview()
     QTRY_COMPARE(window->width(), 1024);
     QTRY_VERIFY(!body->horizontalScrollBar()->isVisibleTo(window));
     QCOMPARE(preview->size(), QSize(222, 124));
+}
+
+// The start icon is dimmed while no camera is open, and a click on it still shows it again
+// without starting anything.
+void TstWindow::startIconLooksDisabledWithoutCamera()
+{
+    WindowFixture f(R"({"cameras": [{"model": 7, "name": "PX QB18"}]})");
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow(QSize(1024, 595));
+    QLabel* tips = label(f, "labelTips");
+    const auto dimmed = [tips] {
+        const QGraphicsEffect* effect = tips->graphicsEffect();
+        return effect && effect->isEnabled();
+    };
+    QVERIFY(tips->isVisible());
+    QVERIFY(!dimmed());
+
+    f.unplug(0);
+    QTRY_VERIFY(!g_bOpenCamera);
+    QVERIFY(tips->isVisible());
+    QVERIFY(dimmed());
+    QTest::mouseClick(tips, Qt::LeftButton);
+    QTRY_VERIFY(tips->isVisible());
+    QVERIFY(shown(label(f, "labPreview")).isNull());
+
+    f.plug(0);
+    QTRY_VERIFY(g_bOpenCamera);
+    QVERIFY(!dimmed());
+    Q_UNUSED(window);
 }
 
 QTEST_MAIN(TstWindow)

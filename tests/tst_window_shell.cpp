@@ -125,6 +125,7 @@ private slots:
     void keyboardFocusStartsOnTheCameraList();
     void clickedButtonsTakeNoFocus_data();
     void clickedButtonsTakeNoFocus();
+    void messageBoxTextAsLargeAsTheWindows();
     void windowDraggedByItsOwnArea();
     void maximizedWindowRestoredAtFifteenthMove();
     void windowOverlayWatchesItsDialogs();
@@ -638,6 +639,22 @@ void TstWindowShell::clickedButtonsTakeNoFocus()
         window.findChild<QAbstractButton*>(QStringLiteral("btnNavControl"))->click();
     QTest::mouseClick(button, Qt::LeftButton);
     QVERIFY(!button->hasFocus());
+}
+
+void TstWindowShell::messageBoxTextAsLargeAsTheWindows()
+{
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow(QSize(1024, 595));
+    FormCustomizeMessagebox box(QStringLiteral("x"), 0, false, &window);
+    box.show();
+    const QLabel* text = box.findChild<QLabel*>(QStringLiteral("labeltext"));
+    const QLabel* row = window.findChild<QLabel*>(QStringLiteral("labelTrackMode"));
+    QVERIFY(text && row);
+    QVERIFY2(QFontInfo(text->font()).pixelSize() >= QFontInfo(row->font()).pixelSize(),
+             qPrintable(QStringLiteral("%1 px against %2 px")
+                            .arg(QFontInfo(text->font()).pixelSize())
+                            .arg(QFontInfo(row->font()).pixelSize())));
 }
 
 void TstWindowShell::windowSizedAgainOnResolutionChange()

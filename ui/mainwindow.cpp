@@ -14,6 +14,7 @@
 
 #include <QCursor>
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QListWidgetItem>
@@ -75,6 +76,8 @@ constexpr int kPreviewWidthOffset = 802;
 // window's content then scrolls sideways to reach the preview.
 constexpr int kMinimumPreviewWidth = 192;
 constexpr int kStartPreviewDelayMs = 500;
+// The start icon's look while no camera is open.
+constexpr double kDisabledStartIconOpacity = 0.4;
 
 // A friendly name longer than 15 characters with a space shows from its first space on.
 QString displayName(const QString& friendlyName)
@@ -232,6 +235,9 @@ void MainWindow::setUpPreviewArea()
     ui->labPreview_up->setText(tr("Click the icon to start preview."));
     ui->labPreview_down->setText(tr("Other apps can't access the camera while you preview it on this app."));
     ui->labelTips->setStyleSheet(kTipsStyle);
+    auto* dim = new QGraphicsOpacityEffect(ui->labelTips);
+    dim->setOpacity(kDisabledStartIconOpacity);
+    ui->labelTips->setGraphicsEffect(dim);
     ui->labelStop->setStyleSheet(kStopStyle);
     ui->labelStop->hide();
     ui->labelloading->hide();
