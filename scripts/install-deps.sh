@@ -11,6 +11,8 @@ packages=(
   # Qt 5 (widgets, OpenGL widget, translations, tests)
   qtbase5-dev qtbase5-dev-tools libqt5opengl5-dev qttools5-dev qttools5-dev-tools
   qt5-qmake libqt5svg5-dev
+  # the dialog overlay asks the X server whether windows are composited
+  libxcb1-dev
   # fonts with CJK coverage for the Chinese interface
   fonts-noto-cjk fonts-dejavu-core
   # device layer: udev listing, V4L2 headers, libusb, the sound server

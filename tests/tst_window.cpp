@@ -8,8 +8,11 @@
 #include "ui/mainwindow.h"
 
 #include <QElapsedTimer>
+#include <QGraphicsEffect>
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -72,6 +75,8 @@ private slots:
     void lateFailureAfterCloseReopensNothing();
     void previewSizeFollowsTheWindow_data();
     void previewSizeFollowsTheWindow();
+    void narrowWindowKeepsAUsablePreview();
+    void startIconLooksDisabledWithoutCamera();
 
 private:
     std::unique_ptr<LogCapture> m_log;
@@ -542,6 +547,7 @@ void TstWindow::previewSizeFollowsTheWindow_data()
 {
     QTest::addColumn<int>("width");
     QTest::newRow("1000") << 1000;
+    QTest::newRow("1024") << 1024; // the start size on a 1280 x 800 screen
     QTest::newRow("1280") << 1280;
     QTest::newRow("1600") << 1600;
     QTest::newRow("1921") << 1921;
@@ -568,13 +574,109 @@ void TstWindow::previewSizeFollowsTheWindow()
                                      .arg(previewH)));
     QVERIFY(LogCapture::contains(QStringLiteral("window size change")));
 
+    // The preview column takes the width left to it: none of its widgets reaches into the control
+    // panel, with or without a camera header, placeholders or a picture.
+    const auto checkColumn = [&](const char* when) {
+        QCoreApplication::processEvents();
+        const QWidget* panel = f.widget<QWidget>(QStringLiteral("widgetControlPanel"));
+        const QRect panelRect(panel->mapTo(window, QPoint(0, 0)), panel->size());
+        const QWidget* column = f.widget<QWidget>(QStringLiteral("widgetPreviewArea"));
+        QList<const QWidget*> widgets{column};
+        for (const QWidget* child : column->findChildren<QWidget*>())
+            widgets << child;
+        for (const QWidget* w : widgets) {
+            if (!w->isVisibleTo(window))
+                continue;
+            const QRect rect(w->mapTo(window, QPoint(0, 0)), w->size());
+            QVERIFY2(!rect.intersects(panelRect) && rect.right() < window->width(),
+                     qPrintable(QStringLiteral("%1: %2 at %3,%4 %5x%6 (minimum %7) against the panel "
+                                               "ending at %8, window %9")
+                                    .arg(QLatin1String(when), w->objectName())
+                                    .arg(rect.x())
+                                    .arg(rect.y())
+                                    .arg(rect.width())
+                                    .arg(rect.height())
+                                    .arg(w->minimumSizeHint().width())
+                                    .arg(panelRect.right())
+                                    .arg(window->width())));
+        }
+    };
+    checkColumn("placeholders");
+    QVERIFY(QTest::currentTestFailed() == false);
+
     // The preview's pictures come at that size.
     window->slotStartPreview();
     QLabel* preview = label(f, "labPreview");
     QTRY_VERIFY(!shown(preview).isNull());
+    checkColumn("preview");
     QVERIFY(shown(preview).width() <= previewW);
     QVERIFY(shown(preview).height() <= previewH);
     QVERIFY(shown(preview).width() == previewW || shown(preview).height() == previewH);
+}
+
+// A screen narrower than the window's minimum width: the window fills it, the preview keeps a
+// size that holds its start icon, and the content scrolls sideways to reach it.
+void TstWindow::narrowWindowKeepsAUsablePreview()
+{
+    WindowFixture f(R"({"cameras": [{"model": 7, "name": "PX QB18"}]})");
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow(QSize(1024, 595));
+    window->setMinimumSize(800, 600);
+    window->resize(800, 600);
+    QTRY_COMPARE(window->width(), 800);
+    QLabel* preview = label(f, "labPreview");
+    QCOMPARE(preview->size(), QSize(192, 108));
+    QLabel* tips = label(f, "labelTips");
+    QVERIFY(tips->isVisibleTo(window));
+
+    auto* body = f.widget<QScrollArea>(QStringLiteral("scrollAreaBody"));
+    QVERIFY(body);
+    QTRY_VERIFY(body->horizontalScrollBar()->isVisibleTo(window));
+    body->ensureWidgetVisible(tips);
+    QCoreApplication::processEvents();
+    const QRect tipsRect(tips->mapTo(window, QPoint(0, 0)), tips->size());
+    QVERIFY2(window->rect().contains(tipsRect),
+             qPrintable(QStringLiteral("start icon at %1,%2").arg(tipsRect.x()).arg(tipsRect.y())));
+
+    // Started from there, the preview shows pictures of that size.
+    window->slotStartPreview();
+    QTRY_VERIFY(!shown(preview).isNull());
+    QVERIFY(shown(preview).width() <= 192 && shown(preview).height() <= 108);
+
+    // Back at a usual width the content fits again: no scroll bar.
+    window->resize(1024, 595);
+    QTRY_COMPARE(window->width(), 1024);
+    QTRY_VERIFY(!body->horizontalScrollBar()->isVisibleTo(window));
+    QCOMPARE(preview->size(), QSize(222, 124));
+}
+
+// The start icon is dimmed while no camera is open, and a click on it still shows it again
+// without starting anything.
+void TstWindow::startIconLooksDisabledWithoutCamera()
+{
+    WindowFixture f(R"({"cameras": [{"model": 7, "name": "PX QB18"}]})");
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow(QSize(1024, 595));
+    QLabel* tips = label(f, "labelTips");
+    const auto dimmed = [tips] {
+        const QGraphicsEffect* effect = tips->graphicsEffect();
+        return effect && effect->isEnabled();
+    };
+    QVERIFY(tips->isVisible());
+    QVERIFY(!dimmed());
+
+    f.unplug(0);
+    QTRY_VERIFY(!g_bOpenCamera);
+    QVERIFY(tips->isVisible());
+    QVERIFY(dimmed());
+    QTest::mouseClick(tips, Qt::LeftButton);
+    QTRY_VERIFY(tips->isVisible());
+    QVERIFY(shown(label(f, "labPreview")).isNull());
+
+    f.plug(0);
+    QTRY_VERIFY(g_bOpenCamera);
+    QVERIFY(!dimmed());
+    Q_UNUSED(window);
 }
 
 QTEST_MAIN(TstWindow)

@@ -13,6 +13,7 @@
 #include "ui/theme.h"
 #include "ui/windowsizing.h"
 
+#include <QAbstractButton>
 #include <QtTest>
 
 #include <QApplication>
@@ -121,6 +122,10 @@ private slots:
 
     void windowIsFramelessAndSizedByScreen();
     void windowSizedAgainOnResolutionChange();
+    void keyboardFocusStartsOnTheCameraList();
+    void clickedButtonsTakeNoFocus_data();
+    void clickedButtonsTakeNoFocus();
+    void messageBoxTextAsLargeAsTheWindows();
     void windowDraggedByItsOwnArea();
     void maximizedWindowRestoredAtFifteenthMove();
     void windowOverlayWatchesItsDialogs();
@@ -285,6 +290,30 @@ void TstWindowShell::overlayFollowsWatchedDialogs()
         QCOMPARE(overlay->geometry(), main.geometry());
     }
     QVERIFY(!overlay->isVisible());
+
+    // Without compositing the overlay is opaque and paints the window dimmed by (44,44,44) at
+    // 0.7, so the window stays recognisable; with it, the window system blends it again.
+    main.setStyleSheet(QStringLiteral("background: rgb(240, 100, 0);"));
+    MaskWidget::setCompositingSource([] { return false; });
+    upgrade.show();
+    QVERIFY(overlay->isVisible());
+    QVERIFY(overlay->paintsBlend());
+    QCOMPARE(overlay->geometry(), main.geometry());
+    QCOMPARE(overlay->windowOpacity(), 1.0);
+    const QImage dimmed = overlay->grab().toImage();
+    const QColor expected(qRound(0.7 * 44 + 0.3 * 240), qRound(0.7 * 44 + 0.3 * 100), qRound(0.7 * 44));
+    const QColor seen = dimmed.pixelColor(dimmed.width() / 2, dimmed.height() / 2);
+    QVERIFY2(qAbs(seen.red() - expected.red()) <= 2 && qAbs(seen.green() - expected.green()) <= 2 &&
+                 qAbs(seen.blue() - expected.blue()) <= 2,
+             qPrintable(seen.name() + QStringLiteral(" instead of ") + expected.name()));
+    upgrade.hide();
+    QVERIFY(!overlay->isVisible());
+    MaskWidget::setCompositingSource([] { return true; });
+    upgrade.show();
+    QVERIFY(!overlay->paintsBlend());
+    QVERIFY(qAbs(overlay->windowOpacity() - 0.7) < 0.01);
+    upgrade.hide();
+    MaskWidget::setCompositingSource(nullptr);
     overlay->setMainWidget(nullptr);
 }
 
@@ -549,6 +578,83 @@ void TstWindowShell::windowIsFramelessAndSizedByScreen()
     window.show();
     QVERIFY(!window.findChild<QPushButton*>("btnLanguage")->isVisible());
     QVERIFY(window.findChild<QPushButton*>("btnModeLight")->isVisible());
+}
+
+void TstWindowShell::keyboardFocusStartsOnTheCameraList()
+{
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow(QSize(1024, 595));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QWidget* list = window.findChild<QWidget*>(QStringLiteral("listWidgetCamera"));
+    QTRY_COMPARE(QApplication::focusWidget(), list);
+
+    // Tab goes through the window's content first; the title bar's buttons are the last stops
+    // before the chain returns to the list.
+    QWidget* titleBar = window.findChild<QWidget*>(QStringLiteral("widgetTitlebar"));
+    QStringList stops;
+    bool titleReached = false;
+    for (int i = 0; i < 200; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        if (focus == list)
+            break;
+        QVERIFY(focus);
+        stops << focus->objectName();
+        const bool inTitle = titleBar->isAncestorOf(focus);
+        QVERIFY2(!titleReached || inTitle,
+                 qPrintable(
+                     QStringLiteral("%1 after the title bar: %2").arg(focus->objectName(), stops.join(' '))));
+        titleReached = titleReached || inTitle;
+    }
+    QVERIFY2(titleReached, qPrintable(stops.join(' ')));
+    QVERIFY(stops.contains(QStringLiteral("btnNavControl")));
+    QVERIFY(stops.contains(QStringLiteral("btnVideoControl")));
+}
+
+// A button clicked with the mouse acts without taking the focus (no focus mark stays on it);
+// the keyboard still reaches it.
+void TstWindowShell::clickedButtonsTakeNoFocus_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const char* name :
+         {"btnNavControl", "btnNavSupport", "btnVideoControl", "btnColorControl", "btnModeLight"})
+        QTest::addRow("%s", name) << QString::fromLatin1(name);
+}
+
+void TstWindowShell::clickedButtonsTakeNoFocus()
+{
+    QFETCH(QString, name);
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow(QSize(1024, 595));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto* button = window.findChild<QAbstractButton*>(name);
+    QVERIFY(button);
+    QVERIFY(button->focusPolicy() & Qt::TabFocus);
+    button->setEnabled(true);
+    if (!button->isVisible())
+        window.findChild<QAbstractButton*>(QStringLiteral("btnNavControl"))->click();
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(!button->hasFocus());
+}
+
+void TstWindowShell::messageBoxTextAsLargeAsTheWindows()
+{
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow& window = *f.createWindow(QSize(1024, 595));
+    FormCustomizeMessagebox box(QStringLiteral("x"), 0, false, &window);
+    box.show();
+    const QLabel* text = box.findChild<QLabel*>(QStringLiteral("labeltext"));
+    const QLabel* row = window.findChild<QLabel*>(QStringLiteral("labelTrackMode"));
+    QVERIFY(text && row);
+    QVERIFY2(QFontInfo(text->font()).pixelSize() >= QFontInfo(row->font()).pixelSize(),
+             qPrintable(QStringLiteral("%1 px against %2 px")
+                            .arg(QFontInfo(text->font()).pixelSize())
+                            .arg(QFontInfo(row->font()).pixelSize())));
 }
 
 void TstWindowShell::windowSizedAgainOnResolutionChange()

@@ -14,12 +14,14 @@
 
 #include <QCursor>
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QListWidgetItem>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QResizeEvent>
+#include <QScrollArea>
 #include <QTimer>
 
 namespace {
@@ -69,7 +71,13 @@ constexpr int kStateDisconnected = 1;
 
 // Preview area: the width left beside the list and the control panel, at 16:9.
 constexpr int kPreviewWidthOffset = 802;
+// The smallest preview: it holds the start icon (96 x 96) and a picture that can still be seen.
+// Only a window narrower than its minimum width (on a screen narrower than that) needs it; the
+// window's content then scrolls sideways to reach the preview.
+constexpr int kMinimumPreviewWidth = 192;
 constexpr int kStartPreviewDelayMs = 500;
+// The start icon's look while no camera is open.
+constexpr double kDisabledStartIconOpacity = 0.4;
 
 // A friendly name longer than 15 characters with a space shows from its first space on.
 QString displayName(const QString& friendlyName)
@@ -166,6 +174,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     // 11. A failed request makes the window reopen the extension unit.
     connect(&m_uvc, &UVCExtensionUnit::reInitUvc, this, &MainWindow::slotReInitUvcEx);
+
+    // 12. Keyboard focus.
+    setUpKeyboardFocus();
 }
 
 MainWindow::~MainWindow()
@@ -203,16 +214,43 @@ void MainWindow::readSettings()
 
 void MainWindow::setUpPreviewArea()
 {
+    // The window's content below the title bar scrolls sideways when the window is narrower than
+    // the list, the panel and the smallest preview (a screen narrower than the window's minimum
+    // width); at any other width it fits exactly and shows no scroll bar.
+    // The content keeps the area's height (its own pages scroll up and down); fitBody() sizes it.
+    m_bodyScroll = new QScrollArea(ui->centralwidget);
+    m_bodyScroll->setObjectName(QStringLiteral("scrollAreaBody"));
+    m_bodyScroll->setFrameShape(QFrame::NoFrame);
+    m_bodyScroll->setFocusPolicy(Qt::NoFocus);
+    m_bodyScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_bodyScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_bodyScroll->setWidgetResizable(false);
+    delete ui->verticalLayoutCentral->replaceWidget(ui->widgetBody, m_bodyScroll);
+    m_bodyScroll->setWidget(ui->widgetBody);
+    m_bodyScroll->viewport()->installEventFilter(this);
+
     ui->listWidgetCamera->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui->listWidgetCamera->setIconSize(kListIconSize);
 
     ui->labPreview_up->setText(tr("Click the icon to start preview."));
     ui->labPreview_down->setText(tr("Other apps can't access the camera while you preview it on this app."));
     ui->labelTips->setStyleSheet(kTipsStyle);
+    auto* dim = new QGraphicsOpacityEffect(ui->labelTips);
+    dim->setOpacity(kDisabledStartIconOpacity);
+    ui->labelTips->setGraphicsEffect(dim);
     ui->labelStop->setStyleSheet(kStopStyle);
     ui->labelStop->hide();
     ui->labelloading->hide();
     ui->labelIcon->hide();
+    // The camera header never asks for more width than the column has: the picture is cut at its
+    // sides, the name and state wrap.
+    for (QLabel* label : {ui->labelIcon, ui->labelDevice, ui->labelState}) {
+        label->setMinimumWidth(0);
+        QSizePolicy policy = label->sizePolicy();
+        policy.setHorizontalPolicy(QSizePolicy::Ignored);
+        label->setSizePolicy(policy);
+    }
+    ui->labelState->setWordWrap(true);
     for (QWidget* label : {static_cast<QWidget*>(ui->labPreview), static_cast<QWidget*>(ui->labelTips),
                            static_cast<QWidget*>(ui->labelStop)}) {
         label->setMouseTracking(true);
@@ -574,8 +612,20 @@ void MainWindow::requestPreviewStop()
     ui->labelTips->show();
 }
 
+void MainWindow::fitBody()
+{
+    const QSize viewport = m_bodyScroll->viewport()->size();
+    const int width = qMax(viewport.width(), ui->widgetBody->minimumSizeHint().width());
+    ui->widgetBody->resize(width, viewport.height());
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_bodyScroll && watched == m_bodyScroll->viewport()) {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest)
+            fitBody();
+        return QMainWindow::eventFilter(watched, event);
+    }
     const bool onTips = watched == ui->labelTips;
     const bool onStop = watched == ui->labelStop;
     const bool onPreview = watched == ui->labPreview;
@@ -631,9 +681,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 
 void MainWindow::updatePreviewSize()
 {
-    m_previewW = qMax(1, frameGeometry().width() - kPreviewWidthOffset);
+    m_previewW = qMax(kMinimumPreviewWidth, frameGeometry().width() - kPreviewWidthOffset);
     m_previewH = m_previewW * 9 / 16;
     ui->labPreview->setFixedSize(m_previewW, m_previewH);
+    // The column takes the width left beside the list and the panel, whatever its widgets ask
+    // for: wider, it would cover part of the panel.
+    ui->widgetPreviewArea->setFixedWidth(m_previewW);
+    if (m_bodyScroll)
+        fitBody();
     if (auto* stream = qobject_cast<VideoStreamThread*>(m_stream.worker()))
         stream->setTargetSize(QSize(m_previewW, m_previewH));
 }

@@ -28,6 +28,7 @@ class MainWindow;
 }
 class HotplugMonitor;
 class QListWidgetItem;
+class QScrollArea;
 class QMovie;
 class QTimer;
 class QToolButton;
@@ -104,7 +105,8 @@ private:
     WorkerHost m_upgrade; // UpgradeThread
     int m_previewW = 0;
     int m_previewH = 0;
-    QPointer<QWidget> m_prompt; // the audio-version pop-up
+    QScrollArea* m_bodyScroll = nullptr; // the content below the title bar, scrolled sideways
+    QPointer<QWidget> m_prompt;          // the audio-version pop-up
     QTimer* m_dummyTimer = nullptr;
     int m_dummyProgress = 0;
     bool m_upgrading = false;
@@ -142,6 +144,8 @@ private:
     void requestPreviewStart(); // the start icon was pressed
     void requestPreviewStop();  // the stop icon was pressed
     void updatePreviewSize();
+    // Sizes the content to the scrolled area: its height, at least the width its widgets need.
+    void fitBody();
     bool m_openingCamera = false;    // openCamera() runs: a failed request may reopen the unit
     bool m_goneCheckPending = false; // closeCameraIfGone() is on its way
 
@@ -238,6 +242,9 @@ protected:
 
 private:
     void setUpShell(); // construction step: title bar, frameless flags, initial size, overlay
+    // Construction's last step: buttons take the focus by keyboard only, the camera list has it
+    // first, the title bar's buttons come last in the tab order.
+    void setUpKeyboardFocus();
     void watchScreen(class QScreen* screen);
     int screenIndex() const;
     void dismissPrompt();      // closes and deletes the audio-version pop-up, if any

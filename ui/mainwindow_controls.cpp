@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QSignalBlocker>
@@ -245,6 +246,9 @@ void MainWindow::setControlsEnabled(bool enable)
         ui->labelStop->hide();
         ui->labelTips->show();
     }
+    // Without an open camera the start icon looks disabled; a click still answers as before.
+    if (auto* dim = qobject_cast<QGraphicsOpacityEffect*>(ui->labelTips->graphicsEffect()))
+        dim->setEnabled(!m_cameraOpen);
 
     qCDebug(lcUi) << "set controls enable." << enable;
     setPtzEnabled(enable, currentValue(CameraControl::Zoom));

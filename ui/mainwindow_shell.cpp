@@ -16,6 +16,7 @@
 #include "ui/titlebar.h"
 #include "ui/windowsizing.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -79,6 +80,36 @@ void MainWindow::setUpShell()
             --count;
         slotScreenCountChanged(count);
     });
+}
+
+void MainWindow::setUpKeyboardFocus()
+{
+    // A click on a button acts without moving the focus to it, so no focus mark stays on a
+    // button the mouse used; Tab still reaches every button and marks it.
+    const auto buttons = findChildren<QAbstractButton*>();
+    for (QAbstractButton* button : buttons) {
+        if (button->focusPolicy() == Qt::StrongFocus)
+            button->setFocusPolicy(Qt::TabFocus);
+    }
+
+    // The title bar's buttons (minimize, close...) go to the end of the tab chain: the first
+    // Tab stops are the window's content, and Space on a start focus does nothing drastic.
+    QWidget* last = nullptr;
+    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+        if (!ui->widgetTitlebar->isAncestorOf(w))
+            last = w;
+    }
+    QList<QWidget*> titleWidgets;
+    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+        if (ui->widgetTitlebar->isAncestorOf(w))
+            titleWidgets << w;
+    }
+    for (QWidget* w : titleWidgets) {
+        if (last)
+            setTabOrder(last, w);
+        last = w;
+    }
+    ui->listWidgetCamera->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::watchScreen(QScreen* screen)

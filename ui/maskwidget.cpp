@@ -3,11 +3,16 @@
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QPalette>
 #include <QScreen>
 #include <QWindow>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -16,6 +21,39 @@ const QColor kOverlayColor(44, 44, 44, 255);
 
 std::mutex g_instanceLock; // guards g_instance
 MaskWidget* g_instance = nullptr;
+
+MaskWidget::CompositingSource& compositingSource()
+{
+    static MaskWidget::CompositingSource source;
+    return source;
+}
+
+// An X11 compositing manager owns the selection _NET_WM_CM_S<screen> of the screen it manages.
+bool x11CompositingManagerRunning()
+{
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screen);
+    if (!connection || xcb_connection_has_error(connection)) {
+        if (connection)
+            xcb_disconnect(connection);
+        return false;
+    }
+    const std::string name = "_NET_WM_CM_S" + std::to_string(screen);
+    bool running = false;
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, uint16_t(name.size()), name.c_str()), nullptr);
+    if (atom) {
+        xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+            connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+        if (owner) {
+            running = owner->owner != XCB_NONE;
+            std::free(owner);
+        }
+        std::free(atom);
+    }
+    xcb_disconnect(connection);
+    return running;
+}
 
 } // namespace
 
@@ -41,7 +79,22 @@ void MaskWidget::destroyInstance()
     delete overlay;
 }
 
-MaskWidget::MaskWidget() : QWidget(nullptr)
+void MaskWidget::setCompositingSource(CompositingSource source)
+{
+    compositingSource() = std::move(source);
+}
+
+bool MaskWidget::windowSystemComposites()
+{
+    if (compositingSource())
+        return compositingSource()();
+    // Only X11 may run without compositing; Wayland and the other platforms blend windows.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        return x11CompositingManagerRunning();
+    return true;
+}
+
+MaskWidget::MaskWidget() : QWidget(nullptr), opacity(kOverlayOpacity)
 {
     setObjectName(QStringLiteral("MaskWidget"));
     setWindowFlags(Qt::Tool | Qt::FramelessWindowHint);
@@ -65,19 +118,32 @@ void MaskWidget::setDialogNames(const QStringList& names)
 
 void MaskWidget::setBgColor(const QColor& bgColor)
 {
+    colour = bgColor;
     QPalette pal = palette();
     pal.setBrush(QPalette::All, QPalette::Window, QBrush(bgColor));
     setPalette(pal);
     setAutoFillBackground(true);
 }
 
-void MaskWidget::setOpacity(double opacity)
+void MaskWidget::setOpacity(double value)
 {
-    setWindowOpacity(opacity);
+    opacity = value;
+    if (!blendPainted)
+        setWindowOpacity(value);
 }
 
 void MaskWidget::showEvent(QShowEvent* event)
 {
+    blendPainted = mainWidget && !windowSystemComposites();
+    if (blendPainted) {
+        // The overlay is opaque and shows the covered window itself, dimmed as the window
+        // system would blend it.
+        backdrop = mainWidget->grab();
+        setWindowOpacity(1.0);
+    } else {
+        backdrop = QPixmap();
+        setWindowOpacity(opacity);
+    }
     if (mainWidget) {
         setGeometry(mainWidget->geometry());
         // Stacked with the window it covers: window managers keep a window's transients (the
@@ -87,6 +153,25 @@ void MaskWidget::showEvent(QShowEvent* event)
             windowHandle()->setTransientParent(covered);
     }
     QWidget::showEvent(event);
+}
+
+void MaskWidget::hideEvent(QHideEvent* event)
+{
+    backdrop = QPixmap();
+    QWidget::hideEvent(event);
+}
+
+void MaskWidget::paintEvent(QPaintEvent* event)
+{
+    if (!blendPainted) {
+        QWidget::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.drawPixmap(rect(), backdrop);
+    QColor dim = colour;
+    dim.setAlphaF(opacity);
+    painter.fillRect(rect(), dim);
 }
 
 bool MaskWidget::eventFilter(QObject* watched, QEvent* event)

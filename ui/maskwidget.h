@@ -5,9 +5,12 @@
 // object of the application and reacts to the dialogs it knows by object name.
 
 #include <QColor>
+#include <QPixmap>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
+
+#include <functional>
 
 class MaskWidget : public QWidget
 {
@@ -19,6 +22,16 @@ public:
 
     QWidget* coveredWidget() const { return mainWidget; }
     QStringList watchedDialogNames() const { return dialogNames; }
+    // True while the overlay paints the dimmed window itself (no compositing window system).
+    bool paintsBlend() const { return blendPainted; }
+
+    // Whether the window system blends a translucent window over the ones below it. Without
+    // compositing (plain X11) a window's opacity is ignored and the overlay would be a solid
+    // block; it then paints a picture of the covered window dimmed instead. A set function
+    // replaces the detection (a display the machine does not have); an empty one restores it.
+    using CompositingSource = std::function<bool()>;
+    static void setCompositingSource(CompositingSource source);
+    static bool windowSystemComposites();
 
 public slots:
     // The window the overlay covers (not owned).
@@ -32,6 +45,8 @@ public slots:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     MaskWidget();
@@ -39,4 +54,8 @@ private:
 
     QPointer<QWidget> mainWidget;
     QStringList dialogNames;
+    QColor colour;
+    double opacity;
+    bool blendPainted = false;
+    QPixmap backdrop; // the covered window as it was when the overlay came up
 };

@@ -16,7 +16,8 @@
 // written: run a copy of this program from a directory of its own (the script does).
 //
 // Exit status: 0 when every state was reached and written; 1 when a state could not be reached
-// (its picture is still written, as it is what the window showed) or not written; 2 on a usage or
+// or the preview column covers part of the control panel (its picture is still written, as it is
+// what the window showed) or not written; 2 on a usage or
 // set-up error. Warnings about what the window shows (an untranslated text, a theme that did not
 // change) go to standard error without failing.
 
@@ -44,6 +45,7 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <QTranslator>
 #include <QtTest/QTest>
@@ -99,7 +101,8 @@ private:
     QString clickButton(const char* name);
     QString expectRows(bool trackOff, bool effect, bool speed);
     QString shootNotice(const QString& state);
-    void warnAboutOverlap(const QString& state) const;
+    QString checkNoOverlap() const;
+    QString expectWholeVideoPage() const;
 
     QString m_outDir;
     VirtualRig& m_rig;
@@ -206,27 +209,52 @@ QString Shooter::expectRows(bool trackOff, bool effect, bool speed)
     return QStringLiteral("rows shown wrongly: %1").arg(wrong.join(QStringLiteral(", ")));
 }
 
-// The preview column and the control panel share the window's width; where the window is too
-// narrow for both, one covers the other.
-void Shooter::warnAboutOverlap(const QString& state) const
+// The preview column and the control panel share the window's width: the column must take no
+// more than the width left to it, or it covers part of the panel.
+QString Shooter::checkNoOverlap() const
 {
-    const QWidget* panel = widget<QWidget>("stackedWidgetControl");
-    if (!panel || !panel->isVisible())
-        return;
+    const QWidget* panel = widget<QWidget>("widgetControlPanel");
+    const QWidget* column = widget<QWidget>("widgetPreviewArea");
+    if (!panel || !column)
+        return QStringLiteral("no control panel or preview column");
     const QRect panelRect(panel->mapToGlobal(QPoint(0, 0)), panel->size());
-    for (const char* name : {"labPreview", "labelTips", "widgetCameraHeader"}) {
-        const QWidget* other = widget<QWidget>(name);
-        if (!other || !other->isVisible())
+    QList<const QWidget*> widgets{column};
+    for (const QWidget* child : column->findChildren<QWidget*>())
+        widgets << child;
+    QStringList covering;
+    for (const QWidget* other : widgets) {
+        if (!other->isVisible())
             continue;
         const QRect overlap = panelRect.intersected(QRect(other->mapToGlobal(QPoint(0, 0)), other->size()));
         if (!overlap.isEmpty())
-            warn(state, QStringLiteral("%1 covers %2x%3 pixels of the control panel (window %4x%5)")
-                            .arg(QLatin1String(name))
+            covering << QStringLiteral("%1 (%2x%3 pixels)")
+                            .arg(other->objectName())
                             .arg(overlap.width())
-                            .arg(overlap.height())
-                            .arg(m_window->width())
-                            .arg(m_window->height()));
+                            .arg(overlap.height());
     }
+    if (covering.isEmpty())
+        return QString();
+    return QStringLiteral("the control panel is covered by %1 (window %2x%3)")
+        .arg(covering.join(QStringLiteral(", ")))
+        .arg(m_window->width())
+        .arg(m_window->height());
+}
+
+// With every row of the Video page shown (tracking off), the last row is in view at the window's
+// start size, without scrolling.
+QString Shooter::expectWholeVideoPage() const
+{
+    const auto* area = widget<QScrollArea>("scrollAreaVideo");
+    const QWidget* last = widget<QWidget>("widgetMirror");
+    if (!area || !last)
+        return QStringLiteral("no Video page");
+    const QWidget* viewport = area->viewport();
+    const QRect lastRect(last->mapTo(viewport, QPoint(0, 0)), last->size());
+    if (!viewport->rect().contains(lastRect))
+        return QStringLiteral("the Mirror row ends at %1, below the page's visible height %2")
+            .arg(lastRect.bottom() + 1)
+            .arg(viewport->height());
+    return QString();
 }
 
 Shooter::Driver Shooter::driverFor(const QString& state)
@@ -276,6 +304,8 @@ Shooter::Driver Shooter::driverFor(const QString& state)
                 if (error.isEmpty())
                     break;
             }
+            if (error.isEmpty())
+                error = expectWholeVideoPage();
             return error;
         };
     }
@@ -386,7 +416,8 @@ QString Shooter::shoot(const QString& state)
     if (error.isEmpty())
         error = drive();
     QTest::qWait(kSettleMs);
-    warnAboutOverlap(state);
+    if (error.isEmpty())
+        error = checkNoOverlap();
     const QString grabError = grab(state);
     closeWindow();
     return error.isEmpty() ? grabError : error;
