@@ -483,11 +483,6 @@ void MainWindow::stopQueryWorker()
     m_query.stop();
 }
 
-void MainWindow::slotOnDeviceAbnormal(int state)
-{
-    qCInfo(lcUi) << "Detect camera abnormal, state:" << state;
-}
-
 void MainWindow::slotReInitUvcEx()
 {
     qCDebug(lcUi) << "MainWindow::slotReInitUvcEx";

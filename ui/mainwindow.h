@@ -6,6 +6,7 @@
 //   mainwindow.cpp           construction, camera list, hot-plug, opening and closing, preview
 //   mainwindow_controls.cpp  the control panel (Controls page)
 //   mainwindow_shell.cpp     frameless shell, initial size, theme, language, closing
+//   mainwindow_upgrade.cpp   factory reset, firmware upgrade and recovery of a stuck camera
 // No packets are built here: the window calls the device objects.
 
 #include "app/workerhost.h"
@@ -21,6 +22,7 @@
 #include <QPointer>
 #include <QSize>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -33,6 +35,7 @@ class QMovie;
 class QTimer;
 class QToolButton;
 class SpeakerVolume;
+struct UpgradeTiming;
 
 class MainWindow : public QMainWindow
 {
@@ -60,7 +63,6 @@ public slots:
     void slotStartPreview();
     void stopCameraPreView();
     void slotOnReader(const QPixmap& pixmap);
-    void slotOnDeviceAbnormal(int state);
     // The device part of the native events: one arrival or removal of a capture interface.
     void slotOnDeviceChange(bool arrival, const QString& deviceName);
 
@@ -264,4 +266,33 @@ private:
     bool m_screenChanged = false;
     QMargins m_baseMargins;
     bool m_extraMarginsApplied = false;
+
+    // ---- upgrade: factory reset, firmware upgrade, recovery of a camera in a boot stage ------
+public slots:
+    void on_btnRestoreDefaults_clicked();
+    void on_btnUpgrade_clicked();
+    void slotOnUpgradeReport(bool ok, int progress, const QString& message);
+    void slotOnUpdateDummyTimeout();
+    void slotOnDeviceAbnormal(int state);
+
+public:
+    void startUpgrade();
+
+    // Asks for a package file: (dialog parent, caption, filter) -> the chosen path, empty when
+    // cancelled. QFileDialog::getOpenFileName unless replaced (the tests choose their packages).
+    std::function<QString(QWidget*, const QString&, const QString&)> chooseUpgradeFile;
+    // The waits of the upgrade worker; none given: the worker's own.
+    std::shared_ptr<UpgradeTiming> upgradeTiming;
+
+private:
+    // Prepares the package on a thread of its own while the window keeps running, with the
+    // progress bar as a busy indicator. reason: why it was refused, in plain English.
+    int preparePackageInBackground(const QString& archive, bool checkModel, QString* reason);
+    // The consent dialog before an upgrade; true when the user agreed.
+    bool confirmUpgrade();
+    // Leaves the running state after the final report, or after a worker that gave none.
+    void finishUpgrade(bool success);
+    void onUpgradeWorkerEnded();
+
+    bool m_upgradeReported = false; // the running worker gave its final report
 };
