@@ -410,6 +410,58 @@
         <source>Kestrelix Orbi needs to restart to switch the default language.</source>
         <translation>Kestrelix Orbi 需要重新启动以切换默认语言。</translation>
     </message>
+    <message>
+        <source>&lt;h3&gt;Restore Factory Defaults&lt;/h3&gt;<byte value="xd"/>
+Are you sure you want to reset your device to factory settings? The current settings will be completely removed, and your device may take several seconds to reboot. Please keep your device connected during the whole resetting process.</source>
+        <translation>&lt;h3&gt;恢复出厂设置&lt;/h3&gt;<byte value="xd"/>
+确定要将设备恢复为出厂设置吗？当前设置将被全部清除，设备可能需要几秒钟重新启动。在整个恢复过程中请保持设备连接。</translation>
+    </message>
+    <message>
+        <source>To complete this process, your device may take a few seconds to restart.</source>
+        <translation>为完成此过程，设备可能需要几秒钟重新启动。</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Unable to upgrade. &lt;/h3&gt;<byte value="xd"/>
+ The format of firmware file is not correct.</source>
+        <translation>&lt;h3&gt;无法升级。&lt;/h3&gt;<byte value="xd"/>
+ 固件文件格式不正确。</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Unable to upgrade. &lt;/h3&gt;<byte value="xd"/>
+ The upgrade file is corrupted.</source>
+        <translation>&lt;h3&gt;无法升级。&lt;/h3&gt;<byte value="xd"/>
+ 升级文件已损坏。</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Unable to upgrade. &lt;/h3&gt;<byte value="xd"/>
+ The upgrade version does not match this device.</source>
+        <translation>&lt;h3&gt;无法升级。&lt;/h3&gt;<byte value="xd"/>
+ 升级版本与此设备不匹配。</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Get Ready to Upgrade.&lt;/h3&gt;Make sure your device is not being used by another application before upgrading.&lt;br&gt;&lt;br&gt;This process may take several minutes. &lt;br&gt;&lt;br&gt;&lt;b&gt;Do not disconnect your device&lt;/b&gt; during the upgrade process.</source>
+        <translation>&lt;h3&gt;准备升级。&lt;/h3&gt;升级前请确保设备没有被其他应用程序占用。&lt;br&gt;&lt;br&gt;此过程可能需要几分钟。&lt;br&gt;&lt;br&gt;升级过程中&lt;b&gt;请勿断开设备&lt;/b&gt;。</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt; Upgrade is done! &lt;/h3&gt;<byte value="xd"/>
+ The device is initializing, don&apos;t power off.</source>
+        <translation>&lt;h3&gt; 升级完成！&lt;/h3&gt;<byte value="xd"/>
+ 设备正在初始化，请勿断电。</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Upgrade Failed! &lt;/h3&gt;<byte value="xd"/>
+ Please unplug and re-plug the device and try again.</source>
+        <translation>&lt;h3&gt;升级失败！&lt;/h3&gt;<byte value="xd"/>
+ 请拔下并重新插入设备后再试。</translation>
+    </message>
+    <message>
+        <source>Open File</source>
+        <translation>打开文件</translation>
+    </message>
+    <message>
+        <source>Upgrade File(*.zip)</source>
+        <translation>升级文件(*.zip)</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeThread</name>
