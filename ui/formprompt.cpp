@@ -22,6 +22,8 @@ FormPrompt::FormPrompt(QWidget* parent) : QWidget(parent)
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(kContentMargin, kContentMargin, kContentMargin, kContentMargin);
+    // The pop-up keeps the size it is given; the text fits itself into what remains.
+    outer->setSizeConstraint(QLayout::SetNoConstraint);
     m_widget = new QWidget(this);
     m_widget->setObjectName(QStringLiteral("widget"));
     outer->addWidget(m_widget);
