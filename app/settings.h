@@ -20,6 +20,10 @@ inline const QString kWindowTop = QStringLiteral("/window/top");
 inline const QString kWindowWidth = QStringLiteral("/window/width");
 inline const QString kWindowHeight = QStringLiteral("/window/height");
 inline const QString kStyleIndex = QStringLiteral("/style/index");
+// Targets of the Support page's links; a missing key keeps the built-in target.
+inline const QString kLinkDocumentation = QStringLiteral("/links/documentation");
+inline const QString kLinkDownloads = QStringLiteral("/links/downloads");
+inline const QString kLinkSupport = QStringLiteral("/links/support");
 } // namespace settings_keys
 
 class SettingsStore

@@ -130,6 +130,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
           static_cast<QWidget*>(ui->labelHyperlinksUserGuide)})
         widget->hide();
 
+    setUpSupportPage();
+
     // 3. Screen scaling and the shell, then the panels, all controls disabled.
     setUpShell();
     setUpControlPanel();

@@ -7,6 +7,7 @@
 //   mainwindow_controls.cpp  the control panel (Controls page)
 //   mainwindow_shell.cpp     frameless shell, initial size, theme, language, closing
 //   mainwindow_upgrade.cpp   factory reset, firmware upgrade and recovery of a stuck camera
+//   mainwindow_support.cpp   the Support page: versions, sections, audio-version pop-up, links
 // No packets are built here: the window calls the device objects.
 
 #include "app/workerhost.h"
@@ -21,6 +22,7 @@
 #include <QPoint>
 #include <QPointer>
 #include <QSize>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -219,6 +221,30 @@ private:
     void loadPreset(int preset);
 
     QPointer<QWidget> m_messageBox; // the notice on screen, if any (showMessage)
+
+    // ---- support page -----------------------------------------------------------------------
+public slots:
+    void on_btnDevInfoExtend_clicked();
+    void on_btnDevUpdateExtend_clicked();
+    void on_btnDevSupportExtend_clicked();
+    void on_btnAudioVersionPrompt_clicked();
+
+public:
+    // The three link texts in the given colour ("#000000" light, "#F2F2F2" dark): called on every
+    // style change.
+    void setSupportLinks(const QString& colour);
+
+private:
+    // Construction step: software version, header labels, link targets and texts.
+    void setUpSupportPage();
+    // One link label in the given colour; hovered: the hover form of its text.
+    void showSupportLink(int link, const QString& colour, bool hovered);
+    // Hover on link label number link (0 documentation, 1 downloads, 2 support) entered, moved
+    // (true) or left (false).
+    void supportLinkHovered(int link, bool inside);
+    friend class SupportPageFilter;
+
+    QStringList m_linkTargets; // documentation, application and firmware, contact support
 
     // ---- shell: frameless window, size, theme, language, closing ---------------------------
 public slots:

@@ -181,6 +181,7 @@ void MainWindow::setTheme(int index)
         }
     }
     changeStyle(resources.styleSheet);
+    setSupportLinks(m_linkColour);
 
     // 2. The index.
     m_styleIndex = index;

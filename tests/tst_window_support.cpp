@@ -1,0 +1,490 @@
+// The Support page on virtual cameras: versions, expandable sections, the audio-version pop-up,
+// the link texts, and the window's dialogs (upgrade consent, recovery, pop-up painting, overlay).
+
+#include "tests/support/windowfixture.h"
+#include "ui/dialogshape.h"
+#include "ui/formabnormal.h"
+#include "ui/formprompt.h"
+#include "ui/formupgrade.h"
+#include "ui/mainwindow.h"
+#include "ui/maskwidget.h"
+
+#include <QtTest>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCursor>
+#include <QHoverEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QTimer>
+
+namespace {
+
+const QByteArray kNoCamera = R"({"cameras": []})";
+const QByteArray kOneCamera = R"({"cameras": [{"model": 7, "name": "PX QB18"}]})";
+const QString kDocsUrl = QStringLiteral("https://github.com/deckctl/deckctl/blob/main/README.md");
+const QString kSupportUrl = QStringLiteral("https://www.lumadeck.com/support");
+const QString kStyle = QStringLiteral("<style> a {text-decoration: none} </style>");
+
+// The three link texts as a style change (hovered: as the hover) shows them.
+QStringList linkTexts(const QString& colour, const QString& docs, const QString& downloads,
+                      const QString& support, bool hoverDownloads = false)
+{
+    return {kStyle + QStringLiteral("<a style='color: %2;' href=\"%1\" target=_blank>Documentation</a>")
+                         .arg(docs, colour),
+            hoverDownloads
+                ? kStyle + QStringLiteral("<a style='color: %2;' href=\"%1\" target=_blank>Application and "
+                                          "Firmware</a>")
+                               .arg(downloads, colour)
+                : kStyle + QStringLiteral("<a style='color: %2;' href=\"%1/\">Application and Firmware")
+                               .arg(downloads, colour),
+            kStyle +
+                QStringLiteral("<a style='color: %2;' href=\"%1/\">Contact Support").arg(support, colour)};
+}
+
+// Runs action on the next modal dialog that opens.
+void onNextModal(std::function<void(QDialog*)> action)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [=] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action(dialog);
+    });
+    poll->start(10);
+}
+
+bool near(const QColor& a, const QColor& b)
+{
+    return qAbs(a.red() - b.red()) <= 2 && qAbs(a.green() - b.green()) <= 2 &&
+           qAbs(a.blue() - b.blue()) <= 2 && qAbs(a.alpha() - b.alpha()) <= 2;
+}
+
+} // namespace
+
+class TstWindowSupport : public QObject
+{
+    Q_OBJECT
+private slots:
+    void sectionsToggle_data();
+    void sectionsToggle();
+    void versionsAfterOpening();
+    void audioPromptShownAndDismissed_data();
+    void audioPromptShownAndDismissed();
+    void linkTextsByStyleAndHover();
+    void linksFromSettings();
+    void promptPainting_data();
+    void promptPainting();
+    void upgradeDialog();
+    void abnormalDialog();
+    void overlayOverDialogs();
+
+private:
+    template <class T> static T* child(QWidget* window, const char* name)
+    {
+        T* found = window->findChild<T*>(QLatin1String(name));
+        if (!found)
+            qFatal("no widget %s", name);
+        return found;
+    }
+};
+
+void TstWindowSupport::sectionsToggle_data()
+{
+    QTest::addColumn<QString>("header");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("content");
+    QTest::newRow("about") << "labelDevInfo"
+                           << "btnDevInfoExtend"
+                           << "widgetDevInfo";
+    QTest::newRow("restore") << "labelDevUpdate"
+                             << "btnDevUpdateExtend"
+                             << "widgetDevUpdate";
+    QTest::newRow("support") << "labelDevSupport"
+                             << "btnDevSupportExtend"
+                             << "widgetDevSupport";
+}
+
+void TstWindowSupport::sectionsToggle()
+{
+    QFETCH(QString, header);
+    QFETCH(QString, button);
+    QFETCH(QString, content);
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow();
+    window->findChild<QAbstractButton*>(QStringLiteral("btnNavSupport"))->click();
+    auto* label = window->findChild<QLabel*>(header);
+    auto* expand = window->findChild<QAbstractButton*>(button);
+    auto* widget = window->findChild<QWidget*>(content);
+    QVERIFY(label && expand && widget);
+    QVERIFY(!widget->isHidden()); // expanded at start
+
+    expand->click();
+    QVERIFY(widget->isHidden());
+    expand->click();
+    QVERIFY(!widget->isHidden());
+
+    // The header label: a left-button press toggles, another button does not.
+    QTest::mousePress(label, Qt::RightButton);
+    QTest::mouseRelease(label, Qt::RightButton);
+    QVERIFY(!widget->isHidden());
+    QTest::mousePress(label, Qt::LeftButton);
+    QTest::mouseRelease(label, Qt::LeftButton);
+    QVERIFY(widget->isHidden());
+    QTest::mousePress(label, Qt::LeftButton);
+    QTest::mouseRelease(label, Qt::LeftButton);
+    QVERIFY(!widget->isHidden());
+
+    // The other sections stay as they are.
+    for (const char* other : {"widgetDevInfo", "widgetDevUpdate", "widgetDevSupport"})
+        QVERIFY(!child<QWidget>(window, other)->isHidden());
+}
+
+void TstWindowSupport::versionsAfterOpening()
+{
+    {
+        WindowFixture f(kNoCamera);
+        QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+        MainWindow* window = f.createWindow();
+        QCOMPARE(child<QLabel>(window, "labelAppVer")->text(), QStringLiteral("V1.3.4"));
+        QVERIFY(child<QWidget>(window, "btnAudioVersionPrompt")->isHidden());
+        QVERIFY(child<QLabel>(window, "labelDevVer")->text().isEmpty());
+    }
+    WindowFixture f(kOneCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow();
+    QCOMPARE(child<QLabel>(window, "labelAppVer")->text(), QStringLiteral("V1.3.4"));
+    QCOMPARE(child<QLabel>(window, "labelDevVer")->text(), QStringLiteral("V1.2.10"));
+    QCOMPARE(child<QLabel>(window, "labelDevModel")->text(), QStringLiteral("PX QB18"));
+    QCOMPARE(child<QLabel>(window, "label_xmosVer")->text(), QStringLiteral("V1.0.3"));
+    QVERIFY(!child<QWidget>(window, "btnAudioVersionPrompt")->isHidden());
+}
+
+void TstWindowSupport::audioPromptShownAndDismissed_data()
+{
+    QTest::addColumn<QString>("dismissal");
+    QTest::newRow("page switch") << "page";
+    QTest::newRow("resize") << "resize";
+    QTest::newRow("disconnect") << "disconnect";
+}
+
+void TstWindowSupport::audioPromptShownAndDismissed()
+{
+    QFETCH(QString, dismissal);
+    WindowFixture f(kOneCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow();
+    window->stopQueryWorker();
+    child<QAbstractButton>(window, "btnNavSupport")->click();
+    QVERIFY(window->findChildren<FormPrompt*>().isEmpty());
+
+    QCursor::setPos(window->mapToGlobal(QPoint(300, 200)));
+    child<QAbstractButton>(window, "btnAudioVersionPrompt")->click();
+    const QList<FormPrompt*> prompts = window->findChildren<FormPrompt*>();
+    QCOMPARE(prompts.size(), 1);
+    QPointer<FormPrompt> prompt = prompts.first();
+    QCOMPARE(prompt->parentWidget(), window);
+    QVERIFY(!prompt->isWindow());
+    QVERIFY(prompt->isVisible());
+    QCOMPARE(prompt->size(), QSize(239, 80));
+    QCOMPARE(prompt->minimumSize(), QSize(239, 80));
+    QCOMPARE(prompt->maximumSize(), QSize(239, 80));
+    QCOMPARE(prompt->text(), QStringLiteral("Audio Version:V1.0.3"));
+    QCOMPARE(prompt->backgroundColor(), QColor(255, 255, 255));
+    const QPoint cursor = window->mapFromGlobal(QCursor::pos());
+    QCOMPARE(prompt->pos(), cursor + QPoint(5, -30));
+
+    // A second click moves the same pop-up to the cursor.
+    QCursor::setPos(window->mapToGlobal(QPoint(420, 260)));
+    child<QAbstractButton>(window, "btnAudioVersionPrompt")->click();
+    QCOMPARE(window->findChildren<FormPrompt*>().size(), 1);
+    QCOMPARE(prompt->pos(), window->mapFromGlobal(QCursor::pos()) + QPoint(5, -30));
+
+    if (dismissal == QLatin1String("page")) {
+        child<QAbstractButton>(window, "btnNavControl")->click();
+    } else if (dismissal == QLatin1String("resize")) {
+        window->resize(window->size() + QSize(20, 10));
+        QCoreApplication::processEvents();
+    } else {
+        f.unplug(0);
+        QTRY_VERIFY(child<QLabel>(window, "labelDevVer")->text().isEmpty());
+    }
+    QTRY_VERIFY(prompt.isNull());
+
+    // The dark style: the pop-up is dark grey.
+    if (dismissal == QLatin1String("page")) {
+        child<QAbstractButton>(window, "btnNavSupport")->click();
+        window->on_btnModeLight_clicked();
+        child<QAbstractButton>(window, "btnAudioVersionPrompt")->click();
+        QCOMPARE(window->findChildren<FormPrompt*>().size(), 1);
+        QCOMPARE(window->findChildren<FormPrompt*>().first()->backgroundColor(), QColor(74, 74, 74));
+        window->on_btnModeLight_clicked(); // the theme toggle dismisses it too
+        QTRY_VERIFY(window->findChildren<FormPrompt*>().isEmpty());
+    }
+}
+
+void TstWindowSupport::linkTextsByStyleAndHover()
+{
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow();
+    QLabel* labels[] = {child<QLabel>(window, "labelHyperlinksQuickStartGuide"),
+                        child<QLabel>(window, "labelHyperlinksUserGuide"),
+                        child<QLabel>(window, "labelHyperlinksContactSupport")};
+    auto texts = [&] { return QStringList{labels[0]->text(), labels[1]->text(), labels[2]->text()}; };
+    for (QLabel* label : labels)
+        QVERIFY(label->openExternalLinks());
+    QVERIFY(labels[0]->isHidden() && labels[1]->isHidden() && !labels[2]->isHidden());
+
+    QCOMPARE(texts(), linkTexts(QStringLiteral("#000000"), kDocsUrl, kDocsUrl, kSupportUrl));
+
+    // Hover: enter and move show the hover colour, leave the style's.
+    for (int link = 0; link < 3; ++link) {
+        QHoverEvent enter(QEvent::HoverEnter, QPointF(3, 3), QPointF(-1, -1));
+        QApplication::sendEvent(labels[link], &enter);
+        QCOMPARE(labels[link]->text(),
+                 linkTexts(QStringLiteral("#61c4ff"), kDocsUrl, kDocsUrl, kSupportUrl, true)[link]);
+        QHoverEvent leave(QEvent::HoverLeave, QPointF(-1, -1), QPointF(3, 3));
+        QApplication::sendEvent(labels[link], &leave);
+        QCOMPARE(labels[link]->text(),
+                 linkTexts(QStringLiteral("#000000"), kDocsUrl, kDocsUrl, kSupportUrl)[link]);
+        QHoverEvent move(QEvent::HoverMove, QPointF(4, 3), QPointF(3, 3));
+        QApplication::sendEvent(labels[link], &move);
+        QCOMPARE(labels[link]->text(),
+                 linkTexts(QStringLiteral("#61c4ff"), kDocsUrl, kDocsUrl, kSupportUrl, true)[link]);
+        QApplication::sendEvent(labels[link], &leave);
+    }
+
+    // The dark style, and the hover leave that goes back to it.
+    window->on_btnModeLight_clicked();
+    QCOMPARE(texts(), linkTexts(QStringLiteral("#F2F2F2"), kDocsUrl, kDocsUrl, kSupportUrl));
+    QHoverEvent enter(QEvent::HoverEnter, QPointF(3, 3), QPointF(-1, -1));
+    QApplication::sendEvent(labels[2], &enter);
+    QHoverEvent leave(QEvent::HoverLeave, QPointF(-1, -1), QPointF(3, 3));
+    QApplication::sendEvent(labels[2], &leave);
+    QCOMPARE(labels[2]->text(), linkTexts(QStringLiteral("#F2F2F2"), kDocsUrl, kDocsUrl, kSupportUrl)[2]);
+    window->on_btnModeLight_clicked();
+    QCOMPARE(texts(), linkTexts(QStringLiteral("#000000"), kDocsUrl, kDocsUrl, kSupportUrl));
+}
+
+void TstWindowSupport::linksFromSettings()
+{
+    const QString docs = QStringLiteral("https://docs.example.org/deckctl");
+    WindowFixture f(kNoCamera,
+                    {{QStringLiteral("/product_model/main"), 0},
+                     {QStringLiteral("/links/documentation"), docs},
+                     {QStringLiteral("/links/downloads"), QStringLiteral("https:///")},
+                     {QStringLiteral("/links/support"), QStringLiteral("https://help.example.org")}});
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow();
+    auto* docsLabel = child<QLabel>(window, "labelHyperlinksQuickStartGuide");
+    auto* downloads = child<QLabel>(window, "labelHyperlinksUserGuide");
+    auto* support = child<QLabel>(window, "labelHyperlinksContactSupport");
+    const QStringList expected =
+        linkTexts(QStringLiteral("#000000"), docs, QString(), QStringLiteral("https://help.example.org"));
+    QCOMPARE(docsLabel->text(), expected[0]);
+    QCOMPARE(support->text(), expected[2]);
+    // A target without a host is no link: the name alone, in every style and on hover.
+    QCOMPARE(downloads->text(), QStringLiteral("Application and Firmware"));
+    QVERIFY(!downloads->text().contains(QLatin1String("href")));
+    QHoverEvent enter(QEvent::HoverEnter, QPointF(3, 3), QPointF(-1, -1));
+    QApplication::sendEvent(downloads, &enter);
+    QCOMPARE(downloads->text(), QStringLiteral("Application and Firmware"));
+    window->on_btnModeLight_clicked();
+    QCOMPARE(downloads->text(), QStringLiteral("Application and Firmware"));
+}
+
+void TstWindowSupport::promptPainting_data()
+{
+    QTest::addColumn<QColor>("colour");
+    QTest::newRow("default grey") << QColor();
+    QTest::newRow("dark") << QColor(74, 74, 74);
+}
+
+void TstWindowSupport::promptPainting()
+{
+    QFETCH(QColor, colour);
+    FormPrompt prompt;
+    QCOMPARE(prompt.objectName(), QStringLiteral("FormPrompt"));
+    QCOMPARE(prompt.size(), QSize(239, 80));
+    QCOMPARE(prompt.contentsMargins(), QMargins(0, 0, 0, 0));
+    QCOMPARE(prompt.layout()->contentsMargins(), QMargins(20, 20, 20, 20));
+    QVERIFY(prompt.windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(prompt.windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(prompt.backgroundColor(), QColor(220, 220, 220));
+    auto* edit = prompt.findChild<QTextEdit*>(QStringLiteral("textEditContent"));
+    QVERIFY(edit);
+    QCOMPARE(edit->parentWidget()->objectName(), QStringLiteral("widget"));
+    QVERIFY(edit->isReadOnly());
+    QCOMPARE(edit->contextMenuPolicy(), Qt::NoContextMenu);
+    QVERIFY(edit->maximumHeight() <= 80);
+    prompt.setText(QStringLiteral("Audio Version:V1.0.3"));
+    QCOMPARE(prompt.text(), QStringLiteral("Audio Version:V1.0.3"));
+    if (colour.isValid())
+        prompt.setBackgroundColor(colour);
+    const QColor fill = colour.isValid() ? colour : QColor(220, 220, 220);
+
+    QImage image(prompt.size(), QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    prompt.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    const QColor none(0, 0, 0, 0);
+    // The box, between the widget's edge and the text.
+    QVERIFY(near(image.pixelColor(15, 50), fill));
+    QVERIFY(near(image.pixelColor(120, 14), fill));
+    QVERIFY(near(image.pixelColor(226, 68), fill));
+    // Outside the box.
+    QVERIFY(near(image.pixelColor(120, 5), none));
+    QVERIFY(near(image.pixelColor(234, 40), none));
+    QVERIFY2(near(image.pixelColor(120, 74), none), qPrintable(image.pixelColor(120, 74).name(QColor::HexArgb)));
+    QVERIFY(near(image.pixelColor(10, 10), none) || image.pixelColor(10, 10).alpha() < 128); // rounded corner
+    // The arrow on the left at 0.4 of the height (y 32), tip at x 5.
+    QVERIFY(near(image.pixelColor(7, 32), fill));
+    QVERIFY(near(image.pixelColor(3, 32), none));
+    QVERIFY(near(image.pixelColor(7, 60), none));
+    QVERIFY(near(image.pixelColor(7, 20), none));
+}
+
+void TstWindowSupport::upgradeDialog()
+{
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow(QSize(1200, 760));
+
+    for (int button = 0; button < 3; ++button) {
+        FormUpgrade dialog;
+        QCOMPARE(dialog.objectName(), QStringLiteral("FormUpgrade"));
+        QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(dialog.size(), QSize(450, 258));
+        auto* edit = child<QTextEdit>(&dialog, "textEditPrompt");
+        QVERIFY(edit->isReadOnly());
+        QCOMPARE(edit->contextMenuPolicy(), Qt::NoContextMenu);
+        QCOMPARE(edit->maximumHeight(), 180);
+        QCOMPARE(child<QPushButton>(&dialog, "btnOK")->size(), QSize(80, 30));
+        QCOMPARE(child<QPushButton>(&dialog, "btnCancel")->size(), QSize(80, 30));
+        QCOMPARE(child<QPushButton>(&dialog, "btnOK")->text(), QStringLiteral("OK"));
+        QCOMPARE(child<QPushButton>(&dialog, "btnCancel")->text(), QStringLiteral("Cancel"));
+        dialog.setPrompt(QStringLiteral("<h3>Get Ready</h3>"));
+        QCOMPARE(edit->toPlainText(), QStringLiteral("Get Ready"));
+
+        centreOver(&dialog, window);
+        QCOMPARE(dialog.pos(),
+                 window->pos() + QPoint((window->width() - 450) / 2, (window->height() - 258) / 2));
+        QPoint corner;
+        onNextModal([&](QDialog* shown) {
+            // Clipped to the rounded outline at its size.
+            QVERIFY(!shown->mask().isEmpty());
+            corner = shown->mask().contains(QPoint(0, 0)) ? QPoint(1, 1) : QPoint();
+            QVERIFY(shown->mask().contains(QPoint(225, 129)));
+            QVERIFY(!shown->mask().contains(QPoint(449, 257)));
+            if (button == 0)
+                child<QPushButton>(shown, "btnOK")->click();
+            else if (button == 1)
+                child<QPushButton>(shown, "btnCancel")->click();
+            else
+                shown->close();
+        });
+        const int result = dialog.exec();
+        QCOMPARE(corner, QPoint());
+        QCOMPARE(result, button == 0 ? 1 : 0);
+    }
+}
+
+void TstWindowSupport::abnormalDialog()
+{
+    FormAbnormal dialog;
+    QCOMPARE(dialog.objectName(), QStringLiteral("FormAbnormal"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Upgrade prompt"));
+    QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
+    QCOMPARE(dialog.size(), QSize(450, 230));
+    QCOMPARE(dialog.layout()->contentsMargins().left(), 22);
+    QCOMPARE(dialog.layout()->contentsMargins().right(), 22);
+    auto* label = child<QLabel>(&dialog, "labelPrompt");
+    QVERIFY(label->openExternalLinks());
+    QCOMPARE(child<QPushButton>(&dialog, "btnUpgrade")->size(), QSize(80, 30));
+    QCOMPARE(child<QPushButton>(&dialog, "btnCancel")->size(), QSize(80, 30));
+    QCOMPARE(child<QPushButton>(&dialog, "btnUpgrade")->text(), QStringLiteral("Upgrade"));
+
+    // Upgrade: cancelled choice and a failed check leave it open, a passed check accepts.
+    QStringList chosen;
+    QString nextFile;
+    bool passes = false;
+    QWidget* chooserParent = nullptr;
+    dialog.chooseFile = [&](QWidget* parent) {
+        chooserParent = parent;
+        return nextFile;
+    };
+    dialog.checkPackage = [&](const QString& file) {
+        chosen << file;
+        return passes;
+    };
+    onNextModal([&](QDialog* shown) {
+        auto* upgrade = child<QPushButton>(shown, "btnUpgrade");
+        upgrade->click(); // cancelled
+        QVERIFY(shown->isVisible());
+        nextFile = QStringLiteral("/tmp/bad.zip");
+        upgrade->click(); // fails the check
+        QVERIFY(shown->isVisible());
+        nextFile = QStringLiteral("/tmp/good.zip");
+        passes = true;
+        upgrade->click();
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QCOMPARE(chooserParent, &dialog);
+    QCOMPARE(chosen, (QStringList{QStringLiteral("/tmp/bad.zip"), QStringLiteral("/tmp/good.zip")}));
+
+    onNextModal([&](QDialog* shown) { child<QPushButton>(shown, "btnCancel")->click(); });
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+
+    // Without a chooser the button does nothing.
+    FormAbnormal bare;
+    onNextModal([&](QDialog* shown) {
+        child<QPushButton>(shown, "btnUpgrade")->click();
+        QVERIFY(shown->isVisible());
+        QVERIFY(!shown->mask().contains(QPoint(0, 0)));
+        QVERIFY(shown->mask().contains(QPoint(225, 115)));
+        shown->close();
+    });
+    QCOMPARE(bare.exec(), int(QDialog::Rejected));
+}
+
+void TstWindowSupport::overlayOverDialogs()
+{
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow(QSize(1200, 760));
+    MaskWidget* overlay = MaskWidget::instance();
+    QVERIFY(!overlay->isVisible());
+    bool covered[2] = {false, false};
+    {
+        FormUpgrade upgrade;
+        centreOver(&upgrade, window);
+        onNextModal([&](QDialog* shown) {
+            covered[0] = overlay->isVisible() && overlay->geometry() == window->geometry();
+            shown->close();
+        });
+        upgrade.exec();
+    }
+    QVERIFY(!overlay->isVisible());
+    {
+        FormAbnormal abnormal;
+        centreOver(&abnormal, window);
+        onNextModal([&](QDialog* shown) {
+            covered[1] = overlay->isVisible() && overlay->geometry() == window->geometry();
+            shown->close();
+        });
+        abnormal.exec();
+    }
+    QVERIFY(!overlay->isVisible());
+    QVERIFY(covered[0]);
+    QVERIFY(covered[1]);
+}
+
+QTEST_MAIN(TstWindowSupport)
+#include "tst_window_support.moc"
