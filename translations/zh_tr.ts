@@ -531,6 +531,12 @@ Are you sure you want to reset your device to factory settings? The current sett
         <source>Upgrade File(*.zip)</source>
         <translation>升级文件(*.zip)</translation>
     </message>
+    <message>
+        <source>&lt;h3&gt;Unknown Exception Detected&lt;/h3&gt;<byte value="xd"/>
+Upgrade was interrupted by an unknown exception, please try again.&lt;br&gt;&lt;br&gt;&lt;b&gt;The audio module will not be upgraded&lt;/b&gt; if the status is abnormal.&lt;p&gt;For the latest application and firmware, &lt;a style=&apos;color:#42a5f5;&apos; href=&quot;https:///&quot;&gt;please click here.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;检测到未知异常&lt;/h3&gt;<byte value="xd"/>
+升级因未知异常而中断，请重试。&lt;br&gt;&lt;br&gt;状态异常时&lt;b&gt;不会升级音频模块&lt;/b&gt;。&lt;p&gt;获取最新的应用程序和固件，&lt;a style=&apos;color:#42a5f5;&apos; href=&quot;https:///&quot;&gt;请点击这里。&lt;/p&gt;</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeThread</name>

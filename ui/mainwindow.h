@@ -314,6 +314,9 @@ private:
     // Prepares the package on a thread of its own while the window keeps running, with the
     // progress bar as a busy indicator. reason: why it was refused, in plain English.
     int preparePackageInBackground(const QString& archive, bool checkModel, QString* reason);
+    // Asks for a package file with parent as the dialog's parent, logging the choice; empty when
+    // cancelled.
+    QString askForPackage(QWidget* parent);
     // The consent dialog before an upgrade; true when the user agreed.
     bool confirmUpgrade();
     // Leaves the running state after the final report, or after a worker that gave none.

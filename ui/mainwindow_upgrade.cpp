@@ -6,7 +6,9 @@
 
 #include "app/logcategories.h"
 #include "ui/dialogshape.h"
+#include "ui/formabnormal.h"
 #include "ui/formcustomizemessagebox.h"
+#include "ui/formupgrade.h"
 #include "upgrade/package.h"
 #include "upgrade/upgradethread.h"
 
@@ -45,6 +47,14 @@ const char* const kReadyText = QT_TRANSLATE_NOOP(
     "<h3>Get Ready to Upgrade.</h3>Make sure your device is not being used by another application before "
     "upgrading.<br><br>This process may take several minutes. <br><br><b>Do not disconnect your device</b> "
     "during the upgrade process.");
+const char* const kAbnormalText = QT_TRANSLATE_NOOP(
+    "MainWindow",
+    "<h3>Unknown Exception Detected</h3>\r\nUpgrade was interrupted by an unknown exception, please try "
+    "again.<br><br><b>The audio module will not be upgraded</b> if the status is abnormal.<p>For the latest "
+    "application and firmware, <a style='color:#42a5f5;' href=\"https:///\">please click here.</p>");
+// The link target of that text, which names no host; it is replaced by the configured target of
+// the "Application and Firmware" link.
+const QString kAbnormalLinkPlaceholder = QStringLiteral("https:///");
 const char* const kDoneText = QT_TRANSLATE_NOOP(
     "MainWindow", "<h3> Upgrade is done! </h3>\r\n The device is initializing, don't power off.");
 const char* const kFailedText = QT_TRANSLATE_NOOP(
@@ -104,9 +114,26 @@ int MainWindow::preparePackageInBackground(const QString& archive, bool checkMod
 
 bool MainWindow::confirmUpgrade()
 {
-    FormCustomizeMessagebox dlg(tr(kReadyText), 1, false, nullptr);
+    FormUpgrade dlg;
+    dlg.setPrompt(tr(kReadyText));
     centreOver(&dlg, this);
+    dlg.show();
+    dlg.findChild<QAbstractButton*>(QStringLiteral("btnOK"))->setFocus();
     return dlg.exec() == QDialog::Accepted;
+}
+
+QString MainWindow::askForPackage(QWidget* parent)
+{
+    qCDebug(lcUi) << "app dir:" << QCoreApplication::applicationDirPath();
+    const QString file =
+        chooseUpgradeFile
+            ? chooseUpgradeFile(parent, tr("Open File"), tr("Upgrade File(*.zip)"))
+            : QFileDialog::getOpenFileName(parent, tr("Open File"), QString(), tr("Upgrade File(*.zip)"));
+    if (file.isEmpty())
+        qCDebug(lcUi) << "Open file dialog cancel.";
+    else
+        qCDebug(lcUi) << "upgrade file:" << file;
+    return file;
 }
 
 void MainWindow::on_btnUpgrade_clicked()
@@ -248,4 +275,45 @@ void MainWindow::slotOnDeviceAbnormal(int state)
     qCWarning(lcUi) << "Detect camera abnormal, state:" << state;
     if (m_upgrading || m_handlingAbnormal)
         return;
+    m_handlingAbnormal = true;
+    m_processMax = kProcessMaxRecovery;
+
+    bool accepted = false;
+    {
+        FormAbnormal dlg;
+        QString text = tr(kAbnormalText);
+        const QString target = m_linkTargets.value(1);
+        if (!target.isEmpty())
+            text.replace(kAbnormalLinkPlaceholder, target.toHtmlEscaped());
+        dlg.setPrompt(text);
+        // A camera in a boot stage answers no model query: the package is checked without it.
+        dlg.chooseFile = [this](QWidget* parent) { return askForPackage(parent); };
+        dlg.checkPackage = [this](const QString& file) {
+            QString reason;
+            const auto outcome =
+                static_cast<PackageOutcome>(preparePackageInBackground(file, false, &reason));
+            if (outcome != PackageOutcome::PackageReady)
+                qCWarning(lcUi).noquote() << packageOutcomeName(outcome) << reason;
+            return outcome == PackageOutcome::PackageReady;
+        };
+        centreOver(&dlg, this);
+        dlg.show();
+        dlg.findChild<QAbstractButton*>(QStringLiteral("btnUpgrade"))->setFocus();
+        accepted = dlg.exec() == QDialog::Accepted;
+    }
+    if (accepted) {
+        ui->btnNavSupport->click();
+        if (confirmUpgrade()) {
+            startUpgrade();
+        } else {
+            qCDebug(lcUi) << "FormUpgrade rejected.";
+            removeUpgradeFiles();
+        }
+    } else {
+        qCDebug(lcUi) << "FormAbnormal rejected.";
+        // A package that was chosen but failed the check leaves nothing behind.
+        removeUpgradeFiles();
+    }
+    qCDebug(lcUi) << "setAbnormalState false";
+    m_handlingAbnormal = false;
 }
