@@ -342,7 +342,8 @@ void TstWindowSupport::promptPainting()
     // Outside the box.
     QVERIFY(near(image.pixelColor(120, 5), none));
     QVERIFY(near(image.pixelColor(234, 40), none));
-    QVERIFY2(near(image.pixelColor(120, 74), none), qPrintable(image.pixelColor(120, 74).name(QColor::HexArgb)));
+    QVERIFY2(near(image.pixelColor(120, 74), none),
+             qPrintable(image.pixelColor(120, 74).name(QColor::HexArgb)));
     QVERIFY(near(image.pixelColor(10, 10), none) || image.pixelColor(10, 10).alpha() < 128); // rounded corner
     // The arrow on the left at 0.4 of the height (y 32), tip at x 5.
     QVERIFY(near(image.pixelColor(7, 32), fill));

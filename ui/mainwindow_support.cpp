@@ -9,6 +9,7 @@
 #include "ui/formprompt.h"
 #include "ui/theme.h"
 
+#include <QAbstractButton>
 #include <QCursor>
 #include <QEvent>
 #include <QMouseEvent>
@@ -53,38 +54,34 @@ QString linkTarget(const SettingsStore& settings, const QString& key, const QStr
 } // namespace
 
 // Clicks a section's expand button on a left-button press on its header label, and reports the
-// hover of the link labels to the window.
+// hover of the link labels to the window. It keeps the widgets' addresses rather than the form:
+// events still reach it while the window's children are destroyed, after the form is gone, and
+// it only compares the watched object with them then.
 class SupportPageFilter : public QObject
 {
 public:
-    SupportPageFilter(MainWindow* window, Ui::MainWindow* ui) : QObject(window), m_window(window), m_ui(ui) {}
+    SupportPageFilter(MainWindow* window, Ui::MainWindow* ui)
+        : QObject(window),
+          m_window(window), m_headers{ui->labelDevInfo, ui->labelDevUpdate, ui->labelDevSupport},
+          m_expandButtons{ui->btnDevInfoExtend, ui->btnDevUpdateExtend, ui->btnDevSupportExtend},
+          m_links{ui->labelHyperlinksQuickStartGuide, ui->labelHyperlinksUserGuide,
+                  ui->labelHyperlinksContactSupport}
+    {
+    }
 
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::MouseButtonPress &&
+        const QEvent::Type type = event->type();
+        if (type == QEvent::MouseButtonPress &&
             static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
-            if (watched == m_ui->labelDevInfo)
-                m_ui->btnDevInfoExtend->click();
-            else if (watched == m_ui->labelDevUpdate)
-                m_ui->btnDevUpdateExtend->click();
-            else if (watched == m_ui->labelDevSupport)
-                m_ui->btnDevSupportExtend->click();
-        }
-        const int link = watched == m_ui->labelHyperlinksQuickStartGuide  ? LinkDocumentation
-                         : watched == m_ui->labelHyperlinksUserGuide      ? LinkDownloads
-                         : watched == m_ui->labelHyperlinksContactSupport ? LinkSupport
-                                                                          : -1;
-        if (link >= 0) {
-            switch (event->type()) {
-            case QEvent::HoverEnter:
-            case QEvent::HoverMove:
-                m_window->supportLinkHovered(link, true);
-                break;
-            case QEvent::HoverLeave:
-                m_window->supportLinkHovered(link, false);
-                break;
-            default:
-                break;
+            for (int section = 0; section < 3; ++section) {
+                if (watched == m_headers[section])
+                    m_expandButtons[section]->click();
+            }
+        } else if (type == QEvent::HoverEnter || type == QEvent::HoverMove || type == QEvent::HoverLeave) {
+            for (int link = 0; link < 3; ++link) {
+                if (watched == m_links[link])
+                    m_window->supportLinkHovered(link, type != QEvent::HoverLeave);
             }
         }
         return QObject::eventFilter(watched, event);
@@ -92,7 +89,9 @@ public:
 
 private:
     MainWindow* m_window;
-    Ui::MainWindow* m_ui;
+    const QObject* m_headers[3];
+    QAbstractButton* m_expandButtons[3];
+    const QObject* m_links[3];
 };
 
 void MainWindow::setUpSupportPage()
