@@ -20,12 +20,15 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
+#include <QUrl>
 
 namespace {
 
 const QByteArray kNoCamera = R"({"cameras": []})";
 const QByteArray kOneCamera = R"({"cameras": [{"model": 7, "name": "PX QB18"}]})";
-const QString kDocsUrl = QStringLiteral("https://github.com/deckctl/deckctl/blob/main/README.md");
+// The README of the source tree, which an uninstalled build's links open.
+const QString kDocsUrl = QUrl::fromLocalFile(QStringLiteral(DECKCTL_README_SOURCE)).toString();
+const QString kDownloadsUrl = kDocsUrl + QStringLiteral("#upgrading-a-camera");
 const QString kSupportUrl = QStringLiteral("https://www.lumadeck.com/support");
 const QString kStyle = QStringLiteral("<style> a {text-decoration: none} </style>");
 
@@ -243,62 +246,64 @@ void TstWindowSupport::linkTextsByStyleAndHover()
         QVERIFY(label->openExternalLinks());
     QVERIFY(labels[0]->isHidden() && labels[1]->isHidden() && !labels[2]->isHidden());
 
-    QCOMPARE(texts(), linkTexts(QStringLiteral("#000000"), kDocsUrl, kDocsUrl, kSupportUrl));
+    QCOMPARE(texts(), linkTexts(QStringLiteral("#000000"), kDocsUrl, kDownloadsUrl, kSupportUrl));
 
     // Hover: enter and move show the hover colour, leave the style's.
     for (int link = 0; link < 3; ++link) {
         QHoverEvent enter(QEvent::HoverEnter, QPointF(3, 3), QPointF(-1, -1));
         QApplication::sendEvent(labels[link], &enter);
         QCOMPARE(labels[link]->text(),
-                 linkTexts(QStringLiteral("#61c4ff"), kDocsUrl, kDocsUrl, kSupportUrl, true)[link]);
+                 linkTexts(QStringLiteral("#61c4ff"), kDocsUrl, kDownloadsUrl, kSupportUrl, true)[link]);
         QHoverEvent leave(QEvent::HoverLeave, QPointF(-1, -1), QPointF(3, 3));
         QApplication::sendEvent(labels[link], &leave);
         QCOMPARE(labels[link]->text(),
-                 linkTexts(QStringLiteral("#000000"), kDocsUrl, kDocsUrl, kSupportUrl)[link]);
+                 linkTexts(QStringLiteral("#000000"), kDocsUrl, kDownloadsUrl, kSupportUrl)[link]);
         QHoverEvent move(QEvent::HoverMove, QPointF(4, 3), QPointF(3, 3));
         QApplication::sendEvent(labels[link], &move);
         QCOMPARE(labels[link]->text(),
-                 linkTexts(QStringLiteral("#61c4ff"), kDocsUrl, kDocsUrl, kSupportUrl, true)[link]);
+                 linkTexts(QStringLiteral("#61c4ff"), kDocsUrl, kDownloadsUrl, kSupportUrl, true)[link]);
         QApplication::sendEvent(labels[link], &leave);
     }
 
     // The dark style, and the hover leave that goes back to it.
     window->on_btnModeLight_clicked();
-    QCOMPARE(texts(), linkTexts(QStringLiteral("#F2F2F2"), kDocsUrl, kDocsUrl, kSupportUrl));
+    QCOMPARE(texts(), linkTexts(QStringLiteral("#F2F2F2"), kDocsUrl, kDownloadsUrl, kSupportUrl));
     QHoverEvent enter(QEvent::HoverEnter, QPointF(3, 3), QPointF(-1, -1));
     QApplication::sendEvent(labels[2], &enter);
     QHoverEvent leave(QEvent::HoverLeave, QPointF(-1, -1), QPointF(3, 3));
     QApplication::sendEvent(labels[2], &leave);
-    QCOMPARE(labels[2]->text(), linkTexts(QStringLiteral("#F2F2F2"), kDocsUrl, kDocsUrl, kSupportUrl)[2]);
+    QCOMPARE(labels[2]->text(),
+             linkTexts(QStringLiteral("#F2F2F2"), kDocsUrl, kDownloadsUrl, kSupportUrl)[2]);
     window->on_btnModeLight_clicked();
-    QCOMPARE(texts(), linkTexts(QStringLiteral("#000000"), kDocsUrl, kDocsUrl, kSupportUrl));
+    QCOMPARE(texts(), linkTexts(QStringLiteral("#000000"), kDocsUrl, kDownloadsUrl, kSupportUrl));
 }
 
 void TstWindowSupport::linksFromSettings()
 {
-    const QString docs = QStringLiteral("https://docs.example.org/deckctl");
-    WindowFixture f(kNoCamera,
-                    {{QStringLiteral("/product_model/main"), 0},
-                     {QStringLiteral("/links/documentation"), docs},
-                     {QStringLiteral("/links/downloads"), QStringLiteral("https:///")},
-                     {QStringLiteral("/links/support"), QStringLiteral("https://help.example.org")}});
+    const QString support = QStringLiteral("https://help.example.org");
+    WindowFixture f(
+        kNoCamera, {{QStringLiteral("/product_model/main"), 0},
+                    {QStringLiteral("/links/documentation"), QStringLiteral("file:///nonexistent/help.html")},
+                    {QStringLiteral("/links/downloads"), QStringLiteral("https:///")},
+                    {QStringLiteral("/links/support"), support}});
     QVERIFY2(f.isValid(), qPrintable(f.errorString()));
     MainWindow* window = f.createWindow();
-    auto* docsLabel = child<QLabel>(window, "labelHyperlinksQuickStartGuide");
+    auto* docs = child<QLabel>(window, "labelHyperlinksQuickStartGuide");
     auto* downloads = child<QLabel>(window, "labelHyperlinksUserGuide");
-    auto* support = child<QLabel>(window, "labelHyperlinksContactSupport");
-    const QStringList expected =
-        linkTexts(QStringLiteral("#000000"), docs, QString(), QStringLiteral("https://help.example.org"));
-    QCOMPARE(docsLabel->text(), expected[0]);
-    QCOMPARE(support->text(), expected[2]);
-    // A target without a host is no link: the name alone, in every style and on hover.
-    QCOMPARE(downloads->text(), QStringLiteral("Application and Firmware"));
-    QVERIFY(!downloads->text().contains(QLatin1String("href")));
-    QHoverEvent enter(QEvent::HoverEnter, QPointF(3, 3), QPointF(-1, -1));
-    QApplication::sendEvent(downloads, &enter);
-    QCOMPARE(downloads->text(), QStringLiteral("Application and Firmware"));
-    window->on_btnModeLight_clicked();
-    QCOMPARE(downloads->text(), QStringLiteral("Application and Firmware"));
+    auto* supportLabel = child<QLabel>(window, "labelHyperlinksContactSupport");
+    QCOMPARE(supportLabel->text(), linkTexts(QStringLiteral("#000000"), QString(), QString(), support)[2]);
+    // A target without a host, or a missing local file, is no link: the name alone, in every
+    // style and on hover.
+    for (QLabel* label : {docs, downloads}) {
+        const QString name =
+            label == docs ? QStringLiteral("Documentation") : QStringLiteral("Application and Firmware");
+        QCOMPARE(label->text(), name);
+        QHoverEvent enter(QEvent::HoverEnter, QPointF(3, 3), QPointF(-1, -1));
+        QApplication::sendEvent(label, &enter);
+        QCOMPARE(label->text(), name);
+        window->on_btnModeLight_clicked();
+        QCOMPARE(label->text(), name);
+    }
 }
 
 void TstWindowSupport::promptPainting_data()

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QCursor>
 #include <QEvent>
+#include <QFileInfo>
 #include <QMouseEvent>
 #include <QUrl>
 
@@ -22,9 +23,11 @@ constexpr int kVersionMajor = 1;
 constexpr int kVersionMinor = 3;
 constexpr int kVersionPatch = 4;
 
-// The project's documentation: where the documentation and download links lead unless
-// product.ini names other targets.
-const QString kProjectDocsUrl = QStringLiteral("https://github.com/deckctl/deckctl/blob/main/README.md");
+// The program's README, where the documentation and download links lead unless product.ini names
+// other targets: the installed copy, or the source tree's for a build that runs uninstalled.
+const char* const kReadmeLocations[] = {DECKCTL_README_INSTALLED, DECKCTL_README_SOURCE};
+// The README's section on upgrading a camera, the download link's target.
+const QString kReadmeUpgradeSection = QStringLiteral("upgrading-a-camera");
 
 // The link colour before the first style is applied, and the colour of a hovered link.
 const QString kInitialLinkColour = QStringLiteral("#595959");
@@ -49,6 +52,31 @@ QString linkTarget(const SettingsStore& settings, const QString& key, const QStr
 {
     const QString value = settings.value(key).toString().trimmed();
     return value.isEmpty() ? fallback : value;
+}
+
+// The README as a file URL (with the section as fragment), or an empty string when no copy exists.
+QString readmeUrl(const QString& section = QString())
+{
+    for (const char* location : kReadmeLocations) {
+        const QString path = QString::fromUtf8(location);
+        if (QFileInfo(path).isFile()) {
+            QUrl url = QUrl::fromLocalFile(path);
+            if (!section.isEmpty())
+                url.setFragment(section);
+            return url.toString();
+        }
+    }
+    return QString();
+}
+
+// Whether a link target can be opened: a web address needs a host (a target such as "https:///"
+// leads nowhere), a local file must exist.
+bool linkOpens(const QString& target)
+{
+    const QUrl url(target);
+    if (url.isLocalFile())
+        return QFileInfo(url.toLocalFile()).isFile();
+    return !url.host().isEmpty();
 }
 
 } // namespace
@@ -106,9 +134,10 @@ void MainWindow::setUpSupportPage()
         header->installEventFilter(filter);
 
     const SettingsStore& settings = SettingsStore::application();
-    m_linkTargets = QStringList{linkTarget(settings, settings_keys::kLinkDocumentation, kProjectDocsUrl),
-                                linkTarget(settings, settings_keys::kLinkDownloads, kProjectDocsUrl),
-                                linkTarget(settings, settings_keys::kLinkSupport, names::kSupportUrl)};
+    m_linkTargets =
+        QStringList{linkTarget(settings, settings_keys::kLinkDocumentation, readmeUrl()),
+                    linkTarget(settings, settings_keys::kLinkDownloads, readmeUrl(kReadmeUpgradeSection)),
+                    linkTarget(settings, settings_keys::kLinkSupport, names::kSupportUrl)};
     for (QLabel* label : {ui->labelHyperlinksQuickStartGuide, ui->labelHyperlinksUserGuide,
                           ui->labelHyperlinksContactSupport}) {
         label->setOpenExternalLinks(true);
@@ -127,7 +156,7 @@ void MainWindow::setUpSupportPage()
     QLabel* labels[] = {ui->labelHyperlinksQuickStartGuide, ui->labelHyperlinksUserGuide,
                         ui->labelHyperlinksContactSupport};
     for (int link = 0; link < 3; ++link) {
-        if (QUrl(m_linkTargets[link]).host().isEmpty())
+        if (!linkOpens(m_linkTargets[link]))
             showSupportLink(link, kInitialLinkColour, false); // the plain-text form
         else
             labels[link]->setText(construction[link].arg(m_linkTargets[link]));
@@ -141,9 +170,9 @@ void MainWindow::showSupportLink(int link, const QString& colour, bool hovered)
     if (link < 0 || link >= 3 || link >= m_linkTargets.size())
         return;
     const QString& target = m_linkTargets[link];
-    // A target without a host (such as "https:///") leads nowhere: the name is shown as plain
-    // text instead of a link that could not open.
-    if (QUrl(target).host().isEmpty()) {
+    // A target that leads nowhere is shown as its name in plain text instead of a link that
+    // could not open.
+    if (!linkOpens(target)) {
         const QString names[] = {tr("Documentation"), tr("Application and Firmware"), tr("Contact Support")};
         labels[link]->setText(names[link].toHtmlEscaped());
         return;

@@ -36,6 +36,10 @@ const char* const kRestoreConfirmText = QT_TRANSLATE_NOOP(
     "keep your device connected during the whole resetting process.");
 const char* const kRestoreDoneText = QT_TRANSLATE_NOOP(
     "MainWindow", "To complete this process, your device may take a few seconds to restart.");
+const char* const kRestoreFailedText = QT_TRANSLATE_NOOP(
+    "MainWindow",
+    "<h3>Restore Factory Defaults</h3>\r\nThe device did not accept the request; its settings are "
+    "unchanged. Please unplug and re-plug the device and try again.");
 const char* const kFormatWrongText = QT_TRANSLATE_NOOP(
     "MainWindow", "<h3>Unable to upgrade. </h3>\r\n The format of firmware file is not correct.");
 const char* const kCorruptedText =
@@ -78,6 +82,11 @@ void MainWindow::on_btnRestoreDefaults_clicked()
     stopQueryWorker();
     if (!m_uvc.setDefault()) {
         qCWarning(lcUi) << "Reset default params failed.";
+        // The camera did not take the request and will not restart: the query worker is
+        // started again for the open camera, and the user learns that nothing was reset.
+        if (m_cameraOpen)
+            startQueryWorker();
+        showMessage(tr(kRestoreFailedText), false);
         return;
     }
     // The camera restarts: its removal and arrival close and reopen it, and restart the query.
