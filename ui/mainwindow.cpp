@@ -453,7 +453,9 @@ void MainWindow::slotOnCameraState(int state, const QString& name)
     ui->labelDevice->clear();
     ui->labelIcon->hide();
     ui->btnAudioVersionPrompt->hide();
-    ui->progressBarUpdate->hide(); // shown while an upgrade runs
+    // An upgrade takes the camera away (into its loader) and back: its bar stays meanwhile.
+    if (!m_upgrading)
+        ui->progressBarUpdate->hide();
     if (m_prompt) {
         m_prompt->close();
         delete m_prompt.data();
