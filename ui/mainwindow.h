@@ -324,4 +324,6 @@ private:
     void onUpgradeWorkerEnded();
 
     bool m_upgradeReported = false; // the running worker gave its final report
+
+    friend class TstWindowUpgrade; // reads m_processMax and m_upgrading, which no widget shows
 };

@@ -93,6 +93,8 @@ int MainWindow::preparePackageInBackground(const QString& archive, bool checkMod
     // keeps the window painting; the bar shows a busy indicator meanwhile.
     ui->progressBarUpdate->setRange(0, 0);
     ui->progressBarUpdate->show();
+    // The button comes back as it was: disabled while no camera is open (a recovery).
+    const bool upgradeEnabled = ui->btnUpgrade->isEnabled();
     ui->btnUpgrade->setEnabled(false);
     PackageOutcome outcome = PackageOutcome::PackageFormatWrong;
     const int model = m_model;
@@ -108,7 +110,7 @@ int MainWindow::preparePackageInBackground(const QString& archive, bool checkMod
     ui->progressBarUpdate->setRange(0, 100);
     ui->progressBarUpdate->setValue(0);
     ui->progressBarUpdate->hide();
-    ui->btnUpgrade->setEnabled(true);
+    ui->btnUpgrade->setEnabled(upgradeEnabled);
     return static_cast<int>(outcome);
 }
 
@@ -177,13 +179,13 @@ void MainWindow::on_btnUpgrade_clicked()
         if (!reason.isEmpty())
             text += QStringLiteral("<br>") + reason.toHtmlEscaped();
         // Nothing of a refused package stays in the working folder.
-        removeUpgradeFiles();
+        clearUpgradeWorkFolder();
         showMessage(text, false);
         return;
     }
     if (!confirmUpgrade()) {
         qCDebug(lcUi) << "FormUpgrade rejected.";
-        removeUpgradeFiles();
+        clearUpgradeWorkFolder();
         m_upgrading = false;
         return;
     }
@@ -264,7 +266,8 @@ void MainWindow::finishUpgrade(bool success)
     m_upgrading = false;
     ui->btnUpgrade->setEnabled(true);
     m_upgrade.stop();
-    removeUpgradeFiles();
+    // The worker has ended: nothing of the package stays, whatever the result.
+    clearUpgradeWorkFolder();
     showMessage(tr(success ? kDoneText : kFailedText), true);
     ui->progressBarUpdate->setValue(0);
     ui->progressBarUpdate->hide();
@@ -292,9 +295,12 @@ void MainWindow::slotOnDeviceAbnormal(int state)
             QString reason;
             const auto outcome =
                 static_cast<PackageOutcome>(preparePackageInBackground(file, false, &reason));
-            if (outcome != PackageOutcome::PackageReady)
-                qCWarning(lcUi).noquote() << packageOutcomeName(outcome) << reason;
-            return outcome == PackageOutcome::PackageReady;
+            if (outcome == PackageOutcome::PackageReady)
+                return true;
+            qCWarning(lcUi).noquote() << packageOutcomeName(outcome) << reason;
+            // A later choice in the same dialog finds nothing of this package.
+            clearUpgradeWorkFolder();
+            return false;
         };
         centreOver(&dlg, this);
         dlg.show();
@@ -307,12 +313,12 @@ void MainWindow::slotOnDeviceAbnormal(int state)
             startUpgrade();
         } else {
             qCDebug(lcUi) << "FormUpgrade rejected.";
-            removeUpgradeFiles();
+            clearUpgradeWorkFolder();
         }
     } else {
         qCDebug(lcUi) << "FormAbnormal rejected.";
         // A package that was chosen but failed the check leaves nothing behind.
-        removeUpgradeFiles();
+        clearUpgradeWorkFolder();
     }
     qCDebug(lcUi) << "setAbnormalState false";
     m_handlingAbnormal = false;
