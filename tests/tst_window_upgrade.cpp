@@ -61,7 +61,8 @@ struct SeenDialog
 
 // Plays the user: every visible dialog is recorded (its object name, its text) and, 50 ms after
 // it opened, answered by clicking the next button queued for its object name ("btnOK" when none
-// is queued).
+// is queued). A dialog that stays open after its answer gets the next queued button, if any, 50 ms
+// later.
 class DialogPlayer : public QObject
 {
 public:
@@ -113,11 +114,12 @@ private:
                     seen.countdown = !countdown->isHidden();
                 m_seen.append(seen);
             }
-            if (m_open[dialog].elapsed() < 50 || m_answered.contains(dialog))
-                continue;
             QStringList& queue = m_answers[dialog->objectName()];
+            if (m_open[dialog].elapsed() < 50 || (m_answered.contains(dialog) && queue.isEmpty()))
+                continue;
             const QString button = queue.isEmpty() ? QStringLiteral("btnOK") : queue.takeFirst();
             m_answered.insert(dialog);
+            m_open[dialog].restart();
             if (auto* found = dialog->findChild<QAbstractButton*>(button))
                 found->click();
             else
@@ -322,7 +324,8 @@ QString TstWindowUpgrade::makePackage(const QString& name, const FileMap& files)
 void TstWindowUpgrade::verifyIdle()
 {
     QVERIFY(widget<QProgressBar>("progressBarUpdate")->isHidden());
-    QCOMPARE(widget<QAbstractButton>("btnUpgrade")->isEnabled(), m_window->m_cameraOpen);
+    if (m_window->m_cameraOpen)
+        QVERIFY(widget<QAbstractButton>("btnUpgrade")->isEnabled());
     QVERIFY(!m_window->m_upgrading);
     QCOMPARE(workFolderEntries(), QStringList());
     QVERIFY(m_window->close());
@@ -380,6 +383,7 @@ void TstWindowUpgrade::refusedPackages_data()
     QTest::addColumn<QVector<ZipTestEntry>>("entries");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("reason"); // part of the second line
     auto entries = [](const FileMap& files) {
         QVector<ZipTestEntry> result;
         for (auto it = files.begin(); it != files.end(); ++it)
@@ -388,14 +392,18 @@ void TstWindowUpgrade::refusedPackages_data()
     };
     FileMap noKernel = fullPackage();
     noKernel.remove(QStringLiteral("kernel"));
-    QTest::newRow("format wrong") << entries(noKernel) << kFormatWrong << "PackageFormatWrong";
+    QTest::newRow("format wrong") << entries(noKernel) << kFormatWrong << "PackageFormatWrong"
+                                  << "the package has no kernel";
     QTest::newRow("corrupted") << entries(fullPackage(imageWith("no model here"))) << kCorrupted
-                               << "PackageCorrupted";
+                               << "PackageCorrupted"
+                               << "no known model in miservice.ubifs";
     QTest::newRow("mismatch") << entries(fullPackage(imageWith("Zephyr_TM45"))) << kMismatch
-                              << "PackageMismatch";
+                              << "PackageMismatch"
+                              << "the camera is model 7";
     QVector<ZipTestEntry> unsafe = entries(fullPackage());
     unsafe.append({QStringLiteral("../escaped.txt"), "outside", 0100644});
-    QTest::newRow("entry leaving the folder") << unsafe << kFormatWrong << "PackageFormatWrong";
+    QTest::newRow("entry leaving the folder") << unsafe << kFormatWrong << "PackageFormatWrong"
+                                              << "../escaped.txt";
 }
 
 void TstWindowUpgrade::refusedPackages()
@@ -403,6 +411,7 @@ void TstWindowUpgrade::refusedPackages()
     QFETCH(QVector<ZipTestEntry>, entries);
     QFETCH(QString, text);
     QFETCH(QString, outcome);
+    QFETCH(QString, reason);
     openWindow();
     const QString archive = makePackage(QStringLiteral("refused"), entries);
     QVERIFY(!archive.isEmpty());
@@ -414,7 +423,7 @@ void TstWindowUpgrade::refusedPackages()
     // The refusal, then why in plain words.
     const QString shown = player.seen().first().text;
     QVERIFY2(shown.startsWith(text + QStringLiteral("<br>")), qPrintable(shown));
-    QVERIFY(shown.size() > text.size() + 4);
+    QVERIFY2(shown.mid(text.size() + 4).contains(reason.toHtmlEscaped()), qPrintable(shown));
     QVERIFY(!player.seen().first().countdown);
     QVERIFY(LogCapture::contains(outcome));
     QVERIFY(!LogCapture::contains(QStringLiteral("m_processMax:")));
@@ -553,6 +562,7 @@ void TstWindowUpgrade::recoveryOfBootStage_data()
     QTest::addColumn<QStringList>("abnormalAnswers");
     QTest::addColumn<QStringList>("upgradeAnswers");
     QTest::addColumn<QString>("logLine"); // the line that ends the rejected rows' dialogs
+    QTest::addColumn<bool>("usable");     // the chosen package passes the check
     const QStringList repair{QStringLiteral("btnUpgrade")};
     const QStringList consent{QStringLiteral("btnOK")};
     const QStringList cancel{QStringLiteral("btnCancel")};
@@ -566,12 +576,17 @@ void TstWindowUpgrade::recoveryOfBootStage_data()
         const QString name = QString::fromLatin1(stage.name);
         const QString key = QString::fromLatin1(stage.stage);
         QTest::newRow(qPrintable(name + QStringLiteral(", repaired")))
-            << key << stage.state << repair << consent << QString();
+            << key << stage.state << repair << consent << QString() << true;
         QTest::newRow(qPrintable(name + QStringLiteral(", recovery cancelled")))
-            << key << stage.state << cancel << QStringList() << QStringLiteral("FormAbnormal rejected.");
+            << key << stage.state << cancel << QStringList() << QStringLiteral("FormAbnormal rejected.")
+            << true;
         QTest::newRow(qPrintable(name + QStringLiteral(", upgrade declined")))
-            << key << stage.state << repair << cancel << QStringLiteral("FormUpgrade rejected.");
+            << key << stage.state << repair << cancel << QStringLiteral("FormUpgrade rejected.") << true;
     }
+    // The dialog stays open after a package that fails the check, and is then cancelled.
+    QTest::newRow("ROM, package refused, then recovery cancelled")
+        << "rom" << 0 << QStringList{QStringLiteral("btnUpgrade"), QStringLiteral("btnCancel")}
+        << QStringList() << QStringLiteral("FormAbnormal rejected.") << false;
 }
 
 void TstWindowUpgrade::recoveryOfBootStage()
@@ -581,11 +596,15 @@ void TstWindowUpgrade::recoveryOfBootStage()
     QFETCH(QStringList, abnormalAnswers);
     QFETCH(QStringList, upgradeAnswers);
     QFETCH(QString, logLine);
+    QFETCH(bool, usable);
     const bool repaired = logLine.isEmpty();
     // No camera answers as a camera: the only device waits in a boot stage, and the window's
     // watcher reports it as soon as the window runs. Without a model to check against, a package
     // whose image names no model is taken.
-    chooseFile(makePackage(QStringLiteral("recovery"), fullPackage(imageWith("no model here"))));
+    FileMap files = fullPackage(imageWith("no model here"));
+    if (!usable)
+        files.remove(QStringLiteral("kernel"));
+    chooseFile(makePackage(QStringLiteral("recovery"), files));
     DialogPlayer player;
     player.answer(QStringLiteral("FormAbnormal"), abnormalAnswers);
     player.answer(QStringLiteral("FormUpgrade"), upgradeAnswers);
@@ -599,12 +618,15 @@ void TstWindowUpgrade::recoveryOfBootStage()
     QCOMPARE(player.seen().at(0).name, QStringLiteral("FormAbnormal"));
     QVERIFY(player.seen().at(0).text.startsWith(QStringLiteral("<h3>Unknown Exception Detected</h3>")));
     QVERIFY(!player.seen().at(0).text.contains(QStringLiteral("https:///")));
-    QCOMPARE(m_questions, abnormalAnswers == QStringList{QStringLiteral("btnUpgrade")} ? 1 : 0);
+    QCOMPARE(m_questions, int(abnormalAnswers.count(QStringLiteral("btnUpgrade"))));
+    QCOMPARE(LogCapture::contains(QStringLiteral("PackageFormatWrong")), !usable);
     if (!repaired) {
         // Nothing started: the camera stays in its stage, the recovery's animation step stays.
         QVERIFY(!LogCapture::contains(QStringLiteral("m_processMax:")));
         QCOMPARE(m_window->m_processMax, 6);
         QCOMPARE(m_fixture->rig().cameras().at(0).stage(), stage);
+        // No camera is open: the button stays disabled, also after a package was prepared.
+        QVERIFY(!widget<QAbstractButton>("btnUpgrade")->isEnabled());
         verifyIdle();
         return;
     }
