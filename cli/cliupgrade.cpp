@@ -207,7 +207,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     const PackageOutcome outcome = preparePackage(archive, unit != nullptr, cameraModel, &reason);
     if (const int signal = stopSignals.take()) {
         // Interrupted while the package was prepared: the camera was not touched.
-        removeUpgradeFiles();
+        clearUpgradeWorkFolder();
         result.status = 1;
         result.interruptedBy = signal;
         result.message = QStringLiteral("interrupted by %1 before the upgrade began; the camera was not "
@@ -219,7 +219,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
         if (!reason.isEmpty())
             progress << "deckctl-cli: " << reason << '\n';
         progress.flush();
-        removeUpgradeFiles();
+        clearUpgradeWorkFolder();
         result.status = 1;
         result.message = packageMessage(outcome);
         return result;
@@ -303,7 +303,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     host.stop();
 
     USB_ExitDevice();
-    removeUpgradeFiles();
+    clearUpgradeWorkFolder();
     g_bOpenCamera = false;
     if (result.interruptedBy != 0 && !result.success) {
         result.status = 1;

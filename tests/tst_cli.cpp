@@ -399,6 +399,13 @@ QStringList progressSteps(const QString& err, QVector<int>* percentages)
     return steps;
 }
 
+// What the upgrade working folder under home holds.
+QStringList workFolderEntries(const QString& home)
+{
+    return QDir(home + QStringLiteral("/.local/share/deckctl/upgrade"))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
 } // namespace
 
 void TstCli::upgradeAndRecover()
@@ -445,6 +452,8 @@ void TstCli::upgradeAndRecover()
     QVERIFY(std::is_sorted(percentages.begin(), percentages.end()));
     QCOMPARE(percentages.last(), 100);
     QVERIFY(cli({"list"}).out.contains(QLatin1String("PX QB18")));
+    // Nothing of the package is left, the loaders included.
+    QCOMPARE(workFolderEntries(m_dir->path()), QStringList());
 
     // Nothing to repair.
     const Run nothing = cli({"recover", full});
@@ -458,6 +467,8 @@ void TstCli::refusedPackages_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("message");
     QTest::newRow("another model") << "mismatch" << 1 << "The upgrade version does not match this device.";
+    QTest::newRow("another model, with loaders")
+        << "mismatch with loaders" << 1 << "The upgrade version does not match this device.";
     QTest::newRow("no model inside") << "corrupted" << 1 << "The upgrade file is corrupted.";
     QTest::newRow("not a package") << "format" << 1 << "The format of firmware file is not correct.";
     QTest::newRow("no such file") << "missing" << 2 << "no package file";
@@ -469,8 +480,8 @@ void TstCli::refusedPackages()
     QFETCH(int, status);
     QFETCH(QString, message);
     QString package = m_dir->filePath(QStringLiteral("package.zip"));
-    if (kind == QLatin1String("mismatch"))
-        writePackage(package, "ARDEN 320", false);
+    if (kind.startsWith(QLatin1String("mismatch")))
+        writePackage(package, "ARDEN 320", kind.endsWith(QLatin1String("with loaders")));
     else if (kind == QLatin1String("corrupted"))
         writePackage(package, "nothing known", false);
     else if (kind == QLatin1String("format"))
@@ -481,6 +492,7 @@ void TstCli::refusedPackages()
     QCOMPARE(run.status, status);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QVERIFY(!journalLines().join('\n').contains(QLatin1String("reenumerate"))); // the camera was left alone
+    QCOMPARE(workFolderEntries(m_dir->path()), QStringList());
 }
 
 void TstCli::selectsAmongCamerasOfOneName_data()

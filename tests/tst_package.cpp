@@ -404,18 +404,23 @@ private slots:
     {
         // How the two entries that a later package may rely on are found in the working folder.
         QTest::addColumn<QString>("loaders");
+        // The clearing at the end of an outcome (clearUpgradeWorkFolder) instead of the clean-up.
+        QTest::addColumn<bool>("completely");
         QTest::addColumn<QStringList>("kept");
         QTest::newRow("updater file and images folder")
-            << "plain"
+            << "plain" << false
             << QStringList({"images", "images/auto_update.txt", "images/chip.img", "usb_updater.bin"});
-        QTest::newRow("no loaders") << "none" << QStringList();
-        QTest::newRow("updater as a folder, images as a file") << "swapped" << QStringList();
-        QTest::newRow("both as links to outside") << "links" << QStringList();
+        QTest::newRow("no loaders") << "none" << false << QStringList();
+        QTest::newRow("updater as a folder, images as a file") << "swapped" << false << QStringList();
+        QTest::newRow("both as links to outside") << "links" << false << QStringList();
+        QTest::newRow("end of an outcome: updater file and images folder") << "plain" << true << QStringList();
+        QTest::newRow("end of an outcome: both as links to outside") << "links" << true << QStringList();
     }
 
     void removeUpgradeFiles()
     {
         QFETCH(QString, loaders);
+        QFETCH(bool, completely);
         QFETCH(QStringList, kept);
         // Every entry a package names, some as folders with contents, and strays of every kind.
         const QStringList packageEntries = {"auto_update.txt", "boot/ipl.bin", "scripts/a/b.es",
@@ -445,7 +450,10 @@ private slots:
         QVERIFY(!outside.isEmpty());
 
         LogCapture log;
-        ::removeUpgradeFiles();
+        if (completely)
+            QVERIFY(::clearUpgradeWorkFolder());
+        else
+            ::removeUpgradeFiles();
         QCOMPARE(LogCapture::lines().value(0), QStringLiteral("REMOVE UPGRADEFILE!!!"));
         QVERIFY(log.contains(QStringLiteral("DeletePath: ") + workPath(QStringLiteral("second.DFU"))));
 
@@ -473,6 +481,9 @@ private slots:
         LogCapture log;
         ::removeUpgradeFiles();
         QVERIFY(log.contains(QStringLiteral("is a symbolic link")));
+        QCOMPARE(snapshot(elsewhere), before);
+        // Nor does the clearing at the end of an outcome.
+        QVERIFY(!::clearUpgradeWorkFolder());
         QCOMPARE(snapshot(elsewhere), before);
         QCOMPARE(
             packageOutcomeName(::preparePackage(makePackage(QStringLiteral("full"), fullPackage()), true, 7)),

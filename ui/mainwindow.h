@@ -328,4 +328,6 @@ private:
     void showUpgradeStepLabel(bool shown); // shown empty, or hidden and cleared
 
     bool m_upgradeReported = false; // the running worker gave its final report
+
+    friend class TstWindowUpgrade; // reads m_processMax and m_upgrading, which no widget shows
 };

@@ -103,6 +103,8 @@ int MainWindow::preparePackageInBackground(const QString& archive, bool checkMod
     // keeps the window painting; the bar shows a busy indicator meanwhile.
     ui->progressBarUpdate->setRange(0, 0);
     ui->progressBarUpdate->show();
+    // The button comes back as it was: disabled while no camera is open (a recovery).
+    const bool upgradeEnabled = ui->btnUpgrade->isEnabled();
     ui->btnUpgrade->setEnabled(false);
     PackageOutcome outcome = PackageOutcome::PackageFormatWrong;
     const int model = m_model;
@@ -118,7 +120,7 @@ int MainWindow::preparePackageInBackground(const QString& archive, bool checkMod
     ui->progressBarUpdate->setRange(0, 100);
     ui->progressBarUpdate->setValue(0);
     ui->progressBarUpdate->hide();
-    ui->btnUpgrade->setEnabled(true);
+    ui->btnUpgrade->setEnabled(upgradeEnabled);
     return static_cast<int>(outcome);
 }
 
@@ -187,13 +189,13 @@ void MainWindow::on_btnUpgrade_clicked()
         if (!reason.isEmpty())
             text += QStringLiteral("<br>") + reason.toHtmlEscaped();
         // Nothing of a refused package stays in the working folder.
-        removeUpgradeFiles();
+        clearUpgradeWorkFolder();
         showMessage(text, false);
         return;
     }
     if (!confirmUpgrade()) {
         qCDebug(lcUi) << "FormUpgrade rejected.";
-        removeUpgradeFiles();
+        clearUpgradeWorkFolder();
         m_upgrading = false;
         return;
     }
@@ -291,7 +293,8 @@ void MainWindow::finishUpgrade(bool success)
     m_upgrading = false;
     ui->btnUpgrade->setEnabled(true);
     m_upgrade.stop();
-    removeUpgradeFiles();
+    // The worker has ended: nothing of the package stays, whatever the result.
+    clearUpgradeWorkFolder();
     showMessage(tr(success ? kDoneText : kFailedText), true);
     ui->progressBarUpdate->setValue(0);
     ui->progressBarUpdate->hide();
@@ -320,9 +323,12 @@ void MainWindow::slotOnDeviceAbnormal(int state)
             QString reason;
             const auto outcome =
                 static_cast<PackageOutcome>(preparePackageInBackground(file, false, &reason));
-            if (outcome != PackageOutcome::PackageReady)
-                qCWarning(lcUi).noquote() << packageOutcomeName(outcome) << reason;
-            return outcome == PackageOutcome::PackageReady;
+            if (outcome == PackageOutcome::PackageReady)
+                return true;
+            qCWarning(lcUi).noquote() << packageOutcomeName(outcome) << reason;
+            // A later choice in the same dialog finds nothing of this package.
+            clearUpgradeWorkFolder();
+            return false;
         };
         centreOver(&dlg, this);
         dlg.show();
@@ -335,12 +341,12 @@ void MainWindow::slotOnDeviceAbnormal(int state)
             startUpgrade();
         } else {
             qCDebug(lcUi) << "FormUpgrade rejected.";
-            removeUpgradeFiles();
+            clearUpgradeWorkFolder();
         }
     } else {
         qCDebug(lcUi) << "FormAbnormal rejected.";
         // A package that was chosen but failed the check leaves nothing behind.
-        removeUpgradeFiles();
+        clearUpgradeWorkFolder();
     }
     qCDebug(lcUi) << "setAbnormalState false";
     m_handlingAbnormal = false;

@@ -88,9 +88,9 @@ QString unsafeWorkFolderReason(const QString& folder)
     return QString();
 }
 
-// Empties the working folder but for the entries a later package may rely on. reason says why
-// when something stayed or the folder was not touched.
-bool emptyWorkFolder(QString& reason)
+// Empties the working folder; but for the entries a later package may rely on unless completely.
+// reason says why when something stayed or the folder was not touched.
+bool emptyWorkFolder(QString& reason, bool completely = false)
 {
     const QString folder = upgradeWorkFolder();
     const QString unsafe = unsafeWorkFolderReason(folder);
@@ -103,7 +103,9 @@ bool emptyWorkFolder(QString& reason)
     using namespace package_entries;
     QStringList removed;
     QString error;
-    const bool emptied = emptyFolder(folder, {kUsbUpdater}, {kImages}, removed, error);
+    const QStringList keepFiles = completely ? QStringList() : QStringList{kUsbUpdater};
+    const QStringList keepFolders = completely ? QStringList() : QStringList{kImages};
+    const bool emptied = emptyFolder(folder, keepFiles, keepFolders, removed, error);
     for (const QString& name : removed)
         qCDebug(lcUpgrade).noquote() << "DeletePath:" << entryPath(name);
     if (!emptied) {
@@ -176,6 +178,13 @@ void removeUpgradeFiles()
 {
     QString reason;
     removeUpgradeFilesChecked(reason);
+}
+
+bool clearUpgradeWorkFolder()
+{
+    qCDebug(lcUpgrade, "REMOVE UPGRADEFILE!!!");
+    QString reason;
+    return emptyWorkFolder(reason, true);
 }
 
 bool deletePath(const QString& path)

@@ -8,8 +8,8 @@
 // directory: a package must not be able to overwrite the program, its settings or its tools. The
 // folder belongs to the upgrade alone, so the clean-up empties it, whatever names a package
 // brought, except for the two entries that a later package may rely on: "usb_updater.bin" and the
-// "images" folder. The process's current directory is never changed; every package path is the
-// working folder, a slash and the entry name.
+// "images" folder. At the end of an outcome (clearUpgradeWorkFolder()) those two go as well. The process's
+// current directory is never changed; every package path is the working folder, a slash and the entry name.
 //
 // Everything runs on the caller's thread. The working folder is shared with the upgrade worker,
 // which reads it later; callers must not prepare a new package while an upgrade runs.
@@ -67,6 +67,14 @@ QString defaultUpgradeWorkFolder();
 // that is a symbolic link itself, or one that setUpgradeWorkFolder() would refuse, is not touched
 // (logged).
 void removeUpgradeFiles();
+
+// The clean-up at the end of an upgrade outcome (a refused or declined package, a finished or
+// failed run): logs "REMOVE UPGRADEFILE!!!" and empties the working folder completely,
+// "usb_updater.bin" and "images" included, so that nothing of a package stays once the user has
+// been told the outcome. The same safety rules as removeUpgradeFiles(): links are removed as links,
+// a working folder that is a link or that setUpgradeWorkFolder() would refuse is not touched.
+// Returns true when the folder is empty (or does not exist).
+bool clearUpgradeWorkFolder();
 
 // false for an empty path or a path that does not exist (nothing logged). Otherwise removes the
 // file, or the folder with all its contents, and returns true, also when the removal failed (that

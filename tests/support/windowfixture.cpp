@@ -76,10 +76,13 @@ QString WindowFixture::settingsPath() const
     return m_dir.filePath(QStringLiteral("product.ini"));
 }
 
-MainWindow* WindowFixture::createWindow(const QSize& size)
+MainWindow* WindowFixture::createWindow(const QSize& size, const std::function<void(MainWindow*)>& setUp)
 {
     destroyWindow();
     m_window = std::make_unique<MainWindow>();
+    // The workers' reports are queued: none is handled before the events below.
+    if (setUp)
+        setUp(m_window.get());
     m_window->resize(size);
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window.get()))

@@ -48,8 +48,12 @@ public:
     bool isValid() const { return m_error.isEmpty(); }
     QString errorString() const { return m_error; }
 
-    // Builds the window (replacing an earlier one), resizes it to size and shows it.
-    MainWindow* createWindow(const QSize& size = QSize(1400, 800));
+    // Builds the window (replacing an earlier one), resizes it to size and shows it. setUp, when
+    // given, runs on the window right after its construction, before any event is processed: the
+    // window's hooks (package chooser, upgrade timing) are in place before a report of its workers
+    // (a camera found in a boot stage, for example) reaches it.
+    MainWindow* createWindow(const QSize& size = QSize(1400, 800),
+                             const std::function<void(MainWindow*)>& setUp = {});
     MainWindow* window() const { return m_window.get(); }
     // Closes the window and deletes it, with the workers it ran.
     void destroyWindow();
