@@ -452,7 +452,10 @@ void MainWindow::slotOnCameraState(int state, const QString& name)
     ui->labelDevice->clear();
     ui->labelIcon->hide();
     ui->btnAudioVersionPrompt->hide();
-    ui->progressBarUpdate->hide(); // shown while an upgrade runs
+    // The bar belongs to a running upgrade, not to the camera: the camera being upgraded leaves
+    // as it restarts into its loader, and the bar stays until the upgrade's result.
+    if (!m_upgrading)
+        ui->progressBarUpdate->hide();
     if (m_prompt) {
         m_prompt->close();
         delete m_prompt.data();
