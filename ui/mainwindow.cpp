@@ -120,6 +120,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     // 2. What this window never shows (and the audio-version button until a version is read).
     ui->btnAudioVersionPrompt->hide();
     ui->progressBarUpdate->hide(); // shown while an upgrade runs
+    ui->labelUpgradeStep->hide();  // the upgrade's step under the bar, likewise
     for (QWidget* widget :
          {static_cast<QWidget*>(ui->labelAuto), static_cast<QWidget*>(ui->checkBoxBrightnessAuto),
           static_cast<QWidget*>(ui->checkBoxContractAuto), static_cast<QWidget*>(ui->checkBoxHueAuto),

@@ -37,6 +37,7 @@ class QMovie;
 class QTimer;
 class QToolButton;
 class SpeakerVolume;
+struct UpgradeProgress;
 struct UpgradeTiming;
 
 class MainWindow : public QMainWindow
@@ -322,6 +323,9 @@ private:
     // Leaves the running state after the final report, or after a worker that gave none.
     void finishUpgrade(bool success);
     void onUpgradeWorkerEnded();
+    // The worker's step in labelUpgradeStep under the bar, while an upgrade runs.
+    void showUpgradeProgress(const UpgradeProgress& progress);
+    void showUpgradeStepLabel(bool shown); // shown empty, or hidden and cleared
 
     bool m_upgradeReported = false; // the running worker gave its final report
 };

@@ -10,6 +10,7 @@
 #include "ui/formcustomizemessagebox.h"
 #include "ui/formupgrade.h"
 #include "upgrade/package.h"
+#include "upgrade/upgradeprogress.h"
 #include "upgrade/upgradethread.h"
 
 #include <QAbstractButton>
@@ -201,6 +202,7 @@ void MainWindow::startUpgrade()
     ui->progressBarUpdate->setRange(0, 100);
     ui->progressBarUpdate->setValue(0);
     ui->progressBarUpdate->show();
+    showUpgradeStepLabel(true);
 
     auto* worker = new UpgradeThread(m_manufacturer, m_model, m_cameraOpen, &m_uvc);
     if (upgradeTiming)
@@ -208,6 +210,8 @@ void MainWindow::startUpgrade()
     m_upgrade.start(worker, [this](UpgradeThread* started) {
         connect(started, &UpgradeThread::onUpgradeReport, this, &MainWindow::slotOnUpgradeReport,
                 Qt::QueuedConnection);
+        connect(started->progressNotifier(), &UpgradeProgressNotifier::progressChanged, this,
+                &MainWindow::showUpgradeProgress, Qt::QueuedConnection);
         // The end of the worker's thread: after its report (queued before it), if it gave one.
         connect(started->thread(), &QThread::finished, this, &MainWindow::onUpgradeWorkerEnded,
                 Qt::QueuedConnection);
@@ -228,6 +232,20 @@ void MainWindow::slotOnUpdateDummyTimeout()
     if (m_dummyProgress > kDummyCap)
         m_dummyProgress = kDummyCap;
     ui->progressBarUpdate->setValue(m_dummyProgress);
+}
+
+void MainWindow::showUpgradeProgress(const UpgradeProgress& progress)
+{
+    // Queued before the final report; nothing is shown once the run is over.
+    if (!m_upgrading)
+        return;
+    ui->labelUpgradeStep->setText(upgradeStepText(progress));
+}
+
+void MainWindow::showUpgradeStepLabel(bool shown)
+{
+    ui->labelUpgradeStep->clear();
+    ui->labelUpgradeStep->setVisible(shown);
 }
 
 void MainWindow::slotOnUpgradeReport(bool ok, int progress, const QString& message)
@@ -268,6 +286,7 @@ void MainWindow::finishUpgrade(bool success)
     showMessage(tr(success ? kDoneText : kFailedText), true);
     ui->progressBarUpdate->setValue(0);
     ui->progressBarUpdate->hide();
+    showUpgradeStepLabel(false);
 }
 
 void MainWindow::slotOnDeviceAbnormal(int state)

@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -193,7 +195,71 @@ void runCommandText(const char* text)
     USB_ScsiRunCmd(text, static_cast<int>(std::strlen(text)));
 }
 
-int runScript(const QString& path, int mode, int depth)
+// The line count of one run for its progress callback.
+struct LineCounter
+{
+    const ScriptLineProgress* progress = nullptr;
+    int line = 0;
+    int lines = 0;
+
+    void next()
+    {
+        if (!progress || !*progress)
+            return;
+        ++line;
+        (*progress)(line, std::max(line, lines));
+    }
+};
+
+bool isSkipped(const QByteArray& line)
+{
+    return line.isEmpty() || line.startsWith('#') || line.startsWith('%');
+}
+
+// The lines of the script at path (and of the scripts it nests) that act on the device, as the
+// runner goes through them: "estar" counts its script's lines, a "reset" in mode 0 is the last
+// line of its script. Where the runner would refuse a script or a line, the count ends. Each
+// script is read once per count (counted), whatever its nesting, so a package cannot make the
+// count cost more than reading its scripts.
+int countScriptLines(const QString& path, int mode, int depth, QHash<QString, int>* counted)
+{
+    if (depth > sstar::kMaxScriptNesting || path.isEmpty())
+        return 0;
+    const QString key = QString::number(mode) + path;
+    const auto known = counted->constFind(key);
+    if (known != counted->constEnd())
+        return known.value();
+    counted->insert(key, 0); // a script that nests itself adds nothing
+    QFile script(path);
+    if (!QFileInfo(path).isFile() || !script.open(QIODevice::ReadOnly) ||
+        script.size() > sstar::kMaxScriptSize)
+        return 0;
+    ScriptLines lines(script);
+    QByteArray line;
+    bool cut = false;
+    int count = 0;
+    while (lines.next(&line, &cut) && lines.bytesRead() <= sstar::kMaxScriptSize) {
+        if (isSkipped(line))
+            continue;
+        if (cut)
+            break;
+        const QList<QByteArray> words = line.split(' ');
+        if (words.first() == "estar") {
+            const QString nested = resolveScriptFile(words.value(1));
+            if (nested.isEmpty())
+                break;
+            count += countScriptLines(nested, 0, depth + 1, counted);
+            continue;
+        }
+        ++count;
+        if (words.first() == "reset" && mode == 0)
+            break;
+    }
+    counted->insert(key, count);
+    return count;
+}
+
+int runScript(const QString& path, int mode, int depth, LineCounter* counter)
 {
     if (depth > sstar::kMaxScriptNesting) {
         qCDebug(lcUpgrade, "scripts nested deeper than %d levels: %s\n", sstar::kMaxScriptNesting,
@@ -227,7 +293,7 @@ int runScript(const QString& path, int mode, int depth)
                     static_cast<long long>(sstar::kMaxScriptSize), qUtf8Printable(path));
             return -1;
         }
-        if (line.isEmpty() || line.startsWith('#') || line.startsWith('%'))
+        if (isSkipped(line))
             continue;
         qCDebug(lcUpgrade, "%s\n", line.constData());
         if (cut) {
@@ -240,12 +306,13 @@ int runScript(const QString& path, int mode, int depth)
         if (first == "estar") {
             const QByteArray name = words.value(1);
             const QString nested = resolveScriptFile(name);
-            if (nested.isEmpty() || runScript(nested, 0, depth + 1) != 0) {
+            if (nested.isEmpty() || runScript(nested, 0, depth + 1, counter) != 0) {
                 qCDebug(lcUpgrade, "parse script fail: %s\n", name.constData());
                 return -1;
             }
             continue;
         }
+        counter->next();
         if (first == "tftp") {
             const QByteArray name = words.value(2);
             std::uint32_t address = 0;
@@ -327,9 +394,21 @@ QString resolveUpgradeFile(const QString& name)
 
 int runUpgradeScript(const QString& scriptFile, int mode)
 {
+    return runUpgradeScript(scriptFile, mode, ScriptLineProgress());
+}
+
+int runUpgradeScript(const QString& scriptFile, int mode, const ScriptLineProgress& progress)
+{
     if (mode != 0 && mode != 1) {
         qCDebug(lcUpgrade, "unknown script mode %d\n", mode);
         return -1;
     }
-    return runScript(resolveCallerFile(scriptFile), mode, 0);
+    const QString path = resolveCallerFile(scriptFile);
+    LineCounter counter;
+    if (progress) {
+        counter.progress = &progress;
+        QHash<QString, int> counted;
+        counter.lines = countScriptLines(path, mode, 0, &counted);
+    }
+    return runScript(path, mode, 0, &counter);
 }

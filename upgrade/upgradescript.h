@@ -7,6 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 namespace sstar {
 constexpr int kMaxScriptNesting = 8; // "estar" levels below the top script
 // A script larger than this is refused before any of its lines runs.
@@ -34,3 +36,10 @@ QString resolveUpgradeFile(const QString& name);
 // sequence); mode 1: the main board's script ("reset" is an ordinary command line). Other modes
 // fail.
 int runUpgradeScript(const QString& scriptFile, int mode);
+
+// Called before each line that acts on the device (not a comment, not "estar"), with its number
+// among all such lines of the script and of the scripts it nests, counted before the first line
+// runs. A line that ends a script ("reset") ends the count of that script.
+using ScriptLineProgress = std::function<void(int line, int lines)>;
+// runUpgradeScript() that tells progress which line it is at.
+int runUpgradeScript(const QString& scriptFile, int mode, const ScriptLineProgress& progress);

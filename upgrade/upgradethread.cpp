@@ -21,12 +21,30 @@ int g_reRunScriptCount = 0;
 
 const char* const kCameraScript = "auto_update.txt";
 
+UpgradeProgressTracker::Plan planFromStage(DeviceState state)
+{
+    switch (state) {
+    case ROM:
+        return UpgradeProgressTracker::Plan::FromRom;
+    case Updater:
+        return UpgradeProgressTracker::Plan::FromUpdater;
+    case UBoot:
+    case Other:
+        break;
+    }
+    return UpgradeProgressTracker::Plan::FromBootLoader;
+}
+
 } // namespace
 
 UpgradeThread::UpgradeThread(int manufacturer, int model, bool cameraConnected,
                              UVCExtensionUnit* extensionUnit, QObject* parent)
     : Worker(parent), m_manufacturer(manufacturer), m_model(model), m_cameraConnected(cameraConnected),
-      m_extensionUnit(extensionUnit), m_packageFolder(upgradeWorkFolder())
+      m_extensionUnit(extensionUnit), m_packageFolder(upgradeWorkFolder()),
+      m_progressNotifier(new UpgradeProgressNotifier(this)),
+      m_progress([notifier = m_progressNotifier](const UpgradeProgress& progress) {
+          emit notifier->progressChanged(progress);
+      })
 {
 }
 
@@ -59,12 +77,15 @@ void UpgradeThread::doWork()
     // stage is unknown (Other) is still no camera in normal operation, and must not be sent the
     // audio module's or the main board's entry.
     if (USB_ScsiFindDevice(m_manufacturer, m_dev_state)) {
+        m_progress.setPlan(planFromStage(m_dev_state));
         upgradeCamera();
     } else if (!upgradesMainBoardFirst(m_model)) {
+        m_progress.setPlan(UpgradeProgressTracker::Plan::AudioThenCamera);
         upgradeAudio();
         if (!m_audioFailed && !stopRequested())
             upgradeCamera();
     } else {
+        m_progress.setPlan(UpgradeProgressTracker::Plan::MainBoardThenCamera);
         upgrade222D();
         if (!m_chipFailed && !stopRequested())
             upgradeCamera();
@@ -94,6 +115,7 @@ void UpgradeThread::loadBootLoader()
     // wait does not depend on the running flag (doWork() without start() climbs as well), but a
     // stop() ends it at once.
     USB_ExitDevice();
+    m_progress.enter(UpgradeStep::BootLoaderWait);
     const int interval = std::max(1, m_timing.pollIntervalMs);
     int countdown = std::max(0, m_timing.bootLoaderReturnMs) / interval;
     if (!pauseUnlessStopped(std::chrono::milliseconds(m_timing.settleAfterBootLoaderMs))) {
@@ -119,10 +141,15 @@ void UpgradeThread::loadBootLoader()
 bool UpgradeThread::climbBootStages()
 {
     // A stop() lets a stage that has begun finish, but no further stage begins.
-    if (m_dev_state == ROM && !stopRequested() && sendUpdaterImage(QStringLiteral("usb_updater.bin")) == 0)
-        m_dev_state = Updater;
-    if (m_dev_state == Updater && !stopRequested())
+    if (m_dev_state == ROM && !stopRequested()) {
+        m_progress.enter(UpgradeStep::RomStage);
+        if (sendUpdaterImage(QStringLiteral("usb_updater.bin")) == 0)
+            m_dev_state = Updater;
+    }
+    if (m_dev_state == Updater && !stopRequested()) {
+        m_progress.enter(UpgradeStep::UpdaterStage);
         loadBootLoader();
+    }
     return m_dev_state == UBoot && !stopRequested();
 }
 
@@ -143,6 +170,7 @@ void UpgradeThread::upgradeCamera()
     if (!m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateCamera())
         return;
     qCInfo(lcUpgrade, "Enter the normal state of the camera upgrade process.");
+    m_progress.enter(UpgradeStep::CameraLoader);
     if (waitForMassStorage() && m_dev_state == UBoot)
         runCameraScript();
 }
@@ -152,8 +180,12 @@ void UpgradeThread::runCameraScript()
     for (;;) {
         setUpgradeFileFolder(m_packageFolder);
         qCDebug(lcUpgrade).noquote() << "curPath:" << m_packageFolder;
-        if (runUpgradeScript(QString::fromLatin1(kCameraScript), 0) == 0) {
+        const auto line = [this](int number, int lines) {
+            m_progress.enter(UpgradeStep::CameraScript, number, lines);
+        };
+        if (runUpgradeScript(QString::fromLatin1(kCameraScript), 0, line) == 0) {
             USB_ExitDevice();
+            m_progress.finish();
             report(true, tr("Upgrade done."));
             qCDebug(lcUpgrade, "Upgrade seccess.");
             return;
@@ -180,6 +212,7 @@ void UpgradeThread::upgrade222D()
     if (!m_cameraConnected || !m_extensionUnit || stopRequested() || !m_extensionUnit->setUpdateSSD222D())
         return;
     qCInfo(lcUpgrade, "Enter the normal state of the 222D upgrade process.");
+    m_progress.enter(UpgradeStep::MainBoardLoader);
     if (!waitForMassStorage()) {
         if (m_reported)
             m_chipFailed = true;
@@ -196,7 +229,10 @@ void UpgradeThread::run222DScript()
     const QString folder = m_packageFolder + QStringLiteral("/images");
     setUpgradeFileFolder(folder, m_packageFolder);
     qCDebug(lcUpgrade).noquote() << "curPath:" << folder;
-    if (runUpgradeScript(QString::fromLatin1(kCameraScript), 1) != 0) {
+    const auto line = [this](int number, int lines) {
+        m_progress.enter(UpgradeStep::MainBoardScript, number, lines);
+    };
+    if (runUpgradeScript(QString::fromLatin1(kCameraScript), 1, line) != 0) {
         m_chipFailed = true;
         report(false, tr("Upgrade failed."));
         qCDebug(lcUpgrade, "Upgrade failed.");
@@ -222,9 +258,12 @@ void UpgradeThread::upgradeAudio()
 
     XmosPollTiming timing = m_timing.audio;
     timing.cancelled = [this] { return stopRequested(); };
-    bool ok = transXmosToDev(*m_extensionUnit, path);
+    m_progress.enter(UpgradeStep::AudioTransfer, 0, images.first().size());
+    bool ok = transXmosToDev(*m_extensionUnit, path,
+                             [this](qint64 sent, qint64 total) { m_progress.advance(sent, total); });
     if (ok) {
         qCDebug(lcUpgrade, "Xmos file Trans finished");
+        m_progress.enter(UpgradeStep::AudioInstall);
         ok = queryXmosUpOver(*m_extensionUnit, timing);
         if (ok)
             qCDebug(lcUpgrade, "Xmos Upgrade finished");

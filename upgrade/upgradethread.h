@@ -7,6 +7,7 @@
 
 #include "app/worker.h"
 #include "upgrade/libsstarufu.h"
+#include "upgrade/upgradeprogress.h"
 #include "upgrade/xmostransfer.h"
 
 #include <QString>
@@ -35,6 +36,9 @@ public:
     // package working folder.
     void setPackageFolder(const QString& folder) { m_packageFolder = folder; }
     void setTiming(const UpgradeTiming& timing) { m_timing = timing; }
+    // The run's progress beside its result (upgradeprogress.h): the notifier is the worker's child
+    // and lives on its thread; connect to its progressChanged() with a queued connection.
+    UpgradeProgressNotifier* progressNotifier() const { return m_progressNotifier; }
 
 signals:
     void workFinished();
@@ -71,4 +75,6 @@ private:
     bool m_reported = false;
     QString m_packageFolder;
     UpgradeTiming m_timing;
+    UpgradeProgressNotifier* m_progressNotifier; // child
+    UpgradeProgressTracker m_progress;
 };

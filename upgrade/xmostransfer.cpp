@@ -25,7 +25,7 @@ bool writePacket(UVCExtensionUnit& unit, std::array<std::uint8_t, xu::kAudioPack
 
 } // namespace
 
-bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath)
+bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath, const XmosTransferProgress& progress)
 {
     QFile file(imagePath);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -55,6 +55,8 @@ bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath)
             return false;
         }
         offset += length;
+        if (progress)
+            progress(offset, image.size());
     }
     packet.fill(0);
     packet[xmos::kOffsetMarker] = xmos::kPacketMarker;

@@ -5,6 +5,7 @@
 // through a status control.
 
 #include <QString>
+#include <QtGlobal>
 
 #include <cstdint>
 #include <functional>
@@ -25,8 +26,12 @@ constexpr std::uint8_t kStatusPrefill = 0xB1;
 constexpr int kStatusRunningMax = 128;
 } // namespace xmos
 
+// Told, after every accepted data packet, the image bytes accepted so far and the image's size.
+using XmosTransferProgress = std::function<void(qint64 sent, qint64 total)>;
+
 // Sends the image at imagePath; true when every packet and the end packet were accepted.
-bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath);
+bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath,
+                    const XmosTransferProgress& progress = XmosTransferProgress());
 
 struct XmosPollTiming
 {
