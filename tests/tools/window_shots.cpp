@@ -596,6 +596,9 @@ QString Shooter::openSupportPage()
     if (!QTest::qWaitFor([&] { return pages->currentIndex() == 1 && !version->text().isEmpty(); },
                          kExposeTimeoutMs))
         return QStringLiteral("the Support page shows no firmware version");
+    // The page lays itself out before the user's next click (and before the overlay takes its
+    // picture of the window).
+    QTest::qWait(kSettleMs);
     return QString();
 }
 
