@@ -18,6 +18,7 @@
 #include <QHoverEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextEdit>
@@ -88,6 +89,7 @@ private slots:
     void dialogTextsFit_data();
     void dialogTextsFit();
     void overlayOverDialogs();
+    void overlayPaintsTheWindowAsLaidOut();
 
 private:
     template <class T> static T* child(QWidget* window, const char* name)
@@ -584,6 +586,51 @@ void TstWindowSupport::overlayOverDialogs()
     QVERIFY(!overlay->isVisible());
     QVERIFY(covered[0]);
     QVERIFY(covered[1]);
+}
+
+// Where the window system does not blend windows, the overlay paints a picture of the window,
+// dimmed. It is the window as laid out when the dialog opens, also when a widget was hidden just
+// before: the preparation's busy bar is hidden right before the upgrade consent opens, and a
+// picture taken before the layout follows keeps an empty gap where the bar was.
+void TstWindowSupport::overlayPaintsTheWindowAsLaidOut()
+{
+    MaskWidget::setCompositingSource([] { return false; });
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow(QSize(1200, 760));
+    child<QAbstractButton>(window, "btnNavSupport")->click();
+    auto* bar = child<QWidget>(window, "progressBarUpdate");
+    bar->show();
+    QTRY_VERIFY(bar->isVisible() && bar->height() > 0);
+    QTest::qWait(50);
+    bar->hide();
+
+    MaskWidget* overlay = MaskWidget::instance();
+    QImage painted;
+    {
+        FormUpgrade upgrade;
+        centreOver(&upgrade, window);
+        onNextModal([&](QDialog* shown) {
+            painted = overlay->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            shown->close();
+        });
+        upgrade.exec();
+    }
+    MaskWidget::setCompositingSource(nullptr);
+    QVERIFY(!painted.isNull());
+
+    // The page as laid out now, dimmed as the overlay dims it.
+    QPixmap expected = window->grab();
+    {
+        QPainter painter(&expected);
+        QColor dim(44, 44, 44);
+        dim.setAlphaF(0.7);
+        painter.fillRect(expected.rect(), dim);
+    }
+    const auto* page = child<QWidget>(window, "scrollAreaSupport");
+    const QRect area(page->mapTo(window, QPoint(0, 0)), page->size());
+    QCOMPARE(painted.size(), expected.size());
+    QCOMPARE(painted.copy(area), expected.toImage().convertToFormat(QImage::Format_RGB32).copy(area));
 }
 
 QTEST_MAIN(TstWindowSupport)
