@@ -55,6 +55,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSet>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -231,6 +232,8 @@ public:
     // Drives a fresh window into state and writes <state>.png. Returns an empty string or what
     // went wrong.
     QString shoot(const QString& state);
+    // The upgrading run also takes the upgrade-done pictures at its end (one upgrade less).
+    void takeDoneWithUpgrading(bool take) { m_doneWithUpgrading = take; }
 
 private:
     using Driver = std::function<QString()>;
@@ -267,6 +270,8 @@ private:
     std::unique_ptr<MainWindow> m_window;
     QTemporaryDir m_packageDir;
     QString m_package;
+    bool m_doneWithUpgrading = false;
+    QSet<QString> m_written; // pictures written so far
 };
 
 QString Shooter::openWindow()
@@ -304,6 +309,7 @@ QString Shooter::grab(const QString& state)
     const QString path = QDir(m_outDir).filePath(state + QStringLiteral(".png"));
     if (shot.isNull() || !shot.save(path, "PNG"))
         return QStringLiteral("cannot write %1").arg(path);
+    m_written.insert(state);
     return QString();
 }
 
@@ -651,8 +657,13 @@ QString Shooter::shootUpgrade(const QString& state, const QString& picture)
         });
     }
     player.expect({kUpgradeDialogName, ready, QString(), QStringLiteral("btnOK")});
-    player.expect({kMessageBoxName, QStringLiteral("Upgrade is done!"), done ? picture : QString(),
-                   QStringLiteral("btnOK")});
+    QString donePicture;
+    if (done)
+        donePicture = picture;
+    else if (m_doneWithUpgrading)
+        donePicture = QString(picture).replace(QLatin1String("upgrading"), QLatin1String("upgrade-done"));
+    player.expect(
+        {kMessageBoxName, QStringLiteral("Upgrade is done!"), donePicture, QStringLiteral("btnOK")});
     error = clickButton("btnUpgrade"); // returns once the upgrade has started
     const auto* bar = widget<QProgressBar>("progressBarUpdate");
     if (error.isEmpty() && !bar)
@@ -756,6 +767,9 @@ QString Shooter::shoot(const QString& state)
 {
     if (state != QLatin1String("zh") && languageCN)
         warn(state, QStringLiteral("the settings ask for Chinese (LanguageCN)"));
+    if (state == QLatin1String("upgrade-done") && m_written.contains(state) &&
+        m_written.contains(state + kDarkSuffix))
+        return QString(); // taken at the end of the upgrading run
     if (kThemedStates.contains(state)) {
         const QString light = shootThemed(state, false);
         const QString dark = shootThemed(state, true);
@@ -839,6 +853,9 @@ int main(int argc, char** argv)
     int status = 0;
     {
         Shooter shooter(outDir, platform->rig());
+        const QStringList states = arguments.mid(1);
+        shooter.takeDoneWithUpgrading(states.contains(QLatin1String("upgrading")) &&
+                                      states.contains(QLatin1String("upgrade-done")));
         for (const QString& state : arguments.mid(1)) {
             const QString failure = shooter.shoot(state);
             if (failure.isEmpty()) {
