@@ -136,6 +136,8 @@ struct DialogStep
 // the error: its picture would not show the state.
 class DialogPlayer
 {
+    static constexpr const char* kAnsweredProperty = "windowShotsAnswered";
+
 public:
     using Grab = std::function<QString(const QString&)>;
     explicit DialogPlayer(Grab grab) : m_grab(std::move(grab))
@@ -167,7 +169,7 @@ private:
             return;
         for (QWidget* candidate : QApplication::topLevelWidgets()) {
             auto* dialog = qobject_cast<QDialog*>(candidate);
-            if (!dialog || !dialog->isVisible() || m_answered.contains(dialog))
+            if (!dialog || !dialog->isVisible() || dialog->property(kAnsweredProperty).toBool())
                 continue;
             const QString text = dialogText(dialog);
             const bool expected = !m_steps.isEmpty() && dialog->objectName() == m_steps.first().dialog &&
@@ -195,12 +197,13 @@ private:
             }
             if (step.beforeAnswer)
                 step.beforeAnswer();
-            m_answered.insert(dialog);
+            // Marked on the dialog itself: a later dialog may be built at the same address.
+            dialog->setProperty(kAnsweredProperty, true);
             QPointer<QAbstractButton> button = dialog->findChild<QAbstractButton*>(step.button);
             QPointer<QDialog> target = dialog;
             // Clicked from the event loop, not from this timer's call: the click may open the next
             // dialog, whose loop would otherwise run inside it.
-            QTimer::singleShot(0, [this, button, target] {
+            QTimer::singleShot(0, &m_timer, [this, button, target] {
                 m_busy = false;
                 if (button && button->isVisible())
                     QTest::mouseClick(button, Qt::LeftButton);
@@ -214,7 +217,6 @@ private:
     Grab m_grab;
     QTimer m_timer;
     QVector<DialogStep> m_steps;
-    QSet<QDialog*> m_answered;
     QPointer<QDialog> m_seenDialog;
     QElapsedTimer m_seen;
     bool m_busy = false;
