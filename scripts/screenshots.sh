@@ -2,7 +2,11 @@
 # Pictures of the main window in named states, as PNG files of the whole screen (1280x800):
 #   scripts/screenshots.sh OUTDIR [STATE...]
 # States (all of them when none is named): empty, two-cameras, video-page, color-page,
-# tracking-off, tracking-auto, notice, dark, zh.
+# tracking-off, tracking-auto, notice, dark, zh, and the Support page's support (with the
+# versions), upgrade-ready (the consent dialog over the overlay), upgrading (the bar and the step
+# under it), upgrade-done (the result box), recovery-prompt (a camera found in the boot ROM) and
+# factory-reset-confirm. Each Support page state gives two pictures: STATE.png in the light theme
+# and STATE-dark.png in the dark one.
 #
 # The window runs on two virtual cameras in the window_shots tool (tests/tools/window_shots.cpp),
 # which drives it into each state through its widgets and grabs the screen of a private X server
@@ -16,7 +20,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-all_states=(empty two-cameras video-page color-page tracking-off tracking-auto notice dark zh)
+all_states=(empty two-cameras video-page color-page tracking-off tracking-auto notice dark zh
+    support upgrade-ready upgrading upgrade-done recovery-prompt factory-reset-confirm)
 [ $# -ge 1 ] || { echo "usage: $0 OUTDIR [STATE...]" >&2; exit 2; }
 out=$1
 shift

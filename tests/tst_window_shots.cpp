@@ -1,7 +1,10 @@
 // scripts/screenshots.sh end to end: the script starts its own X server and takes every named
-// picture of the main window on virtual cameras; each picture must exist, have the screen's size
-// and show more than one colour, and states that differ on the screen must give different
-// pictures. Skipped where Xvfb is not installed.
+// picture of the main window on virtual cameras (the Support page's states in both themes, the
+// upgrade states through a real upgrade of a virtual camera); each picture must exist, have the
+// screen's size and show more than one colour, and states that differ on the screen must give
+// different pictures. The tool fails a state whose dialog did not come, whose upgrade bar was not
+// shown while the upgrade ran, or whose upgrade did not end with its result box. Skipped where
+// Xvfb is not installed.
 
 #include <QtTest>
 
@@ -14,10 +17,30 @@
 
 namespace {
 
-const QStringList kStates = {
-    QStringLiteral("empty"),      QStringLiteral("two-cameras"),  QStringLiteral("video-page"),
-    QStringLiteral("color-page"), QStringLiteral("tracking-off"), QStringLiteral("tracking-auto"),
-    QStringLiteral("notice"),     QStringLiteral("dark"),         QStringLiteral("zh"),
+// The pictures the script writes when no state is named: each state's, and the Support page's
+// states in the dark theme too.
+const QStringList kPictures = {
+    QStringLiteral("empty"),
+    QStringLiteral("two-cameras"),
+    QStringLiteral("video-page"),
+    QStringLiteral("color-page"),
+    QStringLiteral("tracking-off"),
+    QStringLiteral("tracking-auto"),
+    QStringLiteral("notice"),
+    QStringLiteral("dark"),
+    QStringLiteral("zh"),
+    QStringLiteral("support"),
+    QStringLiteral("support-dark"),
+    QStringLiteral("upgrade-ready"),
+    QStringLiteral("upgrade-ready-dark"),
+    QStringLiteral("upgrading"),
+    QStringLiteral("upgrading-dark"),
+    QStringLiteral("upgrade-done"),
+    QStringLiteral("upgrade-done-dark"),
+    QStringLiteral("recovery-prompt"),
+    QStringLiteral("recovery-prompt-dark"),
+    QStringLiteral("factory-reset-confirm"),
+    QStringLiteral("factory-reset-confirm-dark"),
 };
 const QSize kScreenSize(1280, 800);
 // A window on the screen has far more colours than this (text, icons, the preview's picture); a
@@ -84,7 +107,7 @@ void TstWindowShots::initTestCase()
 void TstWindowShots::picture_data()
 {
     QTest::addColumn<QString>("state");
-    for (const QString& state : kStates)
+    for (const QString& state : kPictures)
         QTest::addRow("%s", qPrintable(state)) << state;
 }
 
@@ -104,10 +127,26 @@ void TstWindowShots::statesDiffer_data()
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("second");
     const QVector<QPair<const char*, const char*>> pairs = {
-        {"empty", "video-page"},      {"video-page", "two-cameras"},
-        {"video-page", "color-page"}, {"tracking-off", "tracking-auto"},
-        {"video-page", "notice"},     {"two-cameras", "dark"},
+        {"empty", "video-page"},
+        {"video-page", "two-cameras"},
+        {"video-page", "color-page"},
+        {"tracking-off", "tracking-auto"},
+        {"video-page", "notice"},
+        {"two-cameras", "dark"},
         {"video-page", "zh"},
+        {"two-cameras", "support"},
+        {"support", "support-dark"},
+        {"support", "upgrade-ready"},
+        {"upgrade-ready", "upgrade-ready-dark"},
+        {"support", "upgrading"},
+        {"upgrading", "upgrading-dark"},
+        {"upgrading", "upgrade-done"},
+        {"upgrade-done", "upgrade-done-dark"},
+        {"empty", "recovery-prompt"},
+        {"recovery-prompt", "recovery-prompt-dark"},
+        {"support", "factory-reset-confirm"},
+        {"factory-reset-confirm", "factory-reset-confirm-dark"},
+        {"upgrade-ready", "factory-reset-confirm"},
     };
     for (const auto& pair : pairs)
         QTest::addRow("%s vs %s", pair.first, pair.second)

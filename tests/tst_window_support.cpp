@@ -4,6 +4,7 @@
 #include "tests/support/windowfixture.h"
 #include "ui/dialogshape.h"
 #include "ui/formabnormal.h"
+#include "ui/formcustomizemessagebox.h"
 #include "ui/formprompt.h"
 #include "ui/formupgrade.h"
 #include "ui/mainwindow.h"
@@ -17,7 +18,9 @@
 #include <QHoverEvent>
 #include <QLabel>
 #include <QLayout>
+#include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
@@ -86,7 +89,10 @@ private slots:
     void promptPainting();
     void upgradeDialog();
     void abnormalDialog();
+    void dialogTextsFit_data();
+    void dialogTextsFit();
     void overlayOverDialogs();
+    void overlayPaintsTheWindowAsLaidOut();
 
 private:
     template <class T> static T* child(QWidget* window, const char* name)
@@ -460,6 +466,101 @@ void TstWindowSupport::abnormalDialog()
     QCOMPARE(bare.exec(), int(QDialog::Rejected));
 }
 
+// The window's long texts in their dialogs of fixed size, with the window's style sheet: each fits
+// the height it has (nothing cut off at the bottom, no scrolling), shrunk no further than the
+// dialogs' smallest text size; a text that fits at the application's font keeps it.
+void TstWindowSupport::dialogTextsFit_data()
+{
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<bool>("countdown");
+    QTest::addColumn<bool>("keepsFont");
+    const QSize box(450, 194);
+    QTest::newRow("restore confirmation")
+        << "FormCustomizeMessagebox"
+        << "<h3>Restore Factory Defaults</h3>\r\nAre you sure you want to reset your device to factory "
+           "settings? The current settings will be completely removed, and your device may take several "
+           "seconds to reboot. Please keep your device connected during the whole resetting process."
+        << QSize(412, 214) << false << false;
+    QTest::newRow("refused package with its reason")
+        << "FormCustomizeMessagebox"
+        << "<h3>Unable to upgrade. </h3>\r\n The format of firmware file is not correct.<br>The package "
+           "contains a path outside its folder."
+        << box << false << false;
+    QTest::newRow("upgrade done with countdown")
+        << "FormCustomizeMessagebox"
+        << "<h3> Upgrade is done! </h3>\r\n The device is initializing, don't power off." << box << true
+        << true;
+    QTest::newRow("notice") << "FormCustomizeMessagebox"
+                            << "The operation has timed out, please try again." << box << false << true;
+    QTest::newRow("upgrade consent")
+        << "FormUpgrade"
+        << "<h3>Get Ready to Upgrade.</h3>Make sure your device is not being used by another application "
+           "before upgrading.<br><br>This process may take several minutes. <br><br><b>Do not disconnect "
+           "your device</b> during the upgrade process."
+        << QSize(450, 258) << false << false;
+    QTest::newRow("recovery")
+        << "FormAbnormal"
+        << "<h3>Unknown Exception Detected</h3>\r\nUpgrade was interrupted by an unknown exception, please "
+           "try again.<br><br><b>The audio module will not be upgraded</b> if the status is abnormal.<p>For "
+           "the latest application and firmware, <a style='color:#42a5f5;' href=\"https:///\">please click "
+           "here.</p>"
+        << QSize(450, 230) << false << false;
+}
+
+void TstWindowSupport::dialogTextsFit()
+{
+    QFETCH(QString, dialog);
+    QFETCH(QString, text);
+    QFETCH(QSize, size);
+    QFETCH(bool, countdown);
+    QFETCH(bool, keepsFont);
+    // The window applies its style sheet.
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    f.createWindow(QSize(1200, 760));
+
+    std::unique_ptr<QDialog> shown;
+    QWidget* textWidget = nullptr;
+    if (dialog == QLatin1String("FormCustomizeMessagebox")) {
+        shown = std::make_unique<FormCustomizeMessagebox>(text, 0, countdown);
+        shown->setFixedSize(size);
+        textWidget = child<QLabel>(shown.get(), "labeltext");
+    } else if (dialog == QLatin1String("FormUpgrade")) {
+        auto* upgrade = new FormUpgrade;
+        upgrade->setPrompt(text);
+        shown.reset(upgrade);
+        textWidget = child<QTextEdit>(upgrade, "textEditPrompt");
+    } else {
+        auto* abnormal = new FormAbnormal;
+        abnormal->setPrompt(text);
+        shown.reset(abnormal);
+        textWidget = child<QLabel>(abnormal, "labelPrompt");
+    }
+    shown->show();
+    QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
+    QCOMPARE(shown->size(), size);
+
+    int needed = 0;
+    int given = 0;
+    if (auto* label = qobject_cast<QLabel*>(textWidget)) {
+        needed = label->heightForWidth(label->width());
+        given = label->height();
+    } else {
+        auto* edit = qobject_cast<QTextEdit*>(textWidget);
+        needed = qCeil(edit->document()->size().height());
+        given = edit->viewport()->height();
+        QVERIFY(!edit->verticalScrollBar()->isVisible());
+    }
+    QVERIFY2(needed <= given,
+             qPrintable(QStringLiteral("%1 pixels needed, %2 given").arg(needed).arg(given)));
+    const int pixels = QFontInfo(textWidget->font()).pixelSize();
+    QVERIFY2(pixels >= kDialogTextMinPixelSize, qPrintable(QString::number(pixels)));
+    if (keepsFont)
+        QCOMPARE(pixels, QFontInfo(shown->font()).pixelSize());
+}
+
 void TstWindowSupport::overlayOverDialogs()
 {
     WindowFixture f(kNoCamera);
@@ -490,6 +591,51 @@ void TstWindowSupport::overlayOverDialogs()
     QVERIFY(!overlay->isVisible());
     QVERIFY(covered[0]);
     QVERIFY(covered[1]);
+}
+
+// Where the window system does not blend windows, the overlay paints a picture of the window,
+// dimmed. It is the window as laid out when the dialog opens, also when a widget was hidden just
+// before: the preparation's busy bar is hidden right before the upgrade consent opens, and a
+// picture taken before the layout follows keeps an empty gap where the bar was.
+void TstWindowSupport::overlayPaintsTheWindowAsLaidOut()
+{
+    MaskWidget::setCompositingSource([] { return false; });
+    WindowFixture f(kNoCamera);
+    QVERIFY2(f.isValid(), qPrintable(f.errorString()));
+    MainWindow* window = f.createWindow(QSize(1200, 760));
+    child<QAbstractButton>(window, "btnNavSupport")->click();
+    auto* bar = child<QWidget>(window, "progressBarUpdate");
+    bar->show();
+    QTRY_VERIFY(bar->isVisible() && bar->height() > 0);
+    QTest::qWait(50);
+    bar->hide();
+
+    MaskWidget* overlay = MaskWidget::instance();
+    QImage painted;
+    {
+        FormUpgrade upgrade;
+        centreOver(&upgrade, window);
+        onNextModal([&](QDialog* shown) {
+            painted = overlay->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            shown->close();
+        });
+        upgrade.exec();
+    }
+    MaskWidget::setCompositingSource(nullptr);
+    QVERIFY(!painted.isNull());
+
+    // The page as laid out now, dimmed as the overlay dims it.
+    QPixmap expected = window->grab();
+    {
+        QPainter painter(&expected);
+        QColor dim(44, 44, 44);
+        dim.setAlphaF(0.7);
+        painter.fillRect(expected.rect(), dim);
+    }
+    const auto* page = child<QWidget>(window, "scrollAreaSupport");
+    const QRect area(page->mapTo(window, QPoint(0, 0)), page->size());
+    QCOMPARE(painted.size(), expected.size());
+    QCOMPARE(painted.copy(area), expected.toImage().convertToFormat(QImage::Format_RGB32).copy(area));
 }
 
 QTEST_MAIN(TstWindowSupport)

@@ -5,8 +5,8 @@
 # With the program's resources (icon, style sheets and their pictures), as the window program has them.
 add_executable(window_shots tools/window_shots.cpp)
 target_include_directories(window_shots PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(window_shots PRIVATE deckctl_resources deckctl_ui deckctl_sim deckctl_app Qt5::Widgets
-  Qt5::Test)
+target_link_libraries(window_shots PRIVATE deckctl_resources deckctl_ui deckctl_sim deckctl_app
+  deckctl_testsupport Qt5::Widgets Qt5::Test)
 add_dependencies(window_shots deckctl_translations)
 
 deckctl_add_qtest(tst_window_shots SOURCES tst_window_shots.cpp LIBS Qt5::Gui)

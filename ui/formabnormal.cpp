@@ -25,6 +25,8 @@ FormAbnormal::~FormAbnormal()
 void FormAbnormal::setPrompt(const QString& text)
 {
     ui->labelPrompt->setText(text);
+    if (isVisible())
+        fitTextToHeight(ui->labelPrompt);
 }
 
 QLabel* FormAbnormal::promptLabel() const
@@ -52,4 +54,10 @@ void FormAbnormal::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
     clipToRoundedRect(this);
+}
+
+void FormAbnormal::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    fitTextToHeight(ui->labelPrompt);
 }

@@ -78,3 +78,9 @@ void FormCustomizeMessagebox::resizeEvent(QResizeEvent* event)
     QDialog::resizeEvent(event);
     clipToRoundedRect(this);
 }
+
+void FormCustomizeMessagebox::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    fitTextToHeight(ui->labeltext);
+}

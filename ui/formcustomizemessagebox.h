@@ -33,6 +33,8 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The text is fitted to the dialog's fixed size once it is laid out.
+    void showEvent(QShowEvent* event) override;
 
 private:
     void showRemaining();

@@ -26,6 +26,8 @@ FormUpgrade::~FormUpgrade()
 void FormUpgrade::setPrompt(const QString& text)
 {
     ui->textEditPrompt->setText(text);
+    if (isVisible())
+        fitTextToHeight(ui->textEditPrompt);
 }
 
 QTextEdit* FormUpgrade::promptEdit() const
@@ -47,4 +49,10 @@ void FormUpgrade::resizeEvent(QResizeEvent* event)
 {
     QDialog::resizeEvent(event);
     clipToRoundedRect(this);
+}
+
+void FormUpgrade::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    fitTextToHeight(ui->textEditPrompt);
 }

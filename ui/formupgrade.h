@@ -27,6 +27,8 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // The text is fitted to the dialog's fixed size once it is laid out.
+    void showEvent(QShowEvent* event) override;
 
 private:
     Ui::FormUpgrade* ui;

@@ -10,6 +10,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -53,6 +54,23 @@ bool x11CompositingManagerRunning()
     }
     xcb_disconnect(connection);
     return running;
+}
+
+// Runs the layout requests queued in window. A layout that changes its widget's size queues a
+// request for the parent's layout, which a round of queued requests does not reach: a change deep
+// in the window climbs one level per round, so there are as many rounds as the window is deep.
+void layOutPendingChanges(QWidget* window)
+{
+    int depth = 1;
+    const auto widgets = window->findChildren<QWidget*>();
+    for (const QWidget* widget : widgets) {
+        int level = 1;
+        for (const QWidget* up = widget->parentWidget(); up && up != window; up = up->parentWidget())
+            ++level;
+        depth = std::max(depth, level);
+    }
+    for (int round = 0; round < depth; ++round)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 }
 
 } // namespace
@@ -137,7 +155,9 @@ void MaskWidget::showEvent(QShowEvent* event)
     blendPainted = mainWidget && !windowSystemComposites();
     if (blendPainted) {
         // The overlay is opaque and shows the covered window itself, dimmed as the window
-        // system would blend it.
+        // system would blend it. Widgets shown or hidden just before the dialog opened are laid
+        // out first: the picture is the window as it looks once the dialog is up.
+        layOutPendingChanges(mainWidget);
         backdrop = mainWidget->grab();
         setWindowOpacity(1.0);
     } else {
