@@ -537,6 +537,59 @@ Upgrade was interrupted by an unknown exception, please try again.&lt;br&gt;&lt;
         <translation>&lt;h3&gt;检测到未知异常&lt;/h3&gt;<byte value="xd"/>
 升级因未知异常而中断，请重试。&lt;br&gt;&lt;br&gt;状态异常时&lt;b&gt;不会升级音频模块&lt;/b&gt;。&lt;p&gt;获取最新的应用程序和固件，&lt;a style=&apos;color:#42a5f5;&apos; href=&quot;https:///&quot;&gt;请点击这里。&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>Upgrade step</source>
+        <translation>升级步骤</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Restore Factory Defaults&lt;/h3&gt;<byte value="xd"/>
+The device did not accept the request; its settings are unchanged. Please unplug and re-plug the device and try again.</source>
+        <translation>&lt;h3&gt;恢复出厂设置&lt;/h3&gt;<byte value="xd"/>
+设备未接受该请求，其设置保持不变。请拔下并重新插入设备后再试。</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradeStep</name>
+    <message>
+        <source>Sending the audio module firmware: %1%</source>
+        <translation>正在发送音频模块固件：%1%</translation>
+    </message>
+    <message>
+        <source>Installing the audio module firmware</source>
+        <translation>正在安装音频模块固件</translation>
+    </message>
+    <message>
+        <source>Restarting the main board in upgrade mode</source>
+        <translation>正在以升级模式重启主板</translation>
+    </message>
+    <message>
+        <source>Upgrading the main board: step %1 of %2</source>
+        <translation>正在升级主板：第 %1 步，共 %2 步</translation>
+    </message>
+    <message>
+        <source>Restarting the camera in upgrade mode</source>
+        <translation>正在以升级模式重启摄像头</translation>
+    </message>
+    <message>
+        <source>Boot ROM: starting the updater</source>
+        <translation>启动 ROM：正在启动升级程序</translation>
+    </message>
+    <message>
+        <source>Updater: loading the boot loader</source>
+        <translation>升级程序：正在加载引导程序</translation>
+    </message>
+    <message>
+        <source>Waiting for the camera to come back in its boot loader</source>
+        <translation>正在等待摄像头以引导程序模式重新连接</translation>
+    </message>
+    <message>
+        <source>Upgrading the camera: step %1 of %2</source>
+        <translation>正在升级摄像头：第 %1 步，共 %2 步</translation>
+    </message>
+    <message>
+        <source>Upgrade done, the camera restarts</source>
+        <translation>升级完成，摄像头正在重启</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeThread</name>
