@@ -2,6 +2,7 @@
 
 #include "app/catalogue.h"
 #include "app/logging.h"
+#include "cli/cliarguments.h"
 #include "cli/clisettings.h"
 #include "cli/cliupgrade.h"
 #include "cli/clivirtual.h"
@@ -20,15 +21,6 @@
 
 namespace cli {
 namespace {
-
-struct Options
-{
-    QString camera; // index, id or name; empty: the first camera of a known model
-    bool json = false;
-    bool verbose = false; // the log's lines also go to standard error
-    QString command;
-    QStringList arguments;
-};
 
 // Where a command ended: its exit status and, on failure, the reason.
 struct Outcome
@@ -49,39 +41,6 @@ Outcome failure(int status, const QString& reason)
     outcome.status = status;
     outcome.reason = reason;
     return outcome;
-}
-
-bool parseOptions(const QStringList& arguments, Options* options, QString* error)
-{
-    int i = 0;
-    for (; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--json")) {
-            options->json = true;
-        } else if (argument == QLatin1String("--verbose")) {
-            options->verbose = true;
-        } else if (argument == QLatin1String("--camera")) {
-            if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("--camera needs an index, an id or a name");
-                return false;
-            }
-            options->camera = arguments.at(++i);
-        } else if (argument.startsWith(QLatin1String("--camera="))) {
-            options->camera = argument.mid(9);
-        } else if (argument.startsWith(QLatin1String("-"))) {
-            *error = QStringLiteral("unknown option %1").arg(argument);
-            return false;
-        } else {
-            break;
-        }
-    }
-    if (i >= arguments.size()) {
-        *error = QStringLiteral("no command given");
-        return false;
-    }
-    options->command = arguments.at(i);
-    options->arguments = arguments.mid(i + 1);
-    return true;
 }
 
 struct ListedCamera
@@ -146,7 +105,7 @@ bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error
     QVector<ListedCamera> exact;
     QVector<ListedCamera> partial;
     for (const ListedCamera& camera : cameras) {
-        if (!camera.entry.id.isEmpty() && camera.entry.id == options.camera)
+        if (!camera.entry.id.isEmpty() && camera.entry.id.compare(options.camera, Qt::CaseInsensitive) == 0)
             byId.append(camera);
         if (camera.entry.name == options.camera)
             exact.append(camera);
@@ -531,7 +490,7 @@ int print(const Outcome& outcome, const Options& options, QTextStream& out, QTex
     if (outcome.status != kExitOk) {
         err << "deckctl-cli: " << outcome.reason << '\n';
         if (outcome.status == kExitUsage && !options.json)
-            err << usage() << '\n';
+            err << helpPointer() << '\n';
         if (options.json) {
             QJsonObject object;
             object.insert(QStringLiteral("error"), outcome.reason);
@@ -551,22 +510,7 @@ int print(const Outcome& outcome, const Options& options, QTextStream& out, QTex
 
 QString usage()
 {
-    return QStringLiteral(
-               "usage: deckctl-cli [--camera INDEX|ID|NAME] [--json] [--verbose] COMMAND [ARGS]\n"
-               "  list                   one line per camera: index, name, id, vid:pid, model index\n"
-               "  info                   model index and name, firmware version, audio version\n"
-               "  get SETTING            prints the value\n"
-               "  set SETTING VALUE\n"
-               "  factory-reset\n"
-               "  upgrade PACKAGE.zip    the normal upgrade of the selected camera\n"
-               "  recover PACKAGE.zip    repair a camera found in a boot stage\n"
-               "  virtual plug MODEL [KEY=VALUE...]\n"
-               "                         attach a virtual camera of model index MODEL (keys as in the\n"
-               "                         virtual camera's configuration; needs DECKCTL_VIRTUAL_STATE)\n"
-               "  virtual unplug INDEX   unplug the virtual camera at INDEX of the shared state\n"
-               "--verbose (or DECKCTL_VERBOSE=1) also shows the log's lines on standard error\n"
-               "SETTING: %1")
-        .arg(settingNames().join(QStringLiteral(", ")));
+    return QStringLiteral("usage: deckctl-cli [OPTION...] COMMAND [ARGUMENT...]\n") + helpPointer();
 }
 
 void applyVerbosity(const QStringList& arguments)
@@ -574,8 +518,8 @@ void applyVerbosity(const QStringList& arguments)
     const QString variable = qEnvironmentVariable(kVerboseVariable);
     Options options;
     QString error;
-    // Options are read as far as they go: a usage error later on is reported by run().
-    static_cast<void>(parseOptions(arguments, &options, &error));
+    // Options are read as far as they go: a usage error is reported by run().
+    static_cast<void>(parseArguments(arguments, &options, &error));
     setLogEchoToStandardError(options.verbose || (!variable.isEmpty() && variable != QLatin1String("0")));
 }
 
@@ -584,9 +528,18 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err, Virtua
     Options options;
     QString parseError;
     Outcome outcome;
-    if (!parseOptions(arguments, &options, &parseError)) {
+    if (!parseArguments(arguments, &options, &parseError)) {
         outcome = failure(kExitUsage, parseError);
-        options.json = arguments.contains(QStringLiteral("--json"));
+        // Whether the caller asked for JSON, as far as the words tell it.
+        const int end = arguments.indexOf(QStringLiteral("--"));
+        options.json = arguments.mid(0, end < 0 ? arguments.size() : end).contains(QStringLiteral("--json"));
+    } else if (options.help) {
+        out << helpText();
+        return kExitOk;
+    } else if (options.version) {
+        outcome.text = versionText();
+        outcome.result.insert(QStringLiteral("program"), QStringLiteral("deckctl-cli"));
+        outcome.result.insert(QStringLiteral("version"), QStringLiteral(DECKCTL_VERSION));
     } else {
         outcome = dispatch(options, err, virtualState);
     }

@@ -42,6 +42,10 @@ private slots:
     void selectsCameraByIndexOrName();
     void usageErrors_data();
     void usageErrors();
+    void helpAndVersion_data();
+    void helpAndVersion();
+    void optionsAnywhere_data();
+    void optionsAnywhere();
     void cameraFailures();
     void factoryReset();
     void noCameraAndBadConfiguration();
@@ -303,6 +307,16 @@ void TstCli::usageErrors_data()
     QTest::newRow("audio not a number") << QStringList{"set", "audio", "loud"} << "an integer from 0 to 255";
     QTest::newRow("missing value") << QStringList{"set", "hdr"} << "set takes 2 argument(s)";
     QTest::newRow("extra argument") << QStringList{"list", "all"} << "list takes 0 argument(s)";
+    QTest::newRow("unknown option after the command")
+        << QStringList{"list", "--fast"} << "unknown option --fast";
+    QTest::newRow("unknown short option") << QStringList{"info", "-x"} << "unknown option -x";
+    QTest::newRow("camera without value at the end") << QStringList{"info", "--camera"} << "--camera needs";
+    QTest::newRow("-c without value") << QStringList{"info", "-c"} << "-c needs";
+    QTest::newRow("option after --") << QStringList{"--", "--json", "list"} << "unknown command --json";
+    QTest::newRow("option word after -- is an argument")
+        << QStringList{"list", "--", "--verbose"} << "list takes 0 argument(s)";
+    QTest::newRow("value for a switch") << QStringList{"--json=yes", "list"} << "--json";
+    QTest::newRow("help with an argument") << QStringList{"help", "list"} << "unknown command help";
 }
 
 void TstCli::usageErrors()
@@ -313,9 +327,101 @@ void TstCli::usageErrors()
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
+    // One line for the error, one that points to the help.
+    const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.at(0).startsWith(QLatin1String("deckctl-cli: ")), qPrintable(run.err));
+    QCOMPARE(lines.at(1),
+             QStringLiteral("Try \"deckctl-cli --help\" for the commands, settings and values."));
     const Run json = cli(QStringList{"--json"} + arguments);
     QCOMPARE(json.status, 2);
     QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("status").toInt(), 2);
+}
+
+void TstCli::helpAndVersion_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("--help") << QStringList{"--help"};
+    QTest::newRow("-h") << QStringList{"-h"};
+    QTest::newRow("help") << QStringList{"help"};
+    QTest::newRow("--help after a command") << QStringList{"set", "hdr", "--help"};
+    QTest::newRow("--help with --json") << QStringList{"--json", "-h"};
+}
+
+void TstCli::helpAndVersion()
+{
+    QFETCH(QStringList, arguments);
+    configure(R"({"cameras": []})"); // the help needs no camera
+    const Run help = cli(arguments);
+    QCOMPARE(help.status, 0);
+    QCOMPARE(help.err, QString());
+    QVERIFY(help.out.startsWith(QLatin1String("Usage: deckctl-cli [OPTION...] COMMAND [ARGUMENT...]\n")));
+    for (const char* command : {"list", "info", "controls", "get SETTING", "set SETTING VALUE",
+                                "preset save N", "preset recall N", "factory-reset", "upgrade PACKAGE.zip",
+                                "recover PACKAGE.zip", "virtual plug MODEL", "virtual unplug INDEX"})
+        QVERIFY2(help.out.contains(QLatin1String("\n  ") + QLatin1String(command)), command);
+    // Every setting with its values or range.
+    const QStringList settings = {"tracking-mode   off, auto-framing, speaker-tracking, presenter-tracking",
+                                  "max-zoom        1.5, 2, 3, 4, 5, 8 (times)",
+                                  "pan             an integer from -180 to 180 (degrees)",
+                                  "volume          an integer from 0 to 100 (percent)",
+                                  "mirror          on, off",
+                                  "sharpness       an integer from -100000 to 100000"};
+    for (const QString& setting : settings)
+        QVERIFY2(help.out.contains(QLatin1String("\n  ") + setting + QLatin1Char('\n')), qPrintable(setting));
+    for (const char* variable :
+         {"DECKCTL_VERBOSE", "DECKCTL_VIRTUAL_CAMERA", "DECKCTL_VIRTUAL_STATE", "DECKCTL_VIRTUAL_JOURNAL"})
+        QVERIFY2(help.out.contains(QLatin1String("\n  ") + QLatin1String(variable) + QLatin1Char(' ')),
+                 variable);
+    QVERIFY(help.out.contains(QLatin1String("Exit status:\n  0  success\n  1  the camera refused")));
+    QVERIFY(help.out.contains(QLatin1String("\n  2  usage error or bad value\n")));
+
+    const Run version = cli({"--version"});
+    QCOMPARE(version.status, 0);
+    QCOMPARE(version.out, QStringLiteral("deckctl-cli " DECKCTL_VERSION "\n"));
+    QCOMPARE(version.err, QString());
+    const Run jsonVersion = cli({"info", "--version", "--json"});
+    QCOMPARE(jsonVersion.status, 0);
+    QCOMPARE(QJsonDocument::fromJson(jsonVersion.out.toUtf8()).object().value("version").toString(),
+             QStringLiteral(DECKCTL_VERSION));
+}
+
+void TstCli::optionsAnywhere_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("out"); // the first line of standard output
+    QTest::newRow("--camera after the command") << QStringList{"info", "--camera", "1"} << "model: 6 QB18Z";
+    QTest::newRow("-c") << QStringList{"-c", "1", "info"} << "model: 6 QB18Z";
+    QTest::newRow("-c joined") << QStringList{"info", "-c1"} << "model: 6 QB18Z";
+    QTest::newRow("--camera= after the command") << QStringList{"info", "--camera=qb18z"} << "model: 6 QB18Z";
+    QTest::newRow("--json between the words")
+        << QStringList{"get", "--json", "mirror"} << R"({"setting":"mirror","value":"off"})";
+    QTest::newRow("negative value then an option")
+        << QStringList{"set", "pan", "-12", "--camera", "1"} << "-12";
+    QTest::newRow("options after --") << QStringList{"--camera", "1", "set", "--", "tilt", "-7"} << "-7";
+    QTest::newRow("camera index -1 is a value") << QStringList{"--camera", "-1", "info"} << QString();
+    QTest::newRow("id that list prints")
+        << QStringList{"info", "--camera", "<id of camera 1>"} << "model: 6 QB18Z";
+    QTest::newRow("id in upper case")
+        << QStringList{"info", "--camera", "<ID OF CAMERA 1>"} << "model: 6 QB18Z";
+}
+
+void TstCli::optionsAnywhere()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, out);
+    const QString id = cli({"list"}).out.section(QLatin1Char('\n'), 1, 1).section(QLatin1Char('\t'), 2, 2);
+    QVERIFY(id.startsWith(QLatin1String("vid_1d6b&pid_0113&")));
+    arguments.replaceInStrings(QStringLiteral("<id of camera 1>"), id);
+    arguments.replaceInStrings(QStringLiteral("<ID OF CAMERA 1>"), id.toUpper());
+    const Run run = cli(arguments);
+    if (out.isEmpty()) {
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QLatin1String("no camera with index -1")), qPrintable(run.err));
+        return;
+    }
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out.section(QLatin1Char('\n'), 0, 0), out);
 }
 
 void TstCli::cameraFailures()
