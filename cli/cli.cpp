@@ -9,6 +9,7 @@
 #include "device/dshowcamerawrapper.h"
 #include "device/speakervolume.h"
 #include "device/uvcextensionunit.h"
+#include "device/videobackend.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -309,6 +310,116 @@ Outcome getCommand(const ListedCamera& camera, const CliSetting& setting)
     return valueOutcome(setting, value);
 }
 
+// Every setting with its value and what it accepts, as `v4l2-ctl -l` lists controls: the range,
+// step and default of the camera's standard controls come from the camera, those of the other
+// integer settings from the tool's table. A setting that cannot be read is listed without its
+// value, with the reason; the command fails only when the camera answered none.
+Outcome controlsCommand(const ListedCamera& camera)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    int width = 0;
+    for (const CliSetting& setting : cliSettings())
+        width = std::max(width, int(setting.name.size()));
+    QJsonObject controls;
+    QStringList lines;
+    int answered = 0;
+    for (const CliSetting& setting : cliSettings()) {
+        QJsonObject object;
+        int value = 0;
+        Outcome unread;
+        const bool read = readSetting(opened, setting, &value, &unread);
+        const QString valueText =
+            read ? settingValueText(setting, value) : QStringLiteral("unavailable (%1)").arg(unread.reason);
+        QString line = setting.name.leftJustified(width) + QLatin1Char(' ');
+        if (!setting.words.isEmpty()) {
+            QStringList words;
+            QJsonArray values;
+            for (const ValueWord& word : setting.words) {
+                words << word.word;
+                values.append(word.word);
+            }
+            object.insert(QStringLiteral("type"), QStringLiteral("menu"));
+            object.insert(QStringLiteral("values"), values);
+            if (read)
+                object.insert(QStringLiteral("value"), valueText);
+            line +=
+                QStringLiteral("(menu) : value=%1 values=%2").arg(valueText, words.join(QLatin1Char(',')));
+        } else {
+            ControlRange range;
+            range.minimum = setting.minimum;
+            range.maximum = setting.maximum;
+            range.step = 1;
+            bool fromCamera = false;
+            if (setting.kind == SettingKind::CameraCtrl && opened.m_controlsBound)
+                fromCamera = opened.m_controls.getCameraControlRange(setting.controlId, range);
+            else if (setting.kind == SettingKind::PictureCtrl && opened.m_controlsBound)
+                fromCamera = opened.m_controls.getVideoProcAmpRange(setting.controlId, range);
+            object.insert(QStringLiteral("type"), QStringLiteral("integer"));
+            object.insert(QStringLiteral("minimum"), range.minimum);
+            object.insert(QStringLiteral("maximum"), range.maximum);
+            object.insert(QStringLiteral("step"), range.step);
+            if (fromCamera)
+                object.insert(QStringLiteral("default"), range.defaultValue);
+            if (read)
+                object.insert(QStringLiteral("value"), value);
+            line += QStringLiteral("(int)  : min=%1 max=%2 step=%3")
+                        .arg(range.minimum)
+                        .arg(range.maximum)
+                        .arg(range.step);
+            if (fromCamera)
+                line += QStringLiteral(" default=%1").arg(range.defaultValue);
+            line += QStringLiteral(" value=%1").arg(valueText);
+        }
+        if (read)
+            ++answered;
+        else
+            object.insert(QStringLiteral("error"), unread.reason);
+        controls.insert(setting.name, object);
+        lines << line;
+    }
+    if (answered == 0)
+        return failure(kExitDevice, kNoAnswer);
+    outcome.result.insert(QStringLiteral("controls"), controls);
+    outcome.text = lines.join(QLatin1Char('\n'));
+    return outcome;
+}
+
+// The camera's two stored positions: save stores where it looks now, recall moves it there and
+// reports the position it then has.
+Outcome presetCommand(const ListedCamera& camera, bool save, int number)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    if (save ? !opened.m_unit.setPreset(number) : !opened.m_unit.setLoad(number))
+        return failure(kExitDevice, QStringLiteral("the camera refused the preset or did not answer"));
+    outcome.result.insert(QStringLiteral("preset"), number);
+    outcome.result.insert(QStringLiteral("action"), save ? QStringLiteral("save") : QStringLiteral("recall"));
+    outcome.text = save ? QStringLiteral("preset %1 saved").arg(number)
+                        : QStringLiteral("preset %1 recalled").arg(number);
+    if (!save) {
+        QStringList position;
+        for (const char* name : {"pan", "tilt", "zoom"}) {
+            const CliSetting* setting = findSetting(QLatin1String(name));
+            int value = 0;
+            Outcome unread;
+            if (setting && readSetting(opened, *setting, &value, &unread)) {
+                outcome.result.insert(setting->name, value);
+                position << QStringLiteral("%1 %2").arg(setting->name).arg(value);
+            }
+        }
+        if (!position.isEmpty())
+            outcome.text += QStringLiteral(": ") + position.join(QStringLiteral(", "));
+    }
+    return outcome;
+}
+
+const QString kPresetUsage = QStringLiteral("preset takes save N or recall N (N: 1 or 2)");
+
 Outcome keptFailure(int kept)
 {
     return failure(
@@ -431,17 +542,30 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
     if (command == QLatin1String("virtual"))
         return virtualCommand(options.arguments, virtualState);
     const bool withPackage = command == QLatin1String("upgrade") || command == QLatin1String("recover");
-    const int expected = command == QLatin1String("get") || withPackage ? 1
-                         : command == QLatin1String("set")              ? 2
-                                                                        : 0;
-    const QStringList known = {QStringLiteral("list"),          QStringLiteral("info"),
-                               QStringLiteral("get"),           QStringLiteral("set"),
-                               QStringLiteral("factory-reset"), QStringLiteral("upgrade"),
-                               QStringLiteral("recover")};
+    const int expected = command == QLatin1String("get") || withPackage                          ? 1
+                         : command == QLatin1String("set") || command == QLatin1String("preset") ? 2
+                                                                                                 : 0;
+    const QStringList known = {
+        QStringLiteral("list"),    QStringLiteral("info"),          QStringLiteral("controls"),
+        QStringLiteral("get"),     QStringLiteral("set"),           QStringLiteral("preset"),
+        QStringLiteral("upgrade"), QStringLiteral("factory-reset"), QStringLiteral("recover")};
     if (!known.contains(command))
         return failure(kExitUsage, QStringLiteral("unknown command %1").arg(command));
+    if (command == QLatin1String("preset") && options.arguments.size() != expected)
+        return failure(kExitUsage, kPresetUsage);
     if (options.arguments.size() != expected)
         return failure(kExitUsage, QStringLiteral("%1 takes %2 argument(s)").arg(command).arg(expected));
+    bool presetSave = false;
+    int presetNumber = 0;
+    if (command == QLatin1String("preset")) {
+        const QString action = options.arguments.at(0);
+        presetSave = action == QLatin1String("save");
+        presetNumber = options.arguments.at(1) == QLatin1String("1")   ? 1
+                       : options.arguments.at(1) == QLatin1String("2") ? 2
+                                                                       : 0;
+        if ((!presetSave && action != QLatin1String("recall")) || presetNumber == 0)
+            return failure(kExitUsage, kPresetUsage);
+    }
     if (command == QLatin1String("list"))
         return listCommand();
     if (withPackage) {
@@ -454,7 +578,7 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
 
     const CliSetting* setting = nullptr;
     int value = 0;
-    if (expected > 0 && !withPackage) {
+    if (expected > 0 && !withPackage && command != QLatin1String("preset")) {
         setting = findSetting(options.arguments.at(0));
         if (!setting)
             return failure(kExitUsage,
@@ -475,6 +599,10 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
         return error;
     if (command == QLatin1String("info"))
         return infoCommand(camera);
+    if (command == QLatin1String("controls"))
+        return controlsCommand(camera);
+    if (command == QLatin1String("preset"))
+        return presetCommand(camera, presetSave, presetNumber);
     if (command == QLatin1String("get"))
         return getCommand(camera, *setting);
     if (command == QLatin1String("set"))

@@ -47,6 +47,8 @@ private slots:
     void optionsAnywhere_data();
     void optionsAnywhere();
     void cameraFailures();
+    void controlsListsEverySetting();
+    void presetsSaveAndRecall();
     void factoryReset();
     void noCameraAndBadConfiguration();
     void upgradeAndRecover();
@@ -317,6 +319,12 @@ void TstCli::usageErrors_data()
         << QStringList{"list", "--", "--verbose"} << "list takes 0 argument(s)";
     QTest::newRow("value for a switch") << QStringList{"--json=yes", "list"} << "--json";
     QTest::newRow("help with an argument") << QStringList{"help", "list"} << "unknown command help";
+    QTest::newRow("preset without number")
+        << QStringList{"preset", "save"} << "preset takes save N or recall N";
+    QTest::newRow("preset 3") << QStringList{"preset", "recall", "3"} << "preset takes save N or recall N";
+    QTest::newRow("preset load") << QStringList{"preset", "load", "1"} << "preset takes save N or recall N";
+    QTest::newRow("controls with an argument")
+        << QStringList{"controls", "pan"} << "controls takes 0 argument(s)";
 }
 
 void TstCli::usageErrors()
@@ -441,6 +449,96 @@ void TstCli::cameraFailures()
     configure(R"({"cameras": [{"model": 7, "extensionUnit": null}]})");
     QCOMPARE(cli({"info"}).status, 1);
     QCOMPARE(cli({"get", "zoom"}).status, 0); // standard controls still work
+}
+
+void TstCli::controlsListsEverySetting()
+{
+    QCOMPARE(cli({"--camera", "1", "set", "mirror", "on"}).status, 0);
+    QCOMPARE(cli({"--camera", "1", "set", "brightness", "80"}).status, 0);
+    const Run text = cli({"controls", "--camera", "1"});
+    QCOMPARE(text.status, 0);
+    QCOMPARE(text.err, QString());
+    const QStringList lines = text.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 20); // every setting that get and set know
+    auto line = [&](const QString& name) {
+        for (const QString& l : lines) {
+            if (l.startsWith(name + QLatin1Char(' ')))
+                return l.simplified();
+        }
+        return QString();
+    };
+    QCOMPARE(line("tracking-mode"),
+             QStringLiteral("tracking-mode (menu) : value=auto-framing "
+                            "values=off,auto-framing,speaker-tracking,presenter-tracking"));
+    QCOMPARE(line("mirror"), QStringLiteral("mirror (menu) : value=on values=on,off"));
+    QCOMPARE(line("max-zoom"), QStringLiteral("max-zoom (menu) : value=5 values=1.5,2,3,4,5,8"));
+    // The standard controls' ranges are the camera's, pan and tilt in degrees.
+    QCOMPARE(line("pan"), QStringLiteral("pan (int) : min=-30 max=30 step=1 default=0 value=0"));
+    QCOMPARE(line("brightness"),
+             QStringLiteral("brightness (int) : min=0 max=100 step=1 default=50 value=80"));
+    QCOMPARE(line("sharpness"),
+             QStringLiteral("sharpness (int) : min=0 max=255 step=1 default=128 value=128"));
+    QCOMPARE(line("audio"), QStringLiteral("audio (int) : min=0 max=255 step=1 value=0"));
+    QCOMPARE(line("volume"), QStringLiteral("volume (int) : min=0 max=100 step=1 value=50"));
+
+    const Run json = cli({"--json", "controls", "--camera", "1"});
+    QCOMPARE(json.status, 0);
+    QCOMPARE(json.out.count(QLatin1Char('\n')), 1);
+    const QJsonObject controls =
+        QJsonDocument::fromJson(json.out.toUtf8()).object().value("controls").toObject();
+    QCOMPARE(controls.size(), 20);
+    const QJsonObject zoom = controls.value("zoom").toObject();
+    QCOMPARE(zoom.value("type").toString(), QStringLiteral("integer"));
+    QCOMPARE(zoom.value("minimum").toInt(), 100);
+    QCOMPARE(zoom.value("maximum").toInt(), 800);
+    QCOMPARE(zoom.value("step").toInt(), 1);
+    QCOMPARE(zoom.value("default").toInt(), 100);
+    QCOMPARE(zoom.value("value").toInt(), 100);
+    const QJsonObject mode = controls.value("framing-speed").toObject();
+    QCOMPARE(mode.value("type").toString(), QStringLiteral("menu"));
+    QCOMPARE(mode.value("value").toString(), QStringLiteral("normal"));
+    QCOMPARE(mode.value("values").toArray().size(), 3);
+
+    // A camera that does not answer its vendor settings still shows its standard controls, and
+    // says which settings it could not read.
+    configure(R"({"cameras": [{"model": 7, "faults": {"fail": 1}}]})");
+    const Run partly = cli({"--json", "controls"});
+    QCOMPARE(partly.status, 0);
+    const QJsonObject some =
+        QJsonDocument::fromJson(partly.out.toUtf8()).object().value("controls").toObject();
+    QCOMPARE(some.value("tracking-mode").toObject().value("error").toString(),
+             QStringLiteral("the camera did not answer"));
+    QVERIFY(!some.value("tracking-mode").toObject().contains("value"));
+    QCOMPARE(some.value("pan").toObject().value("value").toInt(-1), 0);
+}
+
+void TstCli::presetsSaveAndRecall()
+{
+    QCOMPARE(cli({"set", "pan", "5"}).status, 0);
+    QCOMPARE(cli({"set", "zoom", "300"}).status, 0);
+    const Run save = cli({"preset", "save", "2"});
+    QCOMPARE(save.status, 0);
+    QCOMPARE(save.out, QStringLiteral("preset 2 saved\n"));
+    QCOMPARE(cli({"set", "pan", "-8"}).status, 0);
+    QCOMPARE(cli({"set", "zoom", "100"}).status, 0);
+    const Run recall = cli({"preset", "recall", "2"});
+    QCOMPARE(recall.status, 0);
+    QCOMPARE(recall.out, QStringLiteral("preset 2 recalled: pan 5, tilt 0, zoom 300\n"));
+    QCOMPARE(cli({"get", "pan"}).out, QStringLiteral("5\n"));
+    const QString journal = journalLines().join(QLatin1Char('\n'));
+    QVERIFY2(journal.contains(QLatin1String("\"data\":\"0a 01 02 00 00 00 00 00\"")), qPrintable(journal));
+    QVERIFY2(journal.contains(QLatin1String("\"data\":\"0b 01 02 00 00 00 00 00\"")), qPrintable(journal));
+    const Run json = cli({"--json", "preset", "recall", "2"});
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    QCOMPARE(object.value("preset").toInt(), 2);
+    QCOMPARE(object.value("action").toString(), QStringLiteral("recall"));
+    QCOMPARE(object.value("zoom").toInt(), 300);
+
+    configure(R"({"cameras": [{"model": 7, "faults": {"refuse": 1}}]})");
+    const Run refused = cli({"preset", "save", "1"});
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.err.contains(QLatin1String("the camera refused the preset or did not answer")),
+             qPrintable(refused.err));
 }
 
 void TstCli::factoryReset()
