@@ -2,20 +2,24 @@
 
 #include "app/catalogue.h"
 #include "app/logging.h"
+#include "app/settings.h"
 #include "cli/cliarguments.h"
 #include "cli/clisettings.h"
 #include "cli/cliupgrade.h"
 #include "cli/clivirtual.h"
+#include "device/deviceplatform.h"
 #include "device/dshowcamerawrapper.h"
 #include "device/speakervolume.h"
 #include "device/uvcextensionunit.h"
 #include "device/videobackend.h"
+#include "upgrade/libsstarufu.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -30,6 +34,8 @@ struct Outcome
     QString reason;
     QJsonObject result;
     QString text;
+    // Lines for standard error (and "warnings" in JSON) that do not make the command fail.
+    QStringList warnings;
     // An upgrade worker still runs (it could not be stopped in time): once the outcome is
     // printed the process ends at once, without destructors that would pull the device and the
     // package from under it.
@@ -50,8 +56,41 @@ struct ListedCamera
     int vid = 0;
     int pid = 0;
     int model = kUnknownModel;
+    // A camera waiting in a boot stage of its chip: it shows up as a mass-storage device and
+    // takes nothing but "recover".
+    bool bootStage = false;
+    DeviceState stage = Other;
+    int accessError = 0; // -EACCES: the boot-stage device cannot be opened by this user
 };
 
+QString hex4(int value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+// What a user who may not open a device is told: the device, and what gives the access.
+QString permissionMessage(const QString& device)
+{
+    return QStringLiteral("no permission to open %1: the udev rule that gives the logged-in user access "
+                          "(%2) is missing or not yet applied; install it, then replug the camera or run "
+                          "\"udevadm trigger\"")
+        .arg(device, QStringLiteral(DECKCTL_UDEV_RULE));
+}
+
+QString deniedDeviceName(const InaccessibleVideoDevice& device)
+{
+    return QStringLiteral("%1 (%2, %3:%4)")
+        .arg(device.node, device.product.isEmpty() ? QStringLiteral("USB camera") : device.product,
+             hex4(device.vendorId), hex4(device.productId));
+}
+
+QString bootStageName(const ListedCamera& camera)
+{
+    return QStringLiteral("the boot-stage device %1:%2").arg(hex4(camera.vid), hex4(camera.pid));
+}
+
+// The cameras in the order "list" prints them: the capture devices, then the cameras waiting in a
+// boot stage (those the configured brand's discovery accepts).
 QVector<ListedCamera> listCameras()
 {
     DShowCameraWrapper wrapper;
@@ -65,23 +104,43 @@ QVector<ListedCamera> listCameras()
         camera.model = modelIndexFromFriendlyName(entry.name);
         cameras.append(camera);
     }
+    for (const BootStageDevice& device : listBootStageDevices(SettingsStore::application().brandIndex())) {
+        ListedCamera camera;
+        camera.bootStage = true;
+        camera.stage = device.state;
+        camera.entry.id = device.key;
+        camera.entry.name = QStringLiteral("boot stage %1").arg(deviceStateName(device.state));
+        camera.vid = device.vendorId;
+        camera.pid = device.productId;
+        camera.accessError = device.accessError;
+        cameras.append(camera);
+    }
     return cameras;
 }
 
-// The camera the options name: by position in the list, by the id that list prints, by exact
-// name, or by a part of the name that only one camera has. A name that several cameras have
-// (two cameras of one model) is ambiguous, as a part of a name is. Without --camera: the first
-// camera of a known model.
+// The camera the options name: by position in the list, by the id that list prints (in any case),
+// by exact name, or by a part of the name that only one camera has. A name that several cameras
+// have (two cameras of one model) is ambiguous, as a part of a name is. Without --camera: the
+// first camera of a known model, else the first camera waiting in a boot stage.
 bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error)
 {
     const QVector<ListedCamera> cameras = listCameras();
     if (cameras.isEmpty()) {
-        *error = failure(kExitDevice, QStringLiteral("no camera is connected"));
+        // A camera whose node this user may not open is not listed: say so instead of "none".
+        const QVector<InaccessibleVideoDevice> denied = devicePlatform().video().listInaccessibleDevices();
+        *error = failure(kExitDevice, denied.isEmpty() ? QStringLiteral("no camera is connected")
+                                                       : permissionMessage(deniedDeviceName(denied.first())));
         return false;
     }
     if (options.camera.isEmpty()) {
         for (const ListedCamera& camera : cameras) {
-            if (camera.model != kUnknownModel) {
+            if (!camera.bootStage && camera.model != kUnknownModel) {
+                *selected = camera;
+                return true;
+            }
+        }
+        for (const ListedCamera& camera : cameras) {
+            if (camera.bootStage) {
                 *selected = camera;
                 return true;
             }
@@ -127,10 +186,7 @@ bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error
     return false;
 }
 
-QString hex4(int value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
-}
+const QString kRecoverCommand = QStringLiteral("deckctl-cli recover PACKAGE.zip");
 
 Outcome listCommand()
 {
@@ -147,15 +203,48 @@ Outcome listCommand()
         object.insert(QStringLiteral("vid"), hex4(camera.vid));
         object.insert(QStringLiteral("pid"), hex4(camera.pid));
         object.insert(QStringLiteral("model"), camera.model);
+        if (camera.bootStage) {
+            object.insert(QStringLiteral("bootStage"), deviceStateName(camera.stage));
+            object.insert(QStringLiteral("needsRecover"), true);
+            if (camera.accessError != 0)
+                outcome.warnings << permissionMessage(bootStageName(camera));
+        }
         array.append(object);
         lines << QStringLiteral("%1\t%2\t%3\t%4:%5\t%6")
                      .arg(i)
-                     .arg(camera.entry.name, camera.entry.id, hex4(camera.vid), hex4(camera.pid))
-                     .arg(camera.model);
+                     .arg(camera.entry.name, camera.entry.id, hex4(camera.vid), hex4(camera.pid),
+                          camera.bootStage ? QStringLiteral("needs recover") : QString::number(camera.model));
     }
+    for (const InaccessibleVideoDevice& device : devicePlatform().video().listInaccessibleDevices())
+        outcome.warnings << permissionMessage(deniedDeviceName(device));
     outcome.result.insert(QStringLiteral("cameras"), array);
     outcome.text = lines.join(QLatin1Char('\n'));
     return outcome;
+}
+
+// A camera waiting in a boot stage: what it is and how to repair it.
+Outcome bootStageInfo(const ListedCamera& camera)
+{
+    Outcome outcome;
+    outcome.result.insert(QStringLiteral("bootStage"), deviceStateName(camera.stage));
+    outcome.result.insert(QStringLiteral("vid"), hex4(camera.vid));
+    outcome.result.insert(QStringLiteral("pid"), hex4(camera.pid));
+    outcome.result.insert(QStringLiteral("needsRecover"), true);
+    outcome.result.insert(QStringLiteral("recover"), kRecoverCommand);
+    outcome.text =
+        QStringLiteral("state: waiting in boot stage %1 (%2:%3)\nneeds recover: %4")
+            .arg(deviceStateName(camera.stage), hex4(camera.vid), hex4(camera.pid), kRecoverCommand);
+    if (camera.accessError != 0)
+        outcome.warnings << permissionMessage(bootStageName(camera));
+    return outcome;
+}
+
+Outcome bootStageRefusal(const ListedCamera& camera, const QString& command)
+{
+    return failure(kExitDevice, QStringLiteral("%1: the camera waits in boot stage %2 (%3:%4) and takes no "
+                                               "settings; repair it with \"%5\"")
+                                    .arg(command, deviceStateName(camera.stage), hex4(camera.vid),
+                                         hex4(camera.pid), kRecoverCommand));
 }
 
 // An opened camera: the extension unit and the standard controls.
@@ -572,8 +661,20 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
         const QString archive = options.arguments.at(0);
         if (!QFileInfo(archive).isFile())
             return failure(kExitUsage, QStringLiteral("no package file %1").arg(archive));
-        if (command == QLatin1String("recover"))
+        if (command == QLatin1String("recover")) {
+            // A device that this user may not open would only fail deep in the upgrade.
+            const QVector<BootStageDevice> devices =
+                listBootStageDevices(SettingsStore::application().brandIndex());
+            if (!devices.isEmpty() &&
+                std::all_of(devices.begin(), devices.end(),
+                            [](const BootStageDevice& d) { return d.accessError != 0; })) {
+                ListedCamera first;
+                first.vid = devices.first().vendorId;
+                first.pid = devices.first().productId;
+                return failure(kExitDevice, permissionMessage(bootStageName(first)));
+            }
             return upgradeOutcome(runUpgrade(archive, nullptr, kUnknownModel, progress));
+        }
     }
 
     const CliSetting* setting = nullptr;
@@ -597,6 +698,8 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
     Outcome error;
     if (!selectCamera(options, &camera, &error))
         return error;
+    if (camera.bootStage)
+        return command == QLatin1String("info") ? bootStageInfo(camera) : bootStageRefusal(camera, command);
     if (command == QLatin1String("info"))
         return infoCommand(camera);
     if (command == QLatin1String("controls"))
@@ -627,9 +730,14 @@ int print(const Outcome& outcome, const Options& options, QTextStream& out, QTex
         }
         return outcome.status;
     }
-    if (options.json)
-        out << QJsonDocument(outcome.result).toJson(QJsonDocument::Compact) << '\n';
-    else if (!outcome.text.isEmpty())
+    for (const QString& warning : outcome.warnings)
+        err << "deckctl-cli: " << warning << '\n';
+    if (options.json) {
+        QJsonObject result = outcome.result;
+        if (!outcome.warnings.isEmpty())
+            result.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(outcome.warnings));
+        out << QJsonDocument(result).toJson(QJsonDocument::Compact) << '\n';
+    } else if (!outcome.text.isEmpty())
         out << outcome.text << '\n';
     return kExitOk;
 }

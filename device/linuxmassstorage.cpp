@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <libudev.h>
 #include <libusb.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +52,13 @@ int errnoFromLibusb(int error)
     default:
         return -EIO;
     }
+}
+
+// A USB id attribute ("idVendor", "idProduct": four hex digits); 0 when it cannot be read.
+int usbId(udev_device* device, const char* attribute)
+{
+    const char* text = udev_device_get_sysattr_value(device, attribute);
+    return text ? QByteArray(text).trimmed().toInt(nullptr, 16) : 0;
 }
 
 // The identification as the kernel shows it: blanks from the first zero byte on and in place of
@@ -318,6 +326,16 @@ QVector<MassStorageCandidate> LinuxMassStorageBackend::listDevices()
                     identification(udev_device_get_sysattr_value(device, "vendor"), kVendorLength);
                 candidate.product =
                     identification(udev_device_get_sysattr_value(device, "model"), kProductLength);
+                candidate.vendorId = usbId(usbDevice, "idVendor");
+                candidate.productId = usbId(usbDevice, "idProduct");
+                const char* node = udev_device_get_devnode(usbDevice);
+                const QByteArray usbfsNode = node ? QByteArray(node)
+                                                  : QStringLiteral("/dev/bus/usb/%1/%2")
+                                                        .arg(key.bus, 3, 10, QLatin1Char('0'))
+                                                        .arg(key.address, 3, 10, QLatin1Char('0'))
+                                                        .toLocal8Bit();
+                if (::access(usbfsNode.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
+                    candidate.accessError = -EACCES;
                 found.append({QString::fromLocal8Bit(udev_device_get_syspath(device)), candidate});
             }
             udev_device_unref(device);

@@ -24,6 +24,12 @@ struct MassStorageCandidate
     // boot ROM, whose product identification starts with a zero byte, shows blanks only.
     QByteArray vendor;
     QByteArray product;
+    // The USB vendor and product id of the device that carries it; 0 when unknown.
+    int vendorId = 0;
+    int productId = 0;
+    // 0, or -EACCES when this user may not open the USB device (its node's permissions, checked
+    // without opening it): a command to it would be refused.
+    int accessError = 0;
 };
 
 enum class ScsiDirection

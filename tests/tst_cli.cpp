@@ -52,6 +52,8 @@ private slots:
     void factoryReset();
     void noCameraAndBadConfiguration();
     void upgradeAndRecover();
+    void bootStageCameras_data();
+    void bootStageCameras();
     void refusedPackages_data();
     void refusedPackages();
     void selectsAmongCamerasOfOneName_data();
@@ -606,7 +608,9 @@ void TstCli::upgradeAndRecover()
 
     // A camera left in its boot ROM is repaired from a package that carries the loaders.
     configure(R"({"cameras": [{"model": 7, "stage": "rom"}]})");
-    QCOMPARE(cli({"list"}).out, QString()); // not a camera while in the boot stage
+    // Listed as a camera waiting in its boot stage, not as a camera.
+    QVERIFY2(cli({"list"}).out.startsWith(QLatin1String("0\tboot stage ROM\t")),
+             qPrintable(cli({"list"}).out));
     const QString full = writePackage(m_dir->filePath("full.zip"), "QB18", true);
     const Run recover = cli({"--json", "recover", full});
     QCOMPARE(recover.status, 0);
@@ -618,6 +622,71 @@ void TstCli::upgradeAndRecover()
     const Run nothing = cli({"recover", full});
     QCOMPARE(nothing.status, 1);
     QVERIFY(nothing.err.contains(QLatin1String("No device detected")));
+}
+
+void TstCli::bootStageCameras_data()
+{
+    QTest::addColumn<QString>("stage"); // as the virtual camera's configuration names it
+    QTest::addColumn<QString>("shown"); // as list and info show it
+    QTest::newRow("boot ROM") << "rom"
+                              << "ROM";
+    QTest::newRow("updater") << "updater"
+                             << "Updater";
+    QTest::newRow("U-Boot") << "uboot"
+                            << "U-Boot";
+}
+
+void TstCli::bootStageCameras()
+{
+    QFETCH(QString, stage);
+    QFETCH(QString, shown);
+    configure(
+        QStringLiteral(R"({"cameras": [{"model": 7}, {"model": 6, "stage": "%1"}]})").arg(stage).toUtf8());
+    const Run list = cli({"list"});
+    QCOMPARE(list.status, 0);
+    QCOMPARE(list.err, QString());
+    const QStringList lines = list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).startsWith(QLatin1String("0\tPX QB18\t"))); // cameras first, as before
+    const QStringList row = lines.at(1).split(QLatin1Char('\t'));
+    QCOMPARE(row.size(), 5);
+    QCOMPARE(row.at(0), QStringLiteral("1"));
+    QCOMPARE(row.at(1), QStringLiteral("boot stage ") + shown);
+    QCOMPARE(row.at(3), QStringLiteral("1d6b:0113"));
+    QCOMPARE(row.at(4), QStringLiteral("needs recover"));
+
+    const QJsonArray cameras =
+        QJsonDocument::fromJson(cli({"list", "--json"}).out.toUtf8()).object().value("cameras").toArray();
+    QCOMPARE(cameras.size(), 2);
+    const QJsonObject boot = cameras.at(1).toObject();
+    QCOMPARE(boot.value("bootStage").toString(), shown);
+    QCOMPARE(boot.value("needsRecover").toBool(), true);
+    QCOMPARE(boot.value("id").toString(), row.at(2));
+    QVERIFY(!cameras.at(0).toObject().contains("bootStage"));
+
+    // Chosen by index or by the id that list prints, info says what the camera waits for and
+    // names the command that repairs it.
+    for (const QString& camera : {QStringLiteral("1"), row.at(2)}) {
+        const Run info = cli({"info", "--camera", camera});
+        QCOMPARE(info.status, 0);
+        QCOMPARE(info.out, QStringLiteral("state: waiting in boot stage %1 (1d6b:0113)\n"
+                                          "needs recover: deckctl-cli recover PACKAGE.zip\n")
+                               .arg(shown));
+    }
+    // Settings are refused with the same hint.
+    const Run get = cli({"--camera", "1", "get", "hdr"});
+    QCOMPARE(get.status, 1);
+    QVERIFY2(get.err.contains(QStringLiteral("waits in boot stage %1").arg(shown)) &&
+                 get.err.contains(QLatin1String("deckctl-cli recover PACKAGE.zip")),
+             qPrintable(get.err));
+
+    // With no other camera, info finds the waiting one without --camera.
+    configure(QStringLiteral(R"({"cameras": [{"model": 6, "stage": "%1"}]})").arg(stage).toUtf8());
+    const Run alone = cli({"--json", "info"});
+    QCOMPARE(alone.status, 0);
+    const QJsonObject object = QJsonDocument::fromJson(alone.out.toUtf8()).object();
+    QCOMPARE(object.value("bootStage").toString(), shown);
+    QCOMPARE(object.value("recover").toString(), QStringLiteral("deckctl-cli recover PACKAGE.zip"));
 }
 
 void TstCli::refusedPackages_data()
