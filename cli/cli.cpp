@@ -634,10 +634,7 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
     const int expected = command == QLatin1String("get") || withPackage                          ? 1
                          : command == QLatin1String("set") || command == QLatin1String("preset") ? 2
                                                                                                  : 0;
-    const QStringList known = {
-        QStringLiteral("list"),    QStringLiteral("info"),          QStringLiteral("controls"),
-        QStringLiteral("get"),     QStringLiteral("set"),           QStringLiteral("preset"),
-        QStringLiteral("upgrade"), QStringLiteral("factory-reset"), QStringLiteral("recover")};
+    const QStringList known = commandNames();
     if (!known.contains(command))
         return failure(kExitUsage, QStringLiteral("unknown command %1").arg(command));
     if (command == QLatin1String("preset") && options.arguments.size() != expected)
@@ -743,6 +740,14 @@ int print(const Outcome& outcome, const Options& options, QTextStream& out, QTex
 }
 
 } // namespace
+
+QStringList commandNames()
+{
+    return {QStringLiteral("list"),          QStringLiteral("info"),    QStringLiteral("controls"),
+            QStringLiteral("get"),           QStringLiteral("set"),     QStringLiteral("preset"),
+            QStringLiteral("factory-reset"), QStringLiteral("upgrade"), QStringLiteral("recover"),
+            QStringLiteral("virtual"),       QStringLiteral("help")};
+}
 
 QString usage()
 {

@@ -30,6 +30,8 @@ void applyVerbosity(const QStringList& arguments);
 // without it.
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         VirtualCameraState* virtualState = nullptr);
+// The commands in the order the help lists them.
+QStringList commandNames();
 // The usage line and the pointer to --help.
 QString usage();
 } // namespace cli

@@ -90,8 +90,8 @@ bool parseArguments(const QStringList& arguments, Options* options, QString* err
         options->command = words.first();
         options->arguments = words.mid(1);
     }
-    if (options->command == QLatin1String("help") && options->arguments.isEmpty())
-        options->help = true;
+    if (options->command == QLatin1String("help"))
+        options->help = true; // "help COMMAND" too: the help covers every command
     if (options->command.isEmpty() && !options->help && !options->version) {
         *error = QStringLiteral("no command given");
         return false;

@@ -320,7 +320,6 @@ void TstCli::usageErrors_data()
     QTest::newRow("option word after -- is an argument")
         << QStringList{"list", "--", "--verbose"} << "list takes 0 argument(s)";
     QTest::newRow("value for a switch") << QStringList{"--json=yes", "list"} << "--json";
-    QTest::newRow("help with an argument") << QStringList{"help", "list"} << "unknown command help";
     QTest::newRow("preset without number")
         << QStringList{"preset", "save"} << "preset takes save N or recall N";
     QTest::newRow("preset 3") << QStringList{"preset", "recall", "3"} << "preset takes save N or recall N";
@@ -354,6 +353,7 @@ void TstCli::helpAndVersion_data()
     QTest::newRow("--help") << QStringList{"--help"};
     QTest::newRow("-h") << QStringList{"-h"};
     QTest::newRow("help") << QStringList{"help"};
+    QTest::newRow("help COMMAND") << QStringList{"help", "set"};
     QTest::newRow("--help after a command") << QStringList{"set", "hdr", "--help"};
     QTest::newRow("--help with --json") << QStringList{"--json", "-h"};
 }
