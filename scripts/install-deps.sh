@@ -34,7 +34,7 @@ packages=(
   librsvg2-bin gifsicle
   # checks of the installed tree and the package: desktop entry, AppStream metainfo, udev rule,
   # man page, shell completions, the Debian package built by CPack and installed with dpkg
-  desktop-file-utils appstream udev man-db zsh dpkg-dev fakeroot
+  desktop-file-utils appstream udev man-db zsh dpkg-dev
 )
 
 SUDO=""

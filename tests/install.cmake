@@ -16,3 +16,9 @@ target_compile_definitions(tst_install PRIVATE
   DECKCTL_UDEV_RULE="${DECKCTL_UDEV_RULE_NAME}"
   DECKCTL_TRANSLATIONS_FROM_BIN="${DECKCTL_TRANSLATIONS_FROM_BIN}")
 set_tests_properties(tst_install PROPERTIES FIXTURES_REQUIRED install_tree)
+
+# The Debian package: cpack, dpkg-deb --info/--contents, and as root dpkg -i / dpkg -r.
+add_test(NAME deb_package
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/deb_package.sh ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/deb-package-test)
+set_tests_properties(deb_package PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL TRUE
+  ENVIRONMENT "${DECKCTL_TEST_ENV}")
