@@ -63,4 +63,7 @@ for file in /usr/bin/deckctl /usr/bin/deckctl-cli /usr/lib/udev/rules.d/60-deckc
     /usr/share/man/man1/deckctl-cli.1; do
     [ ! -e "$file" ] || fail "$file is left after dpkg -r"
 done
+# The package's record too (it stays "config-files" after -r, for the maintainer scripts).
+dpkg --purge deckctl >"$work/dpkg-purge.log" 2>&1 || { cat "$work/dpkg-purge.log" >&2; fail "dpkg --purge"; }
+if dpkg-query -W deckctl >/dev/null 2>&1; then fail "dpkg still knows deckctl after --purge"; fi
 echo "dpkg -i and dpkg -r: installed, ran and removed cleanly"
