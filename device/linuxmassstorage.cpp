@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <libudev.h>
 #include <libusb.h>
 #include <unistd.h>
@@ -328,14 +329,6 @@ QVector<MassStorageCandidate> LinuxMassStorageBackend::listDevices()
                     identification(udev_device_get_sysattr_value(device, "model"), kProductLength);
                 candidate.vendorId = usbId(usbDevice, "idVendor");
                 candidate.productId = usbId(usbDevice, "idProduct");
-                const char* node = udev_device_get_devnode(usbDevice);
-                const QByteArray usbfsNode = node ? QByteArray(node)
-                                                  : QStringLiteral("/dev/bus/usb/%1/%2")
-                                                        .arg(key.bus, 3, 10, QLatin1Char('0'))
-                                                        .arg(key.address, 3, 10, QLatin1Char('0'))
-                                                        .toLocal8Bit();
-                if (::access(usbfsNode.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM))
-                    candidate.accessError = -EACCES;
                 found.append({QString::fromLocal8Bit(udev_device_get_syspath(device)), candidate});
             }
             udev_device_unref(device);
@@ -350,6 +343,23 @@ QVector<MassStorageCandidate> LinuxMassStorageBackend::listDevices()
     for (const Found& f : found)
         candidates.append(f.candidate);
     return candidates;
+}
+
+int LinuxMassStorageBackend::checkAccess(const QString& keyText)
+{
+    LinuxMassStorageKey key;
+    if (!parseLinuxMassStorageKey(keyText, &key))
+        return -EINVAL;
+    // The usbfs node that libusb opens for the transfers; opening it claims nothing.
+    const QByteArray node = QStringLiteral("/dev/bus/usb/%1/%2")
+                                .arg(key.bus, 3, 10, QLatin1Char('0'))
+                                .arg(key.address, 3, 10, QLatin1Char('0'))
+                                .toLocal8Bit();
+    const int fd = ::open(node.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    ::close(fd);
+    return 0;
 }
 
 std::unique_ptr<MassStorageDevice> LinuxMassStorageBackend::open(const QString& keyText, int* error)

@@ -19,6 +19,7 @@
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
 #include "tests/support/emulatedbench.h"
+#include "tests/support/withoutcapabilities.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -33,12 +34,10 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/capability.h>
 #include <linux/uvcvideo.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -94,35 +93,6 @@ struct BoundFilterGuard
 {
     DShowCameraWrapper& wrapper;
     ~BoundFilterGuard() { wrapper.releaseCameraFilter(); }
-};
-
-// While it lives, the calling thread runs without effective capabilities, so that file
-// permissions mean what they mean for a desktop user even when the tests run as root. The
-// capabilities stay permitted and come back at the end of the scope.
-class WithoutCapabilities
-{
-public:
-    WithoutCapabilities()
-    {
-        if (::syscall(SYS_capget, &m_header, m_saved) != 0)
-            return;
-        __user_cap_data_struct none[2] = {m_saved[0], m_saved[1]};
-        none[0].effective = none[1].effective = 0;
-        m_dropped = ::syscall(SYS_capset, &m_header, none) == 0;
-    }
-    ~WithoutCapabilities()
-    {
-        if (m_dropped)
-            ::syscall(SYS_capset, &m_header, m_saved);
-    }
-    WithoutCapabilities(const WithoutCapabilities&) = delete;
-    WithoutCapabilities& operator=(const WithoutCapabilities&) = delete;
-    bool dropped() const { return m_dropped; }
-
-private:
-    __user_cap_header_struct m_header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct m_saved[2] = {};
-    bool m_dropped = false;
 };
 
 QJsonObject cameraConfig(int model, const QString& port, bool microphone = false)

@@ -361,7 +361,7 @@ QVector<BootStageDevice> listBootStageDevices(int brandIndex)
         device.state = stateFromListedProduct(candidate.product);
         device.vendorId = candidate.vendorId;
         device.productId = candidate.productId;
-        device.accessError = candidate.accessError;
+        device.accessError = devicePlatform().massStorage().checkAccess(candidate.key);
         devices.append(device);
     }
     return devices;

@@ -140,10 +140,11 @@ struct BootStageDevice
     DeviceState state = Other;
     int vendorId = 0; // USB ids; 0 when unknown
     int productId = 0;
-    int accessError = 0; // -EACCES: this user may not open it
+    int accessError = 0; // 0, or -errno: this user may not open it (-EACCES without the rule)
 };
 // Every boot-stage device that discovery accepts for the brand, in the listing's order, from the
-// identification alone: nothing is opened, nothing logged, the process-wide handle is untouched.
+// identification: nothing is claimed or logged, the process-wide handle is untouched (an accepted
+// device's node is opened and closed again to learn whether this user may use it).
 QVector<BootStageDevice> listBootStageDevices(int brandIndex);
 // "ROM", "Updater", "U-Boot" or "Other".
 QString deviceStateName(DeviceState state);
