@@ -54,7 +54,8 @@ if dpkg-query -W -f='${Status}' deckctl 2>/dev/null | grep -q 'install ok instal
 fi
 dpkg -i "$deb" >"$work/dpkg-install.log" 2>&1 || { cat "$work/dpkg-install.log" >&2; dpkg -r deckctl >/dev/null 2>&1 || true; fail "dpkg -i"; }
 status=0
-version=$(/usr/bin/deckctl-cli --version) || status=1
+mkdir -p "$work/home"
+version=$(HOME=$work/home /usr/bin/deckctl-cli --version) || status=1
 [ "$version" = "deckctl-cli $(dpkg-deb --field "$deb" Version)" ] || { echo "installed: $version" >&2; status=1; }
 [ -f /usr/lib/udev/rules.d/60-deckctl.rules ] || status=1
 dpkg -r deckctl >"$work/dpkg-remove.log" 2>&1 || { cat "$work/dpkg-remove.log" >&2; fail "dpkg -r"; }

@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 namespace {
@@ -38,7 +39,12 @@ struct Result
 
 Result runTool(const QString& program, const QStringList& arguments)
 {
+    // The installed programs write their log under HOME: a folder of the test's own.
+    static QTemporaryDir home;
     QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    process.setProcessEnvironment(environment);
     process.start(program, arguments);
     Result result;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
