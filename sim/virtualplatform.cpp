@@ -288,7 +288,8 @@ QVector<MassStorageCandidate> VirtualMassStorageBackend::listDevices()
             continue;
         devices.append({kMassStoragePrefix + QStringLiteral("%1:%2").arg(i).arg(camera.loader().generation()),
                         asKernelShowsIt(camera.loader().vendor(camera)),
-                        asKernelShowsIt(camera.loader().product(camera))});
+                        asKernelShowsIt(camera.loader().product(camera)), camera.vendorId(),
+                        camera.productId()});
     }
     return devices;
 }
