@@ -565,6 +565,14 @@ Outcome upgradeOutcome(const UpgradeResult& upgrade)
     outcome.result.insert(QStringLiteral("message"), upgrade.message);
     if (upgrade.interruptedBy != 0)
         outcome.result.insert(QStringLiteral("interrupted"), true);
+    QJsonArray steps;
+    for (const UpgradeProgress& step : upgrade.steps) {
+        QJsonObject object;
+        object.insert(QStringLiteral("text"), upgradeStepText(step));
+        object.insert(QStringLiteral("percent"), step.percent);
+        steps.append(object);
+    }
+    outcome.result.insert(QStringLiteral("steps"), steps);
     outcome.endProcess = upgrade.workerAbandoned;
     return outcome;
 }
@@ -723,6 +731,9 @@ int print(const Outcome& outcome, const Options& options, QTextStream& out, QTex
             QJsonObject object;
             object.insert(QStringLiteral("error"), outcome.reason);
             object.insert(QStringLiteral("status"), outcome.status);
+            // A failed upgrade still tells how far it got.
+            if (outcome.result.contains(QStringLiteral("steps")))
+                object.insert(QStringLiteral("steps"), outcome.result.value(QStringLiteral("steps")));
             out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
         }
         return outcome.status;

@@ -55,6 +55,8 @@ private slots:
     void upgradeAndRecover();
     void bootStageCameras_data();
     void bootStageCameras();
+    void deniedDevicesNamed_data();
+    void deniedDevicesNamed();
     void refusedPackages_data();
     void refusedPackages();
     void selectsAmongCamerasOfOneName_data();
@@ -659,6 +661,17 @@ void TstCli::upgradeAndRecover()
                  script);
     QVERIFY(std::is_sorted(percentages.begin(), percentages.end()));
     QCOMPARE(percentages.last(), 100);
+    // --json: the final object also holds the steps taken, the same as the progress lines.
+    const QJsonArray steps = QJsonDocument::fromJson(recover.out.toUtf8()).object().value("steps").toArray();
+    QStringList stepTexts;
+    QVector<int> stepPercentages;
+    for (const QJsonValue& step : steps) {
+        stepTexts << step.toObject().value("text").toString();
+        stepPercentages << step.toObject().value("percent").toInt(-1);
+    }
+    QVector<int> linePercentages;
+    QCOMPARE(stepTexts, progressSteps(recover.err, &linePercentages));
+    QCOMPARE(stepPercentages, linePercentages);
     QVERIFY(cli({"list"}).out.contains(QLatin1String("PX QB18")));
     // Nothing of the package is left, the loaders included.
     QCOMPARE(workFolderEntries(m_dir->path()), QStringList());
@@ -667,6 +680,37 @@ void TstCli::upgradeAndRecover()
     const Run nothing = cli({"recover", full});
     QCOMPARE(nothing.status, 1);
     QVERIFY(nothing.err.contains(QLatin1String("No device detected")));
+}
+
+void TstCli::deniedDevicesNamed_data()
+{
+    QTest::addColumn<QByteArray>("configuration");
+    QTest::addColumn<QString>("device"); // as the message names it
+    QTest::addColumn<int>("infoStatus");
+    QTest::newRow("camera") << QByteArray(R"({"cameras": [{"model": 7, "denied": true}]})")
+                            << "virtual:video0 (PX QB18, 1d6b:c015)" << 1;
+    QTest::newRow("boot stage") << QByteArray(
+                                       R"({"cameras": [{"model": 7, "stage": "rom", "denied": true}]})")
+                                << "the boot-stage device " << 0;
+}
+
+// The virtual camera's nodes refuse this user, as without the udev rule: the tool names the
+// device and the rule instead of "no camera is connected".
+void TstCli::deniedDevicesNamed()
+{
+    QFETCH(QByteArray, configuration);
+    QFETCH(QString, device);
+    QFETCH(int, infoStatus);
+    configure(configuration);
+    const Run list = cli({"list"});
+    QCOMPARE(list.status, 0);
+    const QString message = QStringLiteral("deckctl-cli: no permission to open ") + device;
+    QVERIFY2(list.err.startsWith(message) && list.err.contains(QLatin1String("udevadm trigger")),
+             qPrintable(list.err));
+    const Run info = cli({"info"});
+    QCOMPARE(info.status, infoStatus);
+    if (infoStatus != 0)
+        QVERIFY2(info.err.startsWith(message), qPrintable(info.err));
 }
 
 void TstCli::bootStageCameras_data()
@@ -887,7 +931,8 @@ void TstCli::upgradeInterruptedBySignal()
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"), {QStringLiteral("upgrade"), package});
+    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"),
+                  {QStringLiteral("--json"), QStringLiteral("upgrade"), package});
     QVERIFY(process.waitForStarted());
 
     // The upgrade is under way: the audio module is done and the camera entered its loader.
@@ -910,6 +955,17 @@ void TstCli::upgradeInterruptedBySignal()
         err.contains(QStringLiteral("deckctl-cli: interrupted by %1: the upgrade was stopped").arg(name)),
         qPrintable(err));
     QVERIFY2(err.contains(QLatin1String("deckctl-cli recover")), qPrintable(err));
+    // The JSON error tells how far the upgrade got: the steps up to the loader entry.
+    const QJsonObject object = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    QCOMPARE(object.value("status").toInt(), 1);
+    QStringList stepTexts;
+    for (const QJsonValue& step : object.value("steps").toArray())
+        stepTexts << step.toObject().value("text").toString();
+    QVector<int> percentages;
+    // One entry a step, as the plain lines; a transfer's entry as it was last reported.
+    QCOMPARE(stepTexts.size(), progressSteps(err, &percentages).size());
+    QCOMPARE(stepTexts.value(0), QStringLiteral("Sending the audio module firmware: 100%"));
+    QCOMPARE(stepTexts.value(stepTexts.size() - 1), QStringLiteral("Restarting the camera in upgrade mode"));
     QVERIFY(!journalLines().join('\n').contains(QLatin1String("\"event\":\"runcmd\"")));
     QVERIFY(!QFile::exists(m_dir->filePath(".local/share/deckctl/upgrade/auto_update.txt")));
 
