@@ -827,3 +827,151 @@ bool VirtualCamera::fromJson(const QJsonObject& json, VirtualCamera* out, QStrin
     *out = camera;
     return true;
 }
+
+namespace {
+
+// The standard controls the camera answers on its default control pipe: unit, selector, payload
+// length and the V4L2 controls that hold their values (pan/tilt carries two).
+struct UsbControl
+{
+    int unit;
+    int selector;
+    int length;
+    std::uint32_t first;
+    std::uint32_t second; // 0: one value
+};
+
+constexpr UsbControl kUsbControls[] = {
+    {uvc::kCameraTerminal, uvc::CT_ZOOM_ABSOLUTE, 2, V4L2_CID_ZOOM_ABSOLUTE, 0},
+    {uvc::kCameraTerminal, uvc::CT_PANTILT_ABSOLUTE, 8, V4L2_CID_PAN_ABSOLUTE, V4L2_CID_TILT_ABSOLUTE},
+    {uvc::kCameraTerminal, uvc::CT_FOCUS_ABSOLUTE, 2, V4L2_CID_FOCUS_ABSOLUTE, 0},
+    {uvc::kCameraTerminal, uvc::CT_FOCUS_AUTO, 1, V4L2_CID_FOCUS_AUTO, 0},
+    {uvc::kProcessingUnit, uvc::PU_BRIGHTNESS, 2, V4L2_CID_BRIGHTNESS, 0},
+    {uvc::kProcessingUnit, uvc::PU_CONTRAST, 2, V4L2_CID_CONTRAST, 0},
+    {uvc::kProcessingUnit, uvc::PU_HUE, 2, V4L2_CID_HUE, 0},
+    {uvc::kProcessingUnit, uvc::PU_SATURATION, 2, V4L2_CID_SATURATION, 0},
+    {uvc::kProcessingUnit, uvc::PU_SHARPNESS, 2, V4L2_CID_SHARPNESS, 0},
+    {uvc::kProcessingUnit, uvc::PU_HUE_AUTO, 1, V4L2_CID_HUE_AUTO, 0},
+};
+
+void putValue(std::uint8_t* data, int length, std::int32_t value)
+{
+    for (int i = 0; i < length && i < 4; ++i)
+        data[i] = static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> (8 * i));
+}
+
+std::int32_t takeValue(const std::uint8_t* data, int length)
+{
+    std::uint32_t v = 0;
+    for (int i = 0; i < length && i < 4; ++i)
+        v |= static_cast<std::uint32_t>(data[i]) << (8 * i);
+    if (length == 2) // the 16-bit controls are signed (brightness, hue) or below 0x8000
+        return static_cast<std::int16_t>(v);
+    return static_cast<std::int32_t>(v);
+}
+
+} // namespace
+
+int VirtualCamera::controlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data,
+                                   QVector<JournalEvent>* journal)
+{
+    const bool in = setup.bmRequestType & uvc::kDirectionIn;
+    int result = 0;
+    if (setup.bmRequestType != uvc::kRequestTypeSet && setup.bmRequestType != uvc::kRequestTypeGet)
+        result = -EPIPE; // not a class request to an interface: the camera stalls it
+    else if (in == (setup.bRequest == uvc::SET_CUR))
+        result = -EPIPE; // SET_CUR read, or a get written
+    else if ((setup.wIndex & 0xFF) != videoControlInterface() || !present())
+        result = present() ? -EPIPE : -ENODEV;
+    const int unit = setup.wIndex >> 8;
+    const int selector = setup.wValue >> 8;
+    JournalEvent e = event("control-transfer");
+    e.insert(QStringLiteral("bmRequestType"), setup.bmRequestType);
+    e.insert(QStringLiteral("bRequest"), setup.bRequest);
+    e.insert(QStringLiteral("wValue"), setup.wValue);
+    e.insert(QStringLiteral("wIndex"), setup.wIndex);
+    if (!in) {
+        e.insert(QStringLiteral("data"), hexBytes(data, setup.wLength));
+        journal->append(e);
+    }
+    if (result == 0) {
+        if (unit == m_unitId && m_unitId >= 0) {
+            result = xuRequest(unit, selector, setup.bRequest, data, setup.wLength, journal);
+            // Whatever the driver would have refused, the camera itself stalls.
+            if (result == -ENOENT || result == -ENOBUFS || result == -EBADRQC || result == -EINVAL)
+                result = -EPIPE;
+        } else {
+            result = standardControlTransfer(setup, data, journal);
+        }
+    }
+    if (in) {
+        e.insert(QStringLiteral("data"), result >= 0 ? hexBytes(data, setup.wLength) : QString());
+        journal->append(e);
+    }
+    if (result < 0) {
+        JournalEvent f = event("control-transfer-failed");
+        f.insert(QStringLiteral("error"), -result);
+        journal->append(f);
+        return result;
+    }
+    return setup.wLength;
+}
+
+int VirtualCamera::standardControlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data,
+                                           QVector<JournalEvent>* journal)
+{
+    const int unit = setup.wIndex >> 8;
+    const int selector = setup.wValue >> 8;
+    const UsbControl* found = nullptr;
+    for (const UsbControl& c : kUsbControls) {
+        if (c.unit == unit && c.selector == selector)
+            found = &c;
+    }
+    VirtualControl first;
+    VirtualControl second;
+    if (!found || queryControl(found->first, &first) != 0 ||
+        (found->second && queryControl(found->second, &second) != 0))
+        return -EPIPE; // a control the camera does not have
+    if (setup.bRequest == uvc::GET_INFO) {
+        if (setup.wLength != uvc::kInfoLength)
+            return -EPIPE;
+        data[0] = uvc::kInfoSupportsGet | uvc::kInfoSupportsSet;
+        return 0;
+    }
+    if (setup.wLength != found->length)
+        return -EPIPE;
+    const int half = found->second ? found->length / 2 : found->length;
+    auto answer = [&](std::int32_t a, std::int32_t b) {
+        putValue(data, half, a);
+        if (found->second)
+            putValue(data + half, half, b);
+        return 0;
+    };
+    switch (setup.bRequest) {
+    case uvc::GET_MIN:
+        return answer(first.minimum, second.minimum);
+    case uvc::GET_MAX:
+        return answer(first.maximum, second.maximum);
+    case uvc::GET_RES:
+        return answer(first.step, second.step);
+    case uvc::GET_DEF:
+        return answer(first.defaultValue, second.defaultValue);
+    case uvc::GET_CUR: {
+        std::int32_t a = 0;
+        std::int32_t b = 0;
+        if (getControl(found->first, &a, journal) != 0 ||
+            (found->second && getControl(found->second, &b, journal) != 0))
+            return -EPIPE;
+        return answer(a, b);
+    }
+    case uvc::SET_CUR: {
+        if (setControl(found->first, takeValue(data, half), journal) != 0)
+            return -EPIPE;
+        if (found->second && setControl(found->second, takeValue(data + half, half), journal) != 0)
+            return -EPIPE;
+        return 0;
+    }
+    default:
+        return -EPIPE;
+    }
+}

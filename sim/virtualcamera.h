@@ -10,6 +10,7 @@
 // code; standard controls by V4L2 id in the kernel's units (pan and tilt in arc-seconds).
 // Results are 0 or a negative errno, as the uvcvideo driver would return them.
 
+#include "device/usbcontrolpipe.h"
 #include "sim/virtualaudiomodule.h"
 #include "sim/virtualloader.h"
 
@@ -110,6 +111,11 @@ public:
     int getControl(std::uint32_t id, std::int32_t* value, QVector<JournalEvent>* journal);
     int setControl(std::uint32_t id, std::int32_t value, QVector<JournalEvent>* journal);
     QVector<std::uint32_t> controlIds() const;
+    // One UVC class request on the default control pipe, as the raw-USB edition sends it: the
+    // extension unit's requests reach xuRequest(), the camera terminal's and processing unit's
+    // the standard controls. Journals {"event": "control-transfer", ...}. Returns the bytes
+    // transferred, -EPIPE for a request the camera stalls, or another negative errno.
+    int controlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data, QVector<JournalEvent>* journal);
 
     // Vendor settings by set code (0x01 HDR, 0x10 tracking mode, ...).
     int setting(std::uint8_t code) const { return m_settings.value(code, 0); }
@@ -131,6 +137,8 @@ private:
     std::int32_t fitToControl(const VirtualControl& control, std::int32_t value) const;
     static int selectorLength(int selector);
     static std::uint8_t selectorInfo(int selector);
+    int standardControlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data,
+                                QVector<JournalEvent>* journal);
 
     int m_model = 7;
     int m_vendorId = 0;

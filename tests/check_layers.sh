@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The floors of the source tree: a folder includes and links only folders below it.
 #
-#   programs/ > ui/ > cli/ > workers/ > upgrade/ > device/ > app/
+#   programs/ > ui/ > cli/ > workers/ > mac/ > upgrade/ > device/ > app/
 #
 # sim/ (the virtual camera) implements device/'s faces and speaks upgrade/'s protocol, so it may
 # reach app/, device/ and upgrade/; only programs/ and the test, measurement and fuzzing folders
@@ -11,7 +11,7 @@ set -euo pipefail
 source_dir=${1:?usage: check_layers.sh <source dir>}
 cd "$source_dir"
 
-floors=(app device upgrade workers cli ui programs)
+floors=(app device upgrade mac workers cli ui programs)
 declare -A rank
 for i in "${!floors[@]}"; do
     rank[${floors[$i]}]=$i

@@ -1,0 +1,192 @@
+#include "libusbbus.h"
+
+#include "mac/maclogging.h"
+
+#include <libusb.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr std::uint8_t kClassVideo = 0x0E;
+constexpr std::uint8_t kSubclassVideoControl = 0x01;
+
+class LibusbControlPipe : public uvc::ControlPipe
+{
+public:
+    LibusbControlPipe(libusb_device_handle* handle, int interfaceNumber, bool reattach)
+        : m_handle(handle), m_interface(interfaceNumber), m_reattach(reattach)
+    {
+    }
+    ~LibusbControlPipe() override
+    {
+        if (m_reattach) {
+            libusb_release_interface(m_handle, m_interface);
+            const int result = libusb_attach_kernel_driver(m_handle, m_interface);
+            if (result != 0)
+                qCWarning(lcMac).noquote()
+                    << "Reattaching the kernel driver failed:" << libusb_error_name(result);
+        }
+        libusb_close(m_handle);
+    }
+    int controlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data, int timeoutMs) override
+    {
+        const int result =
+            libusb_control_transfer(m_handle, setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex,
+                                    data, setup.wLength, static_cast<unsigned>(timeoutMs));
+        if (result == LIBUSB_ERROR_BUSY)
+            qCWarning(lcMac).noquote()
+                << "The kernel's video driver holds the camera's control interface; --detach-kernel-driver "
+                   "lets "
+                   "deckctl-mac take it for the command (it is given back afterwards).";
+        return result < 0 ? errnoFromLibusb(result) : result;
+    }
+    int videoControlInterface() const override { return m_interface; }
+
+private:
+    libusb_device_handle* m_handle;
+    int m_interface;
+    bool m_reattach;
+};
+
+// The number of the first VideoControl interface of the active configuration, or -1.
+int findVideoControl(libusb_device* device)
+{
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(device, &config) != 0 &&
+        libusb_get_config_descriptor(device, 0, &config) != 0)
+        return -1;
+    int found = -1;
+    for (int i = 0; i < config->bNumInterfaces && found < 0; ++i) {
+        const libusb_interface& intf = config->interface[i];
+        for (int a = 0; a < intf.num_altsetting && found < 0; ++a) {
+            const libusb_interface_descriptor& d = intf.altsetting[a];
+            if (d.bInterfaceClass == kClassVideo && d.bInterfaceSubClass == kSubclassVideoControl)
+                found = d.bInterfaceNumber;
+        }
+    }
+    libusb_free_config_descriptor(config);
+    return found;
+}
+
+} // namespace
+
+int errnoFromLibusb(int libusbError)
+{
+    switch (libusbError) {
+    case LIBUSB_ERROR_IO:
+        return -EIO;
+    case LIBUSB_ERROR_INVALID_PARAM:
+        return -EINVAL;
+    case LIBUSB_ERROR_ACCESS:
+        return -EACCES;
+    case LIBUSB_ERROR_NO_DEVICE:
+        return -ENODEV;
+    case LIBUSB_ERROR_NOT_FOUND:
+        return -ENOENT;
+    case LIBUSB_ERROR_BUSY:
+        return -EBUSY;
+    case LIBUSB_ERROR_TIMEOUT:
+        return -ETIMEDOUT;
+    case LIBUSB_ERROR_OVERFLOW:
+        return -EOVERFLOW;
+    case LIBUSB_ERROR_PIPE:
+        return -EPIPE;
+    case LIBUSB_ERROR_INTERRUPTED:
+        return -EINTR;
+    case LIBUSB_ERROR_NO_MEM:
+        return -ENOMEM;
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+        return -EOPNOTSUPP;
+    default:
+        return -EIO;
+    }
+}
+
+LibusbBus::LibusbBus(bool detachKernelDriver) : m_detach(detachKernelDriver)
+{
+    const int result = libusb_init(&m_context);
+    if (result != 0) {
+        m_initError = errnoFromLibusb(result);
+        m_context = nullptr;
+    }
+}
+
+LibusbBus::~LibusbBus()
+{
+    if (m_context)
+        libusb_exit(m_context);
+}
+
+QStringList LibusbBus::listDevices()
+{
+    QStringList ids;
+    if (!m_context)
+        return ids;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(m_context, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor d{};
+        if (libusb_get_device_descriptor(list[i], &d) == 0)
+            ids << QString::asprintf("%04x-%04x", d.idVendor, d.idProduct);
+    }
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    return ids;
+}
+
+std::unique_ptr<uvc::ControlPipe> LibusbBus::open(int vendorId, int productId, int* error)
+{
+    int dummy = 0;
+    int& err = error ? *error : dummy;
+    if (!m_context) {
+        err = m_initError ? m_initError : -EIO;
+        return nullptr;
+    }
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(m_context, &list);
+    if (count < 0) {
+        err = errnoFromLibusb(static_cast<int>(count));
+        return nullptr;
+    }
+    err = -ENODEV;
+    std::unique_ptr<uvc::ControlPipe> pipe;
+    for (ssize_t i = 0; i < count && !pipe; ++i) {
+        libusb_device_descriptor d{};
+        if (libusb_get_device_descriptor(list[i], &d) != 0 || d.idVendor != vendorId ||
+            d.idProduct != productId)
+            continue;
+        const int interfaceNumber = findVideoControl(list[i]);
+        if (interfaceNumber < 0) {
+            err = -ENOENT;
+            continue;
+        }
+        libusb_device_handle* handle = nullptr;
+        const int opened = libusb_open(list[i], &handle);
+        if (opened != 0) {
+            err = errnoFromLibusb(opened);
+            continue;
+        }
+        bool reattach = false;
+        if (m_detach && libusb_kernel_driver_active(handle, interfaceNumber) == 1) {
+            const int detached = libusb_detach_kernel_driver(handle, interfaceNumber);
+            if (detached != 0) {
+                err = errnoFromLibusb(detached);
+                libusb_close(handle);
+                continue;
+            }
+            reattach = true;
+            const int claimed = libusb_claim_interface(handle, interfaceNumber);
+            if (claimed != 0) {
+                err = errnoFromLibusb(claimed);
+                libusb_attach_kernel_driver(handle, interfaceNumber);
+                libusb_close(handle);
+                continue;
+            }
+        }
+        pipe = std::make_unique<LibusbControlPipe>(handle, interfaceNumber, reattach);
+        err = 0;
+    }
+    libusb_free_device_list(list, 1);
+    return pipe;
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+// deckctl-mac, the raw-USB edition: how its device layer is put together, and every way in which
+// it behaves differently from deckctl (the V4L2/SCSI-generic edition). This header is the one
+// place where those differences are written down; nothing else in mac/ carries a literal that
+// differs from the other edition.
+//
+// Design
+//  - Command blocks: mac/ builds its 8-byte blocks from device/xuprotocol.h (codes, offsets,
+//    selectors, loader signature), the same definitions UVCExtensionUnit uses. Only the tag
+//    source, the fallbacks of failed queries and the two loader entry forms below differ.
+//  - UVC requests: device/usbcontrolpipe.h describes a control transfer by its setup packet
+//    (request codes, unit ids, selectors as named constants) behind an abstract uvc::ControlPipe.
+//    mac/libusbcontrolpipe sends them with libusb (real usbfs, or usbfs emulated by umockdev in
+//    the tests); sim/virtualusb answers them from the virtual camera in process. The request
+//    code in mac/uvccameradevices is the same against both.
+//  - Bulk-only transport and the vendor SCSI command: device/botframing.h (wrapper layouts and
+//    the stall rules) and upgrade/libsstarufu (the 0xE8 command block and its sub-commands) are
+//    the definitions this edition reuses; its own tag counters, retries and messages sit in
+//    mac/ next to this header, named after the constants below.
+//  - The command line: deckctl-mac runs the cli/ commands over the same device objects as
+//    deckctl-cli; programs/deckctl-mac picks the raw-USB platform instead of the kernel's.
+
+#include <cstdint>
+
+namespace macedition {
+
+// Byte 1 of every command block: a fresh random number 0..89 instead of deckctl's counter.
+constexpr int kTagModulus = 90;
+
+// What a failed vendor query reports instead of leaving the caller's value untouched.
+constexpr int kFallbackByte = 3;
+constexpr int kFallbackTrackingMode = 10;
+constexpr int kFallbackMaxZoom = 5;
+// (versions: an empty text)
+
+// What a failed standard-control read reports.
+constexpr int kFallbackStandard = 0;
+constexpr int kFallbackZoomCurrent = 100;
+
+// Loader entry blocks of this edition (deckctl uses [0x30, tag, 0x00, signature] and the boot
+// command on selector 4).
+constexpr std::uint8_t kMainSocLoaderParam = 0x01; // [0x30, tag, 0x01, signature]
+constexpr std::uint8_t kCameraLoaderCode = 0x50;   // [0x50, tag, 0x07, signature] on selector 1
+constexpr std::uint8_t kCameraLoaderParam = 0x07;
+
+// Time-out of one control transfer: the platform's default for a synchronous request.
+constexpr int kControlTimeoutMs = 5000;
+
+} // namespace macedition

@@ -1,0 +1,7 @@
+#pragma once
+
+// The raw-USB edition's device layer logs through deckctl.mac.
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcMac)

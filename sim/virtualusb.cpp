@@ -1,0 +1,48 @@
+#include "virtualusb.h"
+
+#include "sim/virtualcamera.h"
+#include "sim/virtualrig.h"
+
+#include <cerrno>
+
+std::unique_ptr<VirtualControlPipe> VirtualControlPipe::open(VirtualRig& rig, int vendorId, int productId)
+{
+    const QVector<VirtualCamera> cameras = rig.cameras();
+    for (int i = 0; i < cameras.size(); ++i) {
+        const VirtualCamera& c = cameras.at(i);
+        if (c.present() && c.vendorId() == vendorId && c.productId() == productId)
+            return std::make_unique<VirtualControlPipe>(rig, i);
+    }
+    return nullptr;
+}
+
+QStringList VirtualControlPipe::listDevices(VirtualRig& rig)
+{
+    QStringList ids;
+    for (const VirtualCamera& c : rig.cameras()) {
+        if (c.present())
+            ids << QString::asprintf("%04x-%04x", c.vendorId(), c.productId());
+    }
+    return ids;
+}
+
+int VirtualControlPipe::controlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data, int /*timeoutMs*/)
+{
+    return m_rig.withCamera(m_camera, [&](VirtualCamera& camera, QVector<JournalEvent>* journal) {
+        return camera.controlTransfer(setup, data, journal);
+    });
+}
+
+int VirtualControlPipe::videoControlInterface() const
+{
+    const QVector<VirtualCamera> cameras = m_rig.cameras();
+    return m_camera < cameras.size() ? cameras.at(m_camera).videoControlInterface() : 0;
+}
+
+std::unique_ptr<uvc::ControlPipe> VirtualUsbBus::open(int vendorId, int productId, int* error)
+{
+    std::unique_ptr<uvc::ControlPipe> pipe = VirtualControlPipe::open(m_rig, vendorId, productId);
+    if (!pipe && error)
+        *error = -ENODEV;
+    return pipe;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+// The in-process face of the virtual cameras for the raw-USB edition: a camera's default control
+// pipe, found by vendor and product id as the edition finds a USB device.
+
+#include "device/usbcontrolpipe.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class VirtualRig;
+
+class VirtualControlPipe : public uvc::ControlPipe
+{
+public:
+    VirtualControlPipe(VirtualRig& rig, int camera) : m_rig(rig), m_camera(camera) {}
+    // The first present camera with these ids, or nullptr.
+    static std::unique_ptr<VirtualControlPipe> open(VirtualRig& rig, int vendorId, int productId);
+    // "%04x-%04x" of every present camera in the rig's order.
+    static QStringList listDevices(VirtualRig& rig);
+    int controlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data, int timeoutMs) override;
+    int videoControlInterface() const override;
+    int camera() const { return m_camera; }
+
+private:
+    VirtualRig& m_rig;
+    int m_camera;
+};
+
+// The rig's cameras as USB devices.
+class VirtualUsbBus : public uvc::UsbBus
+{
+public:
+    explicit VirtualUsbBus(VirtualRig& rig) : m_rig(rig) {}
+    QStringList listDevices() override { return VirtualControlPipe::listDevices(m_rig); }
+    std::unique_ptr<uvc::ControlPipe> open(int vendorId, int productId, int* error) override;
+
+private:
+    VirtualRig& m_rig;
+};
