@@ -54,3 +54,8 @@ void installDevicePlatform(std::unique_ptr<DevicePlatform> platform)
     QMutexLocker locker(&g_platformLock);
     g_platform = std::move(platform);
 }
+
+std::unique_ptr<DevicePlatform> createLinuxPlatform()
+{
+    return std::make_unique<LinuxPlatform>();
+}

@@ -32,3 +32,5 @@ DevicePlatform& devicePlatform();
 // Replaces the platform for the rest of the process (or until the next call). Call it before any
 // device object exists; passing nullptr goes back to the Linux platform.
 void installDevicePlatform(std::unique_ptr<DevicePlatform> platform);
+// A new Linux platform (the kernel and the sound server), for a platform that wraps it.
+std::unique_ptr<DevicePlatform> createLinuxPlatform();

@@ -83,11 +83,24 @@ public:
 
 } // namespace uvc
 
+#include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <memory>
 
 namespace uvc {
+
+// One attached USB device with a video function.
+struct UsbCamera
+{
+    int vendorId = 0;
+    int productId = 0;
+    QString product; // the product string; empty when it could not be read
+    QString serial;  // may be empty
+    QString busPort; // for example "1-2.3"
+    int videoControlInterface = 0;
+};
 
 // The USB devices of the machine as the raw-USB edition sees them.
 class UsbBus
@@ -96,6 +109,8 @@ public:
     virtual ~UsbBus() = default;
     // "%04x-%04x" (vendor id, product id) of every attached USB device.
     virtual QStringList listDevices() = 0;
+    // The attached devices that have a VideoControl interface, in a stable order.
+    virtual QVector<UsbCamera> listCameras() = 0;
     // The default control pipe of the first device with these ids whose VideoControl interface
     // was found; nullptr with *error (a negative errno) set otherwise.
     virtual std::unique_ptr<ControlPipe> open(int vendorId, int productId, int* error) = 0;

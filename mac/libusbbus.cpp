@@ -190,3 +190,44 @@ std::unique_ptr<uvc::ControlPipe> LibusbBus::open(int vendorId, int productId, i
     libusb_free_device_list(list, 1);
     return pipe;
 }
+
+QVector<uvc::UsbCamera> LibusbBus::listCameras()
+{
+    QVector<uvc::UsbCamera> cameras;
+    if (!m_context)
+        return cameras;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(m_context, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor d{};
+        if (libusb_get_device_descriptor(list[i], &d) != 0)
+            continue;
+        const int vc = findVideoControl(list[i]);
+        if (vc < 0)
+            continue;
+        uvc::UsbCamera camera;
+        camera.vendorId = d.idVendor;
+        camera.productId = d.idProduct;
+        camera.videoControlInterface = vc;
+        std::uint8_t ports[8] = {};
+        const int depth = libusb_get_port_numbers(list[i], ports, sizeof ports);
+        camera.busPort = QString::number(libusb_get_bus_number(list[i]));
+        for (int p = 0; p < depth; ++p)
+            camera.busPort += (p == 0 ? QLatin1Char('-') : QLatin1Char('.')) + QString::number(ports[p]);
+        // The strings need the device opened; a device this user may not open keeps them empty.
+        libusb_device_handle* handle = nullptr;
+        if (libusb_open(list[i], &handle) == 0) {
+            unsigned char text[256] = {};
+            if (d.iProduct && libusb_get_string_descriptor_ascii(handle, d.iProduct, text, sizeof text) > 0)
+                camera.product = QString::fromLatin1(reinterpret_cast<const char*>(text));
+            if (d.iSerialNumber &&
+                libusb_get_string_descriptor_ascii(handle, d.iSerialNumber, text, sizeof text) > 0)
+                camera.serial = QString::fromLatin1(reinterpret_cast<const char*>(text));
+            libusb_close(handle);
+        }
+        cameras << camera;
+    }
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    return cameras;
+}

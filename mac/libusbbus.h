@@ -22,6 +22,7 @@ public:
     explicit LibusbBus(bool detachKernelDriver = false);
     ~LibusbBus() override;
     QStringList listDevices() override;
+    QVector<uvc::UsbCamera> listCameras() override;
     std::unique_ptr<uvc::ControlPipe> open(int vendorId, int productId, int* error) override;
 
 private:

@@ -46,3 +46,21 @@ std::unique_ptr<uvc::ControlPipe> VirtualUsbBus::open(int vendorId, int productI
         *error = -ENODEV;
     return pipe;
 }
+
+QVector<uvc::UsbCamera> VirtualUsbBus::listCameras()
+{
+    QVector<uvc::UsbCamera> list;
+    for (const VirtualCamera& c : m_rig.cameras()) {
+        if (!c.present())
+            continue;
+        uvc::UsbCamera camera;
+        camera.vendorId = c.vendorId();
+        camera.productId = c.productId();
+        camera.product = c.friendlyName();
+        camera.serial = c.serial();
+        camera.busPort = c.busPort();
+        camera.videoControlInterface = c.videoControlInterface();
+        list << camera;
+    }
+    return list;
+}

@@ -35,6 +35,7 @@ class VirtualUsbBus : public uvc::UsbBus
 public:
     explicit VirtualUsbBus(VirtualRig& rig) : m_rig(rig) {}
     QStringList listDevices() override { return VirtualControlPipe::listDevices(m_rig); }
+    QVector<uvc::UsbCamera> listCameras() override;
     std::unique_ptr<uvc::ControlPipe> open(int vendorId, int productId, int* error) override;
 
 private:

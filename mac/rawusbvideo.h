@@ -1,0 +1,43 @@
+#pragma once
+
+// The device layer's video face (device/videobackend.h) over raw UVC class requests: the cameras
+// that deckctl-cli's commands list, open and drive are reached through UVCCameraDevices on a
+// uvc::UsbBus instead of V4L2. The vendor command blocks still come from UVCExtensionUnit, so
+// both command-line programs build the very same blocks; only the carriage differs.
+//
+// Standard controls keep the kernel's ids and units (V4L2 ids; pan and tilt in arc-seconds, which
+// is also what the UVC pan/tilt control carries).
+
+#include "device/deviceplatform.h"
+#include "device/usbcontrolpipe.h"
+#include "device/videobackend.h"
+
+class RawUsbVideoBackend : public VideoBackend
+{
+public:
+    explicit RawUsbVideoBackend(uvc::UsbBus& bus) : m_bus(bus) {}
+    QVector<VideoDeviceInfo> listCaptureDevices() override;
+    std::unique_ptr<VideoDeviceHandle> open(const VideoDeviceInfo& device, int* error) override;
+
+private:
+    uvc::UsbBus& m_bus;
+};
+
+// A platform whose video face is raw USB; sound, mass storage, preview and hot-plug are the
+// inner platform's.
+class RawUsbPlatform : public DevicePlatform
+{
+public:
+    RawUsbPlatform(std::unique_ptr<DevicePlatform> inner, std::unique_ptr<uvc::UsbBus> bus);
+    ~RawUsbPlatform() override;
+    VideoBackend& video() override { return m_video; }
+    SoundServer& sound() override { return m_inner->sound(); }
+    MassStorageBackend& massStorage() override { return m_inner->massStorage(); }
+    PreviewBackend& preview() override { return m_inner->preview(); }
+    DevicePlatform& inner() { return *m_inner; }
+
+private:
+    std::unique_ptr<DevicePlatform> m_inner;
+    std::unique_ptr<uvc::UsbBus> m_bus;
+    RawUsbVideoBackend m_video;
+};
