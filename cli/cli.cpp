@@ -186,7 +186,10 @@ bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error
     return false;
 }
 
-const QString kRecoverCommand = QStringLiteral("deckctl-cli recover PACKAGE.zip");
+QString recoverCommand()
+{
+    return programName() + QStringLiteral(" recover PACKAGE.zip");
+}
 
 Outcome listCommand()
 {
@@ -230,10 +233,10 @@ Outcome bootStageInfo(const ListedCamera& camera)
     outcome.result.insert(QStringLiteral("vid"), hex4(camera.vid));
     outcome.result.insert(QStringLiteral("pid"), hex4(camera.pid));
     outcome.result.insert(QStringLiteral("needsRecover"), true);
-    outcome.result.insert(QStringLiteral("recover"), kRecoverCommand);
+    outcome.result.insert(QStringLiteral("recover"), recoverCommand());
     outcome.text =
         QStringLiteral("state: waiting in boot stage %1 (%2:%3)\nneeds recover: %4")
-            .arg(deviceStateName(camera.stage), hex4(camera.vid), hex4(camera.pid), kRecoverCommand);
+            .arg(deviceStateName(camera.stage), hex4(camera.vid), hex4(camera.pid), recoverCommand());
     if (camera.accessError != 0)
         outcome.warnings << permissionMessage(bootStageName(camera));
     return outcome;
@@ -244,7 +247,7 @@ Outcome bootStageRefusal(const ListedCamera& camera, const QString& command)
     return failure(kExitDevice, QStringLiteral("%1: the camera waits in boot stage %2 (%3:%4) and takes no "
                                                "settings; repair it with \"%5\"")
                                     .arg(command, deviceStateName(camera.stage), hex4(camera.vid),
-                                         hex4(camera.pid), kRecoverCommand));
+                                         hex4(camera.pid), recoverCommand()));
 }
 
 // An opened camera: the extension unit and the standard controls.
@@ -724,7 +727,7 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
 int print(const Outcome& outcome, const Options& options, QTextStream& out, QTextStream& err)
 {
     if (outcome.status != kExitOk) {
-        err << "deckctl-cli: " << outcome.reason << '\n';
+        err << programName() << ": " << outcome.reason << '\n';
         if (outcome.status == kExitUsage && !options.json)
             err << helpPointer() << '\n';
         if (options.json) {
@@ -739,7 +742,7 @@ int print(const Outcome& outcome, const Options& options, QTextStream& out, QTex
         return outcome.status;
     }
     for (const QString& warning : outcome.warnings)
-        err << "deckctl-cli: " << warning << '\n';
+        err << programName() << ": " << warning << '\n';
     if (options.json) {
         QJsonObject result = outcome.result;
         if (!outcome.warnings.isEmpty())
@@ -762,7 +765,7 @@ QStringList commandNames()
 
 QString usage()
 {
-    return QStringLiteral("usage: deckctl-cli [OPTION...] COMMAND [ARGUMENT...]\n") + helpPointer();
+    return QStringLiteral("usage: %1 [OPTION...] COMMAND [ARGUMENT...]\n").arg(programName()) + helpPointer();
 }
 
 void applyVerbosity(const QStringList& arguments)
@@ -790,7 +793,7 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err, Virtua
         return kExitOk;
     } else if (options.version) {
         outcome.text = versionText();
-        outcome.result.insert(QStringLiteral("program"), QStringLiteral("deckctl-cli"));
+        outcome.result.insert(QStringLiteral("program"), programName());
         outcome.result.insert(QStringLiteral("version"), QStringLiteral(DECKCTL_VERSION));
     } else {
         outcome = dispatch(options, err, virtualState);

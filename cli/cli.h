@@ -30,6 +30,13 @@ void applyVerbosity(const QStringList& arguments);
 // without it.
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         VirtualCameraState* virtualState = nullptr);
+// The name the tool gives itself in its messages, help and version: "deckctl-cli" unless the
+// program's entry set another (the raw-USB edition is "deckctl-mac"). Set it before run().
+QString programName();
+void setProgramName(const QString& name);
+// Help lines of the options that only this program's entry knows (it removes them from the
+// command line before run()), listed after the shared options.
+void setProgramOptionsHelp(const QString& lines);
 // The commands in the order the help lists them.
 QStringList commandNames();
 // The usage line and the pointer to --help.

@@ -6,9 +6,36 @@
 #include <QCommandLineParser>
 
 namespace cli {
-namespace {
 
-const QString kProgram = QStringLiteral("deckctl-cli");
+namespace {
+QString& programNameStore()
+{
+    static QString name = QStringLiteral("deckctl-cli");
+    return name;
+}
+QString& programOptionsStore()
+{
+    static QString help;
+    return help;
+}
+} // namespace
+
+QString programName()
+{
+    return programNameStore();
+}
+
+void setProgramName(const QString& name)
+{
+    programNameStore() = name;
+}
+
+void setProgramOptionsHelp(const QString& lines)
+{
+    programOptionsStore() = lines;
+}
+
+namespace {
 
 // A word that stands for a value although it starts with "-": a negative number ("-12", "-0.5").
 bool isNegativeNumber(const QString& word)
@@ -73,7 +100,7 @@ bool parseArguments(const QStringList& arguments, Options* options, QString* err
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     for (const OptionSpec& spec : optionSpecs())
         parser.addOption(QCommandLineOption(spec.names, QString(), spec.valueName));
-    if (!parser.parse(QStringList{kProgram} + optionWords + QStringList{QStringLiteral("--")} +
+    if (!parser.parse(QStringList{programName()} + optionWords + QStringList{QStringLiteral("--")} +
                       commandWords)) {
         const QStringList unknown = parser.unknownOptionNames();
         *error = unknown.isEmpty() ? parser.errorText()
@@ -101,12 +128,12 @@ bool parseArguments(const QStringList& arguments, Options* options, QString* err
 
 QString helpPointer()
 {
-    return QStringLiteral("Try \"%1 --help\" for the commands, settings and values.").arg(kProgram);
+    return QStringLiteral("Try \"%1 --help\" for the commands, settings and values.").arg(programName());
 }
 
 QString versionText()
 {
-    return QStringLiteral("%1 %2").arg(kProgram, QStringLiteral(DECKCTL_VERSION));
+    return QStringLiteral("%1 %2").arg(programName(), QStringLiteral(DECKCTL_VERSION));
 }
 
 QString helpText()
@@ -153,6 +180,7 @@ QString helpText()
                "      --verbose            also shows the log's lines on standard error\n"
                "  -h, --help               prints this help\n"
                "      --version            prints the program's version\n"
+               "%6"
                "\n"
                "Settings (SETTING) and their values (VALUE):\n"
                "%2"
@@ -172,11 +200,12 @@ QString helpText()
                "  %4  the camera refused, did not answer or cannot be reached\n"
                "  %5  usage error or bad value\n"
                "\n"
-               "The log is written to ~/.ld/ld.log. See deckctl-cli(1).\n")
-        .arg(kProgram, settings)
+               "The log is written to ~/.ld/ld.log. See %1(1).\n")
+        .arg(programName(), settings)
         .arg(kExitOk)
         .arg(kExitDevice)
-        .arg(kExitUsage);
+        .arg(kExitUsage)
+        .arg(programOptionsStore());
 }
 
 } // namespace cli

@@ -3,6 +3,7 @@
 #include "app/globals.h"
 #include "app/settings.h"
 #include "app/workerhost.h"
+#include "cli/cli.h"
 #include "upgrade/libsstarufu.h"
 #include "upgrade/package.h"
 #include "upgrade/upgradeprogress.h"
@@ -152,9 +153,10 @@ public:
         if (!m_terminal)
             return;
         const qint64 seconds = m_elapsed.elapsed() / 1000;
-        QString line =
-            m_any ? QStringLiteral("%1 (%2 s)").arg(stepLine()).arg(seconds)
-                  : QStringLiteral("deckctl-cli: upgrading, %1 s; do not unplug the camera").arg(seconds);
+        QString line = m_any ? QStringLiteral("%1 (%2 s)").arg(stepLine()).arg(seconds)
+                             : QStringLiteral("%1: upgrading, %2 s; do not unplug the camera")
+                                   .arg(programName())
+                                   .arg(seconds);
         // A line longer than the terminal would wrap, and "\r" would no longer reach its start.
         const int columns = terminalColumns();
         if (columns > 1 && line.size() >= columns)
@@ -171,7 +173,8 @@ public:
 private:
     QString stepLine() const
     {
-        return QStringLiteral("deckctl-cli: [%1%] %2")
+        return QStringLiteral("%1: [%2%] %3")
+            .arg(programName())
             .arg(m_current.percent, 3)
             .arg(upgradeStepText(m_current));
     }
@@ -193,9 +196,8 @@ QString signalName(int signal)
 QString interruptedMessage(int signal, const QString& archive, bool abandoned)
 {
     const QString repair =
-        QStringLiteral(
-            "if the camera does not come back as a camera, repair it with \"deckctl-cli recover %1\"")
-            .arg(archive);
+        QStringLiteral("if the camera does not come back as a camera, repair it with \"%1 recover %2\"")
+            .arg(programName(), archive);
     if (abandoned)
         return QStringLiteral("interrupted by %1: the upgrade step under way could not be stopped, the tool "
                               "quit without waiting for it; %2")
@@ -210,7 +212,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
 {
     UpgradeResult result;
     StopSignals stopSignals;
-    progress << "deckctl-cli: preparing " << archive << '\n';
+    progress << programName() << ": preparing " << archive << '\n';
     progress.flush();
     QString reason;
     const PackageOutcome outcome = preparePackage(archive, unit != nullptr, cameraModel, &reason);
@@ -226,7 +228,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     }
     if (outcome != PackageOutcome::PackageReady) {
         if (!reason.isEmpty())
-            progress << "deckctl-cli: " << reason << '\n';
+            progress << programName() << ": " << reason << '\n';
         progress.flush();
         clearUpgradeWorkFolder();
         result.status = 1;
@@ -265,7 +267,8 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
                 return;
             }
             result.interruptedBy = signal;
-            progress << "\ndeckctl-cli: " << signalName(signal) << " received; stopping the upgrade\n";
+            progress << "\n"
+                     << programName() << ": " << signalName(signal) << " received; stopping the upgrade\n";
             progress.flush();
             host.requestStop();
             grace.start();
@@ -276,7 +279,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     QTimer ticker;
     ticker.setInterval(1000);
     QObject::connect(&ticker, &QTimer::timeout, [&printer] { printer.tick(); });
-    progress << "deckctl-cli: upgrading; do not unplug the camera\n";
+    progress << programName() << ": upgrading; do not unplug the camera\n";
     progress.flush();
     if (printer.terminal())
         ticker.start();

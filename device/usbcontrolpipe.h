@@ -100,6 +100,8 @@ struct UsbCamera
     QString serial;  // may be empty
     QString busPort; // for example "1-2.3"
     int videoControlInterface = 0;
+    QString node;        // the device node, as a message names it
+    int accessError = 0; // -EACCES when this user may not open the device
 };
 
 // The USB devices of the machine as the raw-USB edition sees them.
@@ -114,6 +116,9 @@ public:
     // The default control pipe of the first device with these ids whose VideoControl interface
     // was found; nullptr with *error (a negative errno) set otherwise.
     virtual std::unique_ptr<ControlPipe> open(int vendorId, int productId, int* error) = 0;
+    // The same, for the device at busPort ("1-2.3") only; an empty busPort matches any.
+    virtual std::unique_ptr<ControlPipe> openAt(int vendorId, int productId, const QString& busPort,
+                                                int* error) = 0;
 };
 
 } // namespace uvc

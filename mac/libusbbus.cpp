@@ -69,6 +69,17 @@ int findVideoControl(libusb_device* device)
     return found;
 }
 
+// The kernel's name of the device's place: bus, then the port numbers ("1-2.3").
+QString portOf(libusb_device* device)
+{
+    std::uint8_t ports[8] = {};
+    const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
+    QString place = QString::number(libusb_get_bus_number(device));
+    for (int p = 0; p < depth; ++p)
+        place += (p == 0 ? QLatin1Char('-') : QLatin1Char('.')) + QString::number(ports[p]);
+    return place;
+}
+
 } // namespace
 
 int errnoFromLibusb(int libusbError)
@@ -135,7 +146,8 @@ QStringList LibusbBus::listDevices()
     return ids;
 }
 
-std::unique_ptr<uvc::ControlPipe> LibusbBus::open(int vendorId, int productId, int* error)
+std::unique_ptr<uvc::ControlPipe> LibusbBus::openAt(int vendorId, int productId, const QString& busPort,
+                                                    int* error)
 {
     int dummy = 0;
     int& err = error ? *error : dummy;
@@ -155,6 +167,8 @@ std::unique_ptr<uvc::ControlPipe> LibusbBus::open(int vendorId, int productId, i
         libusb_device_descriptor d{};
         if (libusb_get_device_descriptor(list[i], &d) != 0 || d.idVendor != vendorId ||
             d.idProduct != productId)
+            continue;
+        if (!busPort.isEmpty() && portOf(list[i]) != busPort)
             continue;
         const int interfaceNumber = findVideoControl(list[i]);
         if (interfaceNumber < 0) {
@@ -209,14 +223,15 @@ QVector<uvc::UsbCamera> LibusbBus::listCameras()
         camera.vendorId = d.idVendor;
         camera.productId = d.idProduct;
         camera.videoControlInterface = vc;
-        std::uint8_t ports[8] = {};
-        const int depth = libusb_get_port_numbers(list[i], ports, sizeof ports);
-        camera.busPort = QString::number(libusb_get_bus_number(list[i]));
-        for (int p = 0; p < depth; ++p)
-            camera.busPort += (p == 0 ? QLatin1Char('-') : QLatin1Char('.')) + QString::number(ports[p]);
+        camera.busPort = portOf(list[i]);
+        camera.node = QString::asprintf("/dev/bus/usb/%03d/%03d", libusb_get_bus_number(list[i]),
+                                        libusb_get_device_address(list[i]));
         // The strings need the device opened; a device this user may not open keeps them empty.
         libusb_device_handle* handle = nullptr;
-        if (libusb_open(list[i], &handle) == 0) {
+        const int opened = libusb_open(list[i], &handle);
+        if (opened == LIBUSB_ERROR_ACCESS)
+            camera.accessError = -EACCES;
+        if (opened == 0) {
             unsigned char text[256] = {};
             if (d.iProduct && libusb_get_string_descriptor_ascii(handle, d.iProduct, text, sizeof text) > 0)
                 camera.product = QString::fromLatin1(reinterpret_cast<const char*>(text));

@@ -23,7 +23,12 @@ public:
     ~LibusbBus() override;
     QStringList listDevices() override;
     QVector<uvc::UsbCamera> listCameras() override;
-    std::unique_ptr<uvc::ControlPipe> open(int vendorId, int productId, int* error) override;
+    std::unique_ptr<uvc::ControlPipe> open(int vendorId, int productId, int* error) override
+    {
+        return openAt(vendorId, productId, QString(), error);
+    }
+    std::unique_ptr<uvc::ControlPipe> openAt(int vendorId, int productId, const QString& busPort,
+                                             int* error) override;
 
 private:
     bool m_detach;

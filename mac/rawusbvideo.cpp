@@ -179,6 +179,8 @@ QVector<VideoDeviceInfo> RawUsbVideoBackend::listCaptureDevices()
 {
     QVector<VideoDeviceInfo> list;
     for (const uvc::UsbCamera& camera : m_bus.listCameras()) {
+        if (camera.accessError)
+            continue;
         UsbVideoNodeIdentity identity;
         identity.vendorId = camera.vendorId;
         identity.productId = camera.productId;
@@ -190,8 +192,9 @@ QVector<VideoDeviceInfo> RawUsbVideoBackend::listCaptureDevices()
         info.friendlyName = camera.product.isEmpty()
                                 ? QString::asprintf("USB Camera %04x:%04x", camera.vendorId, camera.productId)
                                 : camera.product;
-        info.node =
-            UVCCameraDevices::getDevicesUniqueID(QStringLiteral("usb:"), camera.vendorId, camera.productId);
+        // "<bus-port>/<vid><pid>": open() finds the device by its place and ids.
+        info.node = UVCCameraDevices::getDevicesUniqueID(camera.busPort + QLatin1Char('/'), camera.vendorId,
+                                                         camera.productId);
         list << info;
     }
     return list;
@@ -200,12 +203,34 @@ QVector<VideoDeviceInfo> RawUsbVideoBackend::listCaptureDevices()
 std::unique_ptr<VideoDeviceHandle> RawUsbVideoBackend::open(const VideoDeviceInfo& device, int* error)
 {
     auto camera = std::make_unique<UVCCameraDevices>(m_bus);
-    if (!camera->createUSBInterface(device.node)) {
+    const QString busPort = device.node.section(QLatin1Char('/'), 0, -2);
+    bool vendorOk = false;
+    bool productOk = false;
+    const int vendorId = device.node.right(8).left(4).toInt(&vendorOk, 16);
+    const int productId = device.node.right(4).toInt(&productOk, 16);
+    if (!vendorOk || !productOk || !camera->initAt(vendorId, productId, busPort)) {
         if (error)
             *error = -ENODEV;
         return nullptr;
     }
     return std::make_unique<RawUsbDeviceHandle>(std::move(camera));
+}
+
+QVector<InaccessibleVideoDevice> RawUsbVideoBackend::listInaccessibleDevices()
+{
+    QVector<InaccessibleVideoDevice> denied;
+    for (const uvc::UsbCamera& camera : m_bus.listCameras()) {
+        if (!camera.accessError)
+            continue;
+        InaccessibleVideoDevice device;
+        device.node = camera.node;
+        device.product = camera.product;
+        device.vendorId = camera.vendorId;
+        device.productId = camera.productId;
+        device.error = camera.accessError;
+        denied << device;
+    }
+    return denied;
 }
 
 RawUsbPlatform::RawUsbPlatform(std::unique_ptr<DevicePlatform> inner, std::unique_ptr<uvc::UsbBus> bus)

@@ -18,6 +18,7 @@ public:
     explicit RawUsbVideoBackend(uvc::UsbBus& bus) : m_bus(bus) {}
     QVector<VideoDeviceInfo> listCaptureDevices() override;
     std::unique_ptr<VideoDeviceHandle> open(const VideoDeviceInfo& device, int* error) override;
+    QVector<InaccessibleVideoDevice> listInaccessibleDevices() override;
 
 private:
     uvc::UsbBus& m_bus;

@@ -64,8 +64,13 @@ bool UVCCameraDevices::createUSBInterface(const QString& uniqueId)
 
 bool UVCCameraDevices::initWithVendorID(int vendorId, int productId)
 {
+    return initAt(vendorId, productId, QString());
+}
+
+bool UVCCameraDevices::initAt(int vendorId, int productId, const QString& busPort)
+{
     int error = 0;
-    m_usbInterface = m_bus.open(vendorId, productId, &error);
+    m_usbInterface = m_bus.openAt(vendorId, productId, busPort, &error);
     if (!m_usbInterface)
         qCWarning(lcMac).noquote() << QString::asprintf(
             "CameraControl Error: camera %04x:%04x not opened (%s).", vendorId, productId,

@@ -35,6 +35,8 @@ public:
     // The last eight characters of uniqueId are the vendor and product ids in hexadecimal.
     bool createUSBInterface(const QString& uniqueId);
     bool initWithVendorID(int vendorId, int productId);
+    // The same for the device at busPort, for machines with two cameras of one model.
+    bool initAt(int vendorId, int productId, const QString& busPort);
     bool isOpen() const { return m_usbInterface != nullptr; }
 
     // Transfers.

@@ -17,6 +17,8 @@ packages=(
   fonts-noto-cjk fonts-dejavu-core
   # device layer: udev listing, V4L2 headers, libusb, the sound server
   libudev-dev libv4l-dev libusb-1.0-0-dev libpulse-dev
+  # deckctl-mac, the raw-USB edition: its package reading (zlib, minizip)
+  zlib1g-dev libminizip-dev
   # a private sound server for the speaker volume test
   pulseaudio pulseaudio-utils
   # preview: FFmpeg libraries

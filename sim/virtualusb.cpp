@@ -5,12 +5,14 @@
 
 #include <cerrno>
 
-std::unique_ptr<VirtualControlPipe> VirtualControlPipe::open(VirtualRig& rig, int vendorId, int productId)
+std::unique_ptr<VirtualControlPipe> VirtualControlPipe::open(VirtualRig& rig, int vendorId, int productId,
+                                                             const QString& busPort)
 {
     const QVector<VirtualCamera> cameras = rig.cameras();
     for (int i = 0; i < cameras.size(); ++i) {
         const VirtualCamera& c = cameras.at(i);
-        if (c.present() && c.vendorId() == vendorId && c.productId() == productId)
+        if (c.present() && !c.deniedToUser() && c.vendorId() == vendorId && c.productId() == productId &&
+            (busPort.isEmpty() || c.busPort() == busPort))
             return std::make_unique<VirtualControlPipe>(rig, i);
     }
     return nullptr;
@@ -39,9 +41,10 @@ int VirtualControlPipe::videoControlInterface() const
     return m_camera < cameras.size() ? cameras.at(m_camera).videoControlInterface() : 0;
 }
 
-std::unique_ptr<uvc::ControlPipe> VirtualUsbBus::open(int vendorId, int productId, int* error)
+std::unique_ptr<uvc::ControlPipe> VirtualUsbBus::openAt(int vendorId, int productId, const QString& busPort,
+                                                        int* error)
 {
-    std::unique_ptr<uvc::ControlPipe> pipe = VirtualControlPipe::open(m_rig, vendorId, productId);
+    std::unique_ptr<uvc::ControlPipe> pipe = VirtualControlPipe::open(m_rig, vendorId, productId, busPort);
     if (!pipe && error)
         *error = -ENODEV;
     return pipe;
@@ -60,6 +63,8 @@ QVector<uvc::UsbCamera> VirtualUsbBus::listCameras()
         camera.serial = c.serial();
         camera.busPort = c.busPort();
         camera.videoControlInterface = c.videoControlInterface();
+        camera.node = QStringLiteral("virtual:usb-") + c.busPort();
+        camera.accessError = c.deniedToUser() ? -EACCES : 0;
         list << camera;
     }
     return list;

@@ -17,7 +17,8 @@ class VirtualControlPipe : public uvc::ControlPipe
 public:
     VirtualControlPipe(VirtualRig& rig, int camera) : m_rig(rig), m_camera(camera) {}
     // The first present camera with these ids, or nullptr.
-    static std::unique_ptr<VirtualControlPipe> open(VirtualRig& rig, int vendorId, int productId);
+    static std::unique_ptr<VirtualControlPipe> open(VirtualRig& rig, int vendorId, int productId,
+                                                    const QString& busPort = QString());
     // "%04x-%04x" of every present camera in the rig's order.
     static QStringList listDevices(VirtualRig& rig);
     int controlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data, int timeoutMs) override;
@@ -36,7 +37,12 @@ public:
     explicit VirtualUsbBus(VirtualRig& rig) : m_rig(rig) {}
     QStringList listDevices() override { return VirtualControlPipe::listDevices(m_rig); }
     QVector<uvc::UsbCamera> listCameras() override;
-    std::unique_ptr<uvc::ControlPipe> open(int vendorId, int productId, int* error) override;
+    std::unique_ptr<uvc::ControlPipe> open(int vendorId, int productId, int* error) override
+    {
+        return openAt(vendorId, productId, QString(), error);
+    }
+    std::unique_ptr<uvc::ControlPipe> openAt(int vendorId, int productId, const QString& busPort,
+                                             int* error) override;
 
 private:
     VirtualRig& m_rig;

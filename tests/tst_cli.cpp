@@ -1,6 +1,10 @@
 // deckctl-cli as a script sees it: the real program against virtual cameras whose state lives
 // in a file, so successive calls talk to one camera.
 
+#ifndef DECKCTL_CLI_PROGRAM
+#define DECKCTL_CLI_PROGRAM "deckctl-cli" // the program under test
+#endif
+
 #include "tests/support/journalreader.h"
 #include "tests/support/packagebuilder.h"
 
@@ -110,7 +114,7 @@ Run TstCli::cli(const QStringList& arguments)
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"), arguments);
+    process.start(QStringLiteral(DECKCTL_BIN_DIR "/" DECKCTL_CLI_PROGRAM), arguments);
     Run run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return run;
@@ -132,7 +136,7 @@ Run TstCli::cliWithEnvironment(const QStringList& arguments, const QMap<QString,
     for (auto it = variables.begin(); it != variables.end(); ++it)
         env.insert(it.key(), it.value());
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"), arguments);
+    process.start(QStringLiteral(DECKCTL_BIN_DIR "/" DECKCTL_CLI_PROGRAM), arguments);
     Run run;
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return run;
@@ -342,9 +346,9 @@ void TstCli::usageErrors()
     // One line for the error, one that points to the help.
     const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines.at(0).startsWith(QLatin1String("deckctl-cli: ")), qPrintable(run.err));
+    QVERIFY2(lines.at(0).startsWith(QLatin1String(DECKCTL_CLI_PROGRAM ": ")), qPrintable(run.err));
     QCOMPARE(lines.at(1),
-             QStringLiteral("Try \"deckctl-cli --help\" for the commands, settings and values."));
+             QStringLiteral("Try \"" DECKCTL_CLI_PROGRAM " --help\" for the commands, settings and values."));
     const Run json = cli(QStringList{"--json"} + arguments);
     QCOMPARE(json.status, 2);
     QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("status").toInt(), 2);
@@ -368,7 +372,8 @@ void TstCli::helpAndVersion()
     const Run help = cli(arguments);
     QCOMPARE(help.status, 0);
     QCOMPARE(help.err, QString());
-    QVERIFY(help.out.startsWith(QLatin1String("Usage: deckctl-cli [OPTION...] COMMAND [ARGUMENT...]\n")));
+    QVERIFY(help.out.startsWith(
+        QLatin1String("Usage: " DECKCTL_CLI_PROGRAM " [OPTION...] COMMAND [ARGUMENT...]\n")));
     for (const char* command : {"list", "info", "controls", "get SETTING", "set SETTING VALUE",
                                 "preset save N", "preset recall N", "factory-reset", "upgrade PACKAGE.zip",
                                 "recover PACKAGE.zip", "virtual plug MODEL", "virtual unplug INDEX"})
@@ -391,7 +396,7 @@ void TstCli::helpAndVersion()
 
     const Run version = cli({"--version"});
     QCOMPARE(version.status, 0);
-    QCOMPARE(version.out, QStringLiteral("deckctl-cli " DECKCTL_VERSION "\n"));
+    QCOMPARE(version.out, QStringLiteral(DECKCTL_CLI_PROGRAM " " DECKCTL_VERSION "\n"));
     QCOMPARE(version.err, QString());
     const Run jsonVersion = cli({"info", "--version", "--json"});
     QCOMPARE(jsonVersion.status, 0);
@@ -595,7 +600,7 @@ QString writePackage(const QString& path, const QByteArray& modelText, bool with
 // terminal ("deckctl-cli: [ 42%] text"); *percentages receives their percentages.
 QStringList progressSteps(const QString& err, QVector<int>* percentages)
 {
-    static const QRegularExpression line(QStringLiteral("^deckctl-cli: \\[ *(\\d+)%\\] (.*)$"));
+    static const QRegularExpression line(QStringLiteral("^" DECKCTL_CLI_PROGRAM ": \\[ *(\\d+)%\\] (.*)$"));
     QStringList steps;
     for (const QString& text : err.split(QLatin1Char('\n'))) {
         const QRegularExpressionMatch match = line.match(text);
@@ -687,8 +692,12 @@ void TstCli::deniedDevicesNamed_data()
     QTest::addColumn<QByteArray>("configuration");
     QTest::addColumn<QString>("device"); // as the message names it
     QTest::addColumn<int>("infoStatus");
+    // deckctl-mac names the USB device, deckctl-cli the video node.
+    const bool rawUsb = QLatin1String(DECKCTL_CLI_PROGRAM) == QLatin1String("deckctl-mac");
     QTest::newRow("camera") << QByteArray(R"({"cameras": [{"model": 7, "denied": true}]})")
-                            << "virtual:video0 (PX QB18, 1d6b:c015)" << 1;
+                            << (rawUsb ? "virtual:usb-1-1 (PX QB18, 1d6b:c015)"
+                                       : "virtual:video0 (PX QB18, 1d6b:c015)")
+                            << 1;
     QTest::newRow("boot stage") << QByteArray(
                                        R"({"cameras": [{"model": 7, "stage": "rom", "denied": true}]})")
                                 << "the boot-stage device " << 0;
@@ -704,7 +713,7 @@ void TstCli::deniedDevicesNamed()
     configure(configuration);
     const Run list = cli({"list"});
     QCOMPARE(list.status, 0);
-    const QString message = QStringLiteral("deckctl-cli: no permission to open ") + device;
+    const QString message = QStringLiteral(DECKCTL_CLI_PROGRAM ": no permission to open ") + device;
     QVERIFY2(list.err.startsWith(message) && list.err.contains(QLatin1String("udevadm trigger")),
              qPrintable(list.err));
     const Run info = cli({"info"});
@@ -759,14 +768,14 @@ void TstCli::bootStageCameras()
         const Run info = cli({"info", "--camera", camera});
         QCOMPARE(info.status, 0);
         QCOMPARE(info.out, QStringLiteral("state: waiting in boot stage %1 (1d6b:0113)\n"
-                                          "needs recover: deckctl-cli recover PACKAGE.zip\n")
+                                          "needs recover: " DECKCTL_CLI_PROGRAM " recover PACKAGE.zip\n")
                                .arg(shown));
     }
     // Settings are refused with the same hint.
     const Run get = cli({"--camera", "1", "get", "hdr"});
     QCOMPARE(get.status, 1);
     QVERIFY2(get.err.contains(QStringLiteral("waits in boot stage %1").arg(shown)) &&
-                 get.err.contains(QLatin1String("deckctl-cli recover PACKAGE.zip")),
+                 get.err.contains(QLatin1String(DECKCTL_CLI_PROGRAM " recover PACKAGE.zip")),
              qPrintable(get.err));
 
     // With no other camera, info finds the waiting one without --camera.
@@ -775,7 +784,7 @@ void TstCli::bootStageCameras()
     QCOMPARE(alone.status, 0);
     const QJsonObject object = QJsonDocument::fromJson(alone.out.toUtf8()).object();
     QCOMPARE(object.value("bootStage").toString(), shown);
-    QCOMPARE(object.value("recover").toString(), QStringLiteral("deckctl-cli recover PACKAGE.zip"));
+    QCOMPARE(object.value("recover").toString(), QStringLiteral(DECKCTL_CLI_PROGRAM " recover PACKAGE.zip"));
 }
 
 void TstCli::refusedPackages_data()
@@ -898,7 +907,7 @@ void TstCli::speakerVolumeFailures()
         const Run json = cli(QStringList{"--json"} + arguments);
         QCOMPARE(json.status, 1);
         QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("error").toString(),
-                 run.err.section(QStringLiteral("deckctl-cli: "), 1).trimmed());
+                 run.err.section(QStringLiteral(DECKCTL_CLI_PROGRAM ": "), 1).trimmed());
     }
 }
 
@@ -931,7 +940,7 @@ void TstCli::upgradeInterruptedBySignal()
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"),
+    process.start(QStringLiteral(DECKCTL_BIN_DIR "/" DECKCTL_CLI_PROGRAM),
                   {QStringLiteral("--json"), QStringLiteral("upgrade"), package});
     QVERIFY(process.waitForStarted());
 
@@ -952,9 +961,10 @@ void TstCli::upgradeInterruptedBySignal()
     const QString err = QString::fromUtf8(process.readAllStandardError());
     QVERIFY2(err.contains(QLatin1String("upgrading")), qPrintable(err));
     QVERIFY2(
-        err.contains(QStringLiteral("deckctl-cli: interrupted by %1: the upgrade was stopped").arg(name)),
+        err.contains(
+            QStringLiteral(DECKCTL_CLI_PROGRAM ": interrupted by %1: the upgrade was stopped").arg(name)),
         qPrintable(err));
-    QVERIFY2(err.contains(QLatin1String("deckctl-cli recover")), qPrintable(err));
+    QVERIFY2(err.contains(QLatin1String(DECKCTL_CLI_PROGRAM " recover")), qPrintable(err));
     // The JSON error tells how far the upgrade got: the steps up to the loader entry.
     const QJsonObject object = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
     QCOMPARE(object.value("status").toInt(), 1);
@@ -1152,8 +1162,9 @@ void TstCli::verboseShowsTheLogOnStandardError()
     QCOMPARE(run.status, 2);
     const QString logged = QStringLiteral("virtual camera state %1 is corrupt").arg(statePath);
     const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QVERIFY2(std::any_of(lines.begin(), lines.end(),
-                         [&](const QString& line) { return line.startsWith("deckctl-cli: " + logged); }),
+    QVERIFY2(std::any_of(
+                 lines.begin(), lines.end(),
+                 [&](const QString& line) { return line.startsWith("" DECKCTL_CLI_PROGRAM ": " + logged); }),
              qPrintable(run.err));
     const bool logLine = std::any_of(lines.begin(), lines.end(), [&](const QString& line) {
         return line.startsWith("deckctl.sim: " + logged);
@@ -1162,7 +1173,7 @@ void TstCli::verboseShowsTheLogOnStandardError()
     if (!shown) {
         // Without the switch standard error holds the tool's own lines only.
         for (const QString& line : lines)
-            QVERIFY2(line.startsWith(QLatin1String("deckctl-cli: ")), qPrintable(run.err));
+            QVERIFY2(line.startsWith(QLatin1String(DECKCTL_CLI_PROGRAM ": ")), qPrintable(run.err));
     }
     // The log file gets the line either way.
     QFile log(m_dir->filePath(QStringLiteral(".ld/ld.log")));

@@ -50,6 +50,13 @@ int main(int argc, char* argv[])
 
     setLogFilePath(ensureFilePath(names::kLogFilePath));
     qInstallMessageHandler(logMessageHandler);
+    cli::setProgramName(QStringLiteral("deckctl-mac"));
+    cli::setProgramOptionsHelp(QStringLiteral(
+        "      --detach-kernel-driver\n"
+        "                           on Linux, detach the kernel's video driver from the camera's\n"
+        "                           control interface for the command and reattach it afterwards\n"
+        "                           (without it the driver is never detached, and a camera whose\n"
+        "                           interface the driver holds cannot be reached)\n"));
     QStringList arguments = QCoreApplication::arguments().mid(1);
     const bool detach = arguments.removeAll(QLatin1String(kDetachOption)) > 0;
     cli::applyVerbosity(arguments);
