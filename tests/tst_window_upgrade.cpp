@@ -738,12 +738,17 @@ void TstWindowUpgrade::stepShownAndNewVersionsAfterReturn()
     // The steps as the label showed them, and whether the bar was hidden while one showed.
     QStringList shown;
     bool barHidden = false;
+    // Whether a second upgrade or a factory reset could be started meanwhile.
+    bool actionsEnabled = false;
+    auto* upgrade = widget<QAbstractButton>("btnUpgrade");
+    auto* reset = widget<QAbstractButton>("btnRestoreDefaults");
     const bool done = QTest::qWaitFor(
         [&] {
             if (!step->isHidden() && !step->text().isEmpty()) {
                 if (shown.isEmpty() || shown.last() != step->text())
                     shown << step->text();
                 barHidden = barHidden || bar->isHidden();
+                actionsEnabled = actionsEnabled || upgrade->isEnabled() || reset->isEnabled();
             }
             return player.texts().contains(kDone) && step->isHidden();
         },
@@ -759,6 +764,7 @@ void TstWindowUpgrade::stepShownAndNewVersionsAfterReturn()
     // The camera left the list while the bar and the step stayed.
     QVERIFY(LogCapture::contains(QStringLiteral("usb camera out")));
     QVERIFY(!barHidden);
+    QVERIFY(!actionsEnabled);
     // The run is over: the label is empty and hidden.
     QVERIFY(step->text().isEmpty());
 
