@@ -470,7 +470,7 @@ void TstWindowUpgrade::upgradeToItsEnd()
     QCOMPARE(player.texts().count(kUpgradeRunning), 2);
     QVERIFY(m_window->isVisible());
     QVERIFY2(player.waitForText(kDone, 60000), qPrintable(player.texts().join('|')));
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     QVERIFY(LogCapture::contains(QStringLiteral("upgrade report:")));
     QVERIFY(!player.texts().contains(kFailed));
     QCOMPARE(workFolderEntries(), QStringList());
@@ -549,7 +549,7 @@ void TstWindowUpgrade::failedUpgrades()
     QCOMPARE(LogCapture::contains(QStringLiteral("upgrade report: the worker ended without a result")),
              !reported);
     QCOMPARE(LogCapture::contains(QStringLiteral("upgrade report: Upgrade failed.")), reported);
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     verifyIdle();
 }
 
@@ -639,7 +639,7 @@ void TstWindowUpgrade::recoveryOfBootStage()
     QVERIFY(LogCapture::contains(QStringLiteral("m_processMax: 6")));
     QVERIFY2(player.waitForText(kDone, 60000), qPrintable(player.texts().join('|')));
     QVERIFY(!player.texts().contains(kFailed));
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     QCOMPARE(m_window->m_processMax, 2);
     // The camera restarted as a camera, and the window lists it on its arrival.
     QVERIFY(QTest::qWaitFor([this] { return m_fixture->rig().cameras().at(0).present(); }, 10000));
@@ -682,13 +682,13 @@ void TstWindowUpgrade::recoveryRejected()
     widget<QAbstractButton>("btnUpgrade")->click();
     QVERIFY(LogCapture::contains(QStringLiteral("m_processMax: 6")));
     QVERIFY2(player.waitForText(kDone, 60000), qPrintable(player.texts().join('|')));
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     // A new report is handled again after the recovery ended.
     LogCapture::clear();
     widget<QAbstractButton>("btnUpgrade")->click();
     QVERIFY(LogCapture::contains(QStringLiteral("m_processMax: 2")));
-    QVERIFY(player.waitForText(kDone, 60000));
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return player.texts().count(kDone) == 2; }, 60000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     verifyIdle();
 }
 
