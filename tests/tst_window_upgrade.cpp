@@ -187,35 +187,6 @@ FileMap fullPackage(const QByteArray& image = imageWith("QB18"))
     };
 }
 
-// (code) of every vendor set block among events; queries left out.
-QVector<int> setCodes(const QVector<QJsonObject>& events)
-{
-    QVector<int> codes;
-    for (const QJsonObject& event : events) {
-        if (event.value(QLatin1String("event")).toString() != QLatin1String("xu-set") ||
-            event.value(QLatin1String("selector")).toInt() != xu::SELECTOR_COMMAND)
-            continue;
-        const QByteArray data = QByteArray::fromHex(event.value(QLatin1String("data")).toString().toLatin1());
-        const int code = static_cast<std::uint8_t>(data.at(0));
-        if (!(code & xu::kQueryBit))
-            codes.append(code);
-    }
-    return codes;
-}
-
-// Whether events hold a vendor query (a command block with the query bit).
-bool hasQuery(const QVector<QJsonObject>& events)
-{
-    for (const QJsonObject& event : events) {
-        const QByteArray data = QByteArray::fromHex(event.value(QLatin1String("data")).toString().toLatin1());
-        if (event.value(QLatin1String("event")).toString() == QLatin1String("xu-set") &&
-            event.value(QLatin1String("selector")).toInt() == xu::SELECTOR_COMMAND && !data.isEmpty() &&
-            (static_cast<std::uint8_t>(data.at(0)) & xu::kQueryBit))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 Q_DECLARE_METATYPE(ZipTestEntry)
@@ -402,7 +373,9 @@ void TstWindowUpgrade::factoryReset()
     QVERIFY(!player.seen().first().countdown);
     if (texts.size() > 1) // the closing box counts down after a reset, not after a failure
         QCOMPARE(player.seen().at(1).countdown, resetSent);
-    QCOMPARE(setCodes(m_fixture->journal().fresh()).contains(xu::XU_FACTORY_RESET), resetSent);
+    QCOMPARE(vendorCommandCodes(m_fixture->journal().fresh(), CommandBlocks::Settings)
+                 .contains(xu::XU_FACTORY_RESET),
+             resetSent);
     QVERIFY(LogCapture::contains(QStringLiteral("dlg.width(): 412")));
     QVERIFY(LogCapture::contains(QStringLiteral("dlg.height(): 214")));
     if (!logLine.isEmpty())
@@ -414,7 +387,9 @@ void TstWindowUpgrade::factoryReset()
         m_fixture->rig().modify([](QVector<VirtualCamera>& cameras) { cameras[0].faults().failNext = 0; });
         m_fixture->journal().fresh();
         QVector<QJsonObject> events;
-        QTRY_VERIFY_WITH_TIMEOUT((events += m_fixture->journal().fresh(), hasQuery(events)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT((events += m_fixture->journal().fresh(),
+                                  !vendorCommandCodes(events, CommandBlocks::Queries).isEmpty()),
+                                 10000);
     }
 }
 
