@@ -5,6 +5,7 @@
 #include "app/workerhost.h"
 #include "upgrade/libsstarufu.h"
 #include "upgrade/package.h"
+#include "upgrade/upgradeprogress.h"
 #include "upgrade/upgradethread.h"
 
 #include <memory>
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace cli {
@@ -108,6 +110,72 @@ private:
     struct sigaction m_previousTerm = {};
 };
 
+// The width of the terminal on standard error; 0 when unknown.
+int terminalColumns()
+{
+    struct winsize size = {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
+// How the run's progress is printed: on a terminal one line that is rewritten in place with the
+// step, the percentage and the seconds so far; into a file or a pipe a plain line each time the
+// step changes (a transfer's growing percentage is one step, each script line another).
+class ProgressPrinter
+{
+public:
+    ProgressPrinter(QTextStream& out, bool terminal) : m_out(out), m_terminal(terminal) { m_elapsed.start(); }
+
+    void step(const UpgradeProgress& progress)
+    {
+        const bool changed = !m_any || !sameUpgradeStep(m_current, progress);
+        m_any = true;
+        m_current = progress;
+        if (m_terminal) {
+            tick();
+        } else if (changed) {
+            m_out << stepLine() << '\n';
+            m_out.flush();
+        }
+    }
+
+    // Once a second on a terminal: the time so far.
+    void tick()
+    {
+        if (!m_terminal)
+            return;
+        const qint64 seconds = m_elapsed.elapsed() / 1000;
+        QString line =
+            m_any ? QStringLiteral("%1 (%2 s)").arg(stepLine()).arg(seconds)
+                  : QStringLiteral("deckctl-cli: upgrading, %1 s; do not unplug the camera").arg(seconds);
+        // A line longer than the terminal would wrap, and "\r" would no longer reach its start.
+        const int columns = terminalColumns();
+        if (columns > 1 && line.size() >= columns)
+            line.truncate(columns - 1);
+        m_out << '\r' << line.leftJustified(m_shownWidth);
+        m_out.flush();
+        m_shownWidth = line.size();
+    }
+
+    bool terminal() const { return m_terminal; }
+
+private:
+    QString stepLine() const
+    {
+        return QStringLiteral("deckctl-cli: [%1%] %2")
+            .arg(m_current.percent, 3)
+            .arg(upgradeStepText(m_current));
+    }
+
+    QTextStream& m_out;
+    const bool m_terminal;
+    QElapsedTimer m_elapsed;
+    UpgradeProgress m_current;
+    bool m_any = false;
+    int m_shownWidth = 0;
+};
+
 QString signalName(int signal)
 {
     return signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT");
@@ -195,20 +263,14 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
         });
     }
 
-    // A progress line every second on a terminal, every ten seconds into a file or pipe.
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    QElapsedTimer elapsed;
-    elapsed.start();
+    ProgressPrinter printer(progress, ::isatty(STDERR_FILENO) == 1);
     QTimer ticker;
-    ticker.setInterval(terminal ? 1000 : 10000);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        progress << (terminal ? "\r" : "") << "deckctl-cli: upgrading, " << elapsed.elapsed() / 1000
-                 << " s; do not unplug the camera" << (terminal ? "" : "\n");
-        progress.flush();
-    });
+    ticker.setInterval(1000);
+    QObject::connect(&ticker, &QTimer::timeout, [&printer] { printer.tick(); });
     progress << "deckctl-cli: upgrading; do not unplug the camera\n";
     progress.flush();
-    ticker.start();
+    if (printer.terminal())
+        ticker.start();
     // The loop ends when the worker's thread has ended (or on giving up on it, above).
     host.start(new UpgradeThread(brandIndex, cameraModel, unit != nullptr, unit), [&](UpgradeThread* worker) {
         QObject::connect(worker->thread(), &QThread::finished, &loop, &QEventLoop::quit);
@@ -218,12 +280,15 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
                              result.success = success;
                              result.message = message;
                          });
+        QObject::connect(
+            worker->progressNotifier(), &UpgradeProgressNotifier::progressChanged, &loop,
+            [&printer](const UpgradeProgress& step) { printer.step(step); }, Qt::QueuedConnection);
     });
     loop.exec();
     ticker.stop();
     grace.stop();
     signalNotifier.reset();
-    if (terminal)
+    if (printer.terminal())
         progress << '\n';
     if (result.workerAbandoned && host.isActive() && !host.thread()->isFinished()) {
         // The worker still drives the device and reads the package: nothing it uses may be

@@ -651,6 +651,7 @@ QJsonObject VirtualCamera::toJson() const
     json.insert(QStringLiteral("port"), m_busPort);
     json.insert(QStringLiteral("firmware"), m_firmwareVersion);
     json.insert(QStringLiteral("audio"), m_audioVersion);
+    json.insert(QStringLiteral("upgradedFirmware"), m_upgradedFirmwareVersion);
     json.insert(QStringLiteral("extensionUnit"),
                 m_unitId >= 0 ? QJsonValue(m_unitId) : QJsonValue(QJsonValue::Null)); // null: no unit
     json.insert(QStringLiteral("leadingFunctionUnit"), m_leadingFunctionUnit);
@@ -727,9 +728,11 @@ bool VirtualCamera::fromJson(const QJsonObject& json, VirtualCamera* out, QStrin
             QStringLiteral("port"),
             QStringLiteral("must be a USB port name such as 1-2 or 3-1.4, not \"%1\"").arg(camera.m_busPort));
     for (const auto& [key, field] : {std::pair<const char*, QString*>{"firmware", &camera.m_firmwareVersion},
-                                     {"audio", &camera.m_audioVersion}}) {
+                                     {"audio", &camera.m_audioVersion},
+                                     {"upgradedFirmware", &camera.m_upgradedFirmwareVersion}}) {
         reader.text(key, *field);
-        if (reader.has(key) && !validVersion(*field))
+        const bool unset = field == &camera.m_upgradedFirmwareVersion && field->isEmpty();
+        if (reader.has(key) && !unset && !validVersion(*field))
             reader.fail(QLatin1String(key),
                         QStringLiteral("must be a version such as 1.2.10 (numbers up to 65535), not \"%1\"")
                             .arg(*field));

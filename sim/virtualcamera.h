@@ -137,6 +137,9 @@ private:
     QString m_busPort = QStringLiteral("1-1");
     QString m_firmwareVersion = QStringLiteral("1.2.10");
     QString m_audioVersion = QStringLiteral("1.0.3");
+    // The firmware version after an upgrade: the boot loader restarting the camera into normal
+    // operation (the end of the upgrade script) makes it the camera's version. Empty: unchanged.
+    QString m_upgradedFirmwareVersion;
     int m_unitId = 6;
     int m_leadingFunctionUnit = -1; // -1: no other video function before the camera's own
     bool m_microphoneNode = true;

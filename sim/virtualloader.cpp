@@ -208,6 +208,9 @@ bool VirtualLoader::listed() const
 
 void VirtualLoader::restart(VirtualCamera& camera, const QString& stage, QVector<JournalEvent>* journal)
 {
+    // The boot loader starts the firmware it was given: the upgrade is over.
+    if (camera.m_stage == kUBoot && stage == kNormal && !camera.m_upgradedFirmwareVersion.isEmpty())
+        camera.m_firmwareVersion = camera.m_upgradedFirmwareVersion;
     camera.m_stage = stage;
     reenumerated();
     if (m_faults.neverReturn) {

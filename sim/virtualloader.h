@@ -12,7 +12,8 @@
 //   matches the header's size and MD5. After the good status of a load at 0xFFFFFFFF (the boot
 //   loader) it restarts and re-enumerates as "uboot".
 // - "uboot" answers every RUNCMD with a good status, takes loads like the updater, and restarts
-//   into normal operation after "reset" (the camera is back in the camera list).
+//   into normal operation after "reset" (the camera is back in the camera list), then with the
+//   camera's "upgradedFirmware" version when one is configured.
 // A re-enumeration gives the USB device a new generation; transfers for an older generation find
 // the device gone (-ENODEV), as a closed handle to an unplugged device would.
 //

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -382,6 +383,22 @@ QString writePackage(const QString& path, const QByteArray& modelText, bool with
     return writeStoredZip(path, entries) ? path : QString();
 }
 
+// The step texts of the progress lines that deckctl-cli writes to standard error when that is no
+// terminal ("deckctl-cli: [ 42%] text"); *percentages receives their percentages.
+QStringList progressSteps(const QString& err, QVector<int>* percentages)
+{
+    static const QRegularExpression line(QStringLiteral("^deckctl-cli: \\[ *(\\d+)%\\] (.*)$"));
+    QStringList steps;
+    for (const QString& text : err.split(QLatin1Char('\n'))) {
+        const QRegularExpressionMatch match = line.match(text);
+        if (!match.hasMatch())
+            continue;
+        percentages->append(match.captured(1).toInt());
+        steps << match.captured(2);
+    }
+    return steps;
+}
+
 } // namespace
 
 void TstCli::upgradeAndRecover()
@@ -393,6 +410,18 @@ void TstCli::upgradeAndRecover()
     QCOMPARE(upgrade.status, 0);
     QCOMPARE(upgrade.out, QStringLiteral("Upgrade done.\n"));
     QVERIFY(upgrade.err.contains(QLatin1String("upgrading")));
+    // Standard error is no terminal here: one line for each step, with the run's percentage, which
+    // only grows and ends at 100.
+    const QStringList script = {"Upgrading the camera: step 1 of 3", "Upgrading the camera: step 2 of 3",
+                                "Upgrading the camera: step 3 of 3", "Upgrade done, the camera restarts"};
+    QVector<int> percentages;
+    QCOMPARE(progressSteps(upgrade.err, &percentages),
+             QStringList({"Sending the audio module firmware: 0%", "Installing the audio module firmware",
+                          "Restarting the camera in upgrade mode"}) +
+                 script);
+    QVERIFY(!upgrade.err.contains(QLatin1Char('\r')));
+    QVERIFY(std::is_sorted(percentages.begin(), percentages.end()));
+    QCOMPARE(percentages.last(), 100);
     const QString journal = journalLines().join('\n');
     QVERIFY(journal.contains(QLatin1String("\"event\":\"audio-image\"")));
     QVERIFY(journal.contains(QLatin1String("\"text\":\"setenv ota_upgrade_status 0\"")));
@@ -408,6 +437,13 @@ void TstCli::upgradeAndRecover()
     QCOMPARE(recover.status, 0);
     QCOMPARE(QJsonDocument::fromJson(recover.out.toUtf8()).object().value("message").toString(),
              QStringLiteral("Upgrade done."));
+    percentages.clear();
+    QCOMPARE(progressSteps(recover.err, &percentages),
+             QStringList({"Boot ROM: starting the updater", "Updater: loading the boot loader",
+                          "Waiting for the camera to come back in its boot loader"}) +
+                 script);
+    QVERIFY(std::is_sorted(percentages.begin(), percentages.end()));
+    QCOMPARE(percentages.last(), 100);
     QVERIFY(cli({"list"}).out.contains(QLatin1String("PX QB18")));
 
     // Nothing to repair.
@@ -678,6 +714,8 @@ void TstCli::configurationValuesRefused_data()
     row("preset of two values", R"({"presets": {"1": [0, 100]}})", R"("cameras[0].presets.1")");
     row("firmware version", R"({"firmware": "1.2.x"})", R"("cameras[0].firmware" must be a version)");
     row("firmware number over 16 bits", R"({"firmware": "1.2.70000"})", R"("cameras[0].firmware")");
+    row("firmware after an upgrade", R"({"upgradedFirmware": "next"})",
+        R"("cameras[0].upgradedFirmware" must be a version)");
     row("response of 7 bytes", R"({"response": "00112233445566"})", R"("cameras[0].response")");
     row("stage", R"({"stage": "flash"})", R"("cameras[0].stage")");
     row("port name", R"({"port": "usb1"})", R"("cameras[0].port" must be a USB port name)");

@@ -9,6 +9,7 @@
 #include "tests/support/journalreader.h"
 #include "upgrade/libsstarufu.h"
 #include "upgrade/package.h"
+#include "upgrade/upgradeprogress.h"
 #include "upgrade/upgradethread.h"
 #include "upgrade/xmostransfer.h"
 
@@ -36,6 +37,37 @@ struct Report
     int progress = -1;
     QString message;
 };
+
+// A progress report as the tests name it: the step, with its count for a script ("camera 2/3").
+QString stepName(const UpgradeProgress& progress)
+{
+    static const QStringList names = {"none",
+                                      "audio-transfer",
+                                      "audio-install",
+                                      "main-board-loader",
+                                      "main-board",
+                                      "camera-loader",
+                                      "rom",
+                                      "updater",
+                                      "boot-loader-wait",
+                                      "camera",
+                                      "done"};
+    QString name = names.value(static_cast<int>(progress.step), QStringLiteral("?"));
+    if (progress.step == UpgradeStep::MainBoardScript || progress.step == UpgradeStep::CameraScript)
+        name += QStringLiteral(" %1/%2").arg(progress.current).arg(progress.total);
+    return name;
+}
+
+// The steps of a run as a person follows them: one entry per step (per line of a script).
+QStringList stepNames(const QVector<UpgradeProgress>& reports)
+{
+    QStringList names;
+    for (int i = 0; i < reports.size(); ++i) {
+        if (i == 0 || !sameUpgradeStep(reports.at(i - 1), reports.at(i)))
+            names << stepName(reports.at(i));
+    }
+    return names;
+}
 
 QJsonObject cameraJson(int model, const QJsonObject& extra = {})
 {
@@ -77,8 +109,13 @@ private slots:
     void faultMatrix_data();
     void faultMatrix();
     void newModelAsOneTableRow();
+    void scriptLineProgress_data();
+    void scriptLineProgress();
 
 private:
+    // The progress reports of the last runUpgrade() are the steps expected, the percentage never
+    // goes back, and it ends at 100 exactly when the run succeeded.
+    void verifyProgress(const QStringList& steps, bool success);
     void makeRig(const QVector<QJsonObject>& cameras);
     void writeFile(const QString& relative, const QByteArray& content);
     void writePackage(const QByteArray& cameraScript);
@@ -89,6 +126,7 @@ private:
     QString m_package;
     VirtualPlatform* m_platform = nullptr;
     std::unique_ptr<UVCExtensionUnit> m_unit;
+    QVector<UpgradeProgress> m_progress; // of the last runUpgrade()
 };
 
 void TstUpgrade::initTestCase()
@@ -179,6 +217,9 @@ QVector<Report> TstUpgrade::runUpgrade(int model, bool connected, bool useStart)
             [&reports](bool success, int progress, const QString& message) {
                 reports.append({success, progress, message});
             });
+    m_progress.clear();
+    connect(worker.progressNotifier(), &UpgradeProgressNotifier::progressChanged, this,
+            [this](const UpgradeProgress& progress) { m_progress.append(progress); });
     QSignalSpy finished(&worker, &UpgradeThread::workFinished);
     if (useStart)
         worker.start();
@@ -187,6 +228,21 @@ QVector<Report> TstUpgrade::runUpgrade(int model, bool connected, bool useStart)
     if (finished.count() != 1)
         reports.append({false, -2, QStringLiteral("workFinished emitted %1 times").arg(finished.count())});
     return reports;
+}
+
+void TstUpgrade::verifyProgress(const QStringList& steps, bool success)
+{
+    QCOMPARE(stepNames(m_progress), steps);
+    int previous = 0;
+    for (const UpgradeProgress& progress : qAsConst(m_progress)) {
+        QVERIFY2(progress.percent >= previous && progress.percent <= 100,
+                 qPrintable(QStringLiteral("%1 % after %2 %").arg(progress.percent).arg(previous)));
+        QVERIFY(!upgradeStepText(progress).isEmpty());
+        previous = progress.percent;
+    }
+    QCOMPARE(previous == 100, success);
+    if (success)
+        QCOMPARE(m_progress.last().step, UpgradeStep::Done);
 }
 
 void TstUpgrade::audioPackets_data()
@@ -288,14 +344,31 @@ void TstUpgrade::audioStatusPoll()
 
 void TstUpgrade::normalCameraUpgrade()
 {
+    // An audio image of 1,000 packets, and a camera that reports a new firmware version after
+    // the upgrade.
+    writeFile(QStringLiteral("xmos.dfu"), QByteArray(24000, 'x'));
+    makeRig({cameraJson(7, QJsonObject{{"upgradedFirmware", "1.3.0"}})});
+    QString version;
+    QVERIFY(m_unit->getCameraVersion(version));
+    QCOMPARE(version, QStringLiteral("1.2.10"));
     const QVector<Report> reports = runUpgrade(7, true);
     QCOMPARE(reports.size(), 1);
     QCOMPARE(reports.first().success, true);
     QCOMPARE(reports.first().progress, 100);
     QCOMPARE(reports.first().message, QStringLiteral("Upgrade done."));
+    verifyProgress({"audio-transfer", "audio-install", "camera-loader", "camera 1/3", "camera 2/3",
+                    "camera 3/3", "done"},
+                   true);
+    // The transfer is reported per whole percent of the image, not per packet, and its text counts.
+    int transferReports = 0;
+    for (const UpgradeProgress& progress : qAsConst(m_progress))
+        transferReports += progress.step == UpgradeStep::AudioTransfer;
+    QVERIFY2(transferReports >= 2 && transferReports <= 101, qPrintable(QString::number(transferReports)));
+    QCOMPARE(upgradeStepText(m_progress.at(transferReports - 1)),
+             QStringLiteral("Sending the audio module firmware: 100%"));
     // The audio module came first, then the camera's loader entry through selector 4.
     QCOMPARE(journal(QStringLiteral("audio-image")).size(), 1);
-    QCOMPARE(journal(QStringLiteral("audio-image")).first().value("size").toInt(), 100);
+    QCOMPARE(journal(QStringLiteral("audio-image")).first().value("size").toInt(), 24000);
     QStringList commands;
     for (const QJsonObject& e : journal(QStringLiteral("runcmd")))
         commands << e.value("text").toString();
@@ -304,8 +377,12 @@ void TstUpgrade::normalCameraUpgrade()
     QCOMPARE(loads.size(), 1);
     QCOMPARE(loads.first().value("address").toVariant().toLongLong(), 0x21000000LL);
     QCOMPARE(loads.first().value("size").toInt(), 3000);
-    // The camera is back in normal operation.
+    // The camera is back in normal operation, with its new firmware and audio module.
     QCOMPARE(m_platform->video().listCaptureDevices().size(), 2);
+    QVERIFY(m_unit->getCameraVersion(version));
+    QCOMPARE(version, QStringLiteral("1.3.0"));
+    QVERIFY(m_unit->getAudioVersion(version));
+    QCOMPARE(version, QStringLiteral("1.0.0")); // 24000 % 1000
 }
 
 void TstUpgrade::mainBoardThenCamera_data()
@@ -326,6 +403,9 @@ void TstUpgrade::mainBoardThenCamera()
     const QVector<Report> reports = runUpgrade(6, true);
     QCOMPARE(reports.size(), 1); // the main board's success reports nothing
     QCOMPARE(reports.first().message, QStringLiteral("Upgrade done."));
+    verifyProgress({"main-board-loader", "main-board 1/3", "main-board 2/3", "main-board 3/3",
+                    "camera-loader", "camera 1/3", "camera 2/3", "camera 3/3", "done"},
+                   true);
     QVERIFY(journal(QStringLiteral("audio-image")).isEmpty()); // model 6 has no audio step
     const QVector<QJsonObject> loads = journal(QStringLiteral("load"));
     QCOMPARE(loads.size(), 2);
@@ -354,6 +434,12 @@ void TstUpgrade::failingScriptRunsFourTimes()
     QCOMPARE(reports.first().success, false);
     QCOMPARE(reports.first().progress, 0);
     QCOMPARE(reports.first().message, QStringLiteral("Upgrade failed."));
+    // Each run counts its lines from 1 again; the percentage stays where the first run got to.
+    QStringList steps = {"audio-transfer", "audio-install", "camera-loader"};
+    for (int run = 0; run < 4; ++run)
+        steps << "camera 1/3"
+              << "camera 2/3";
+    verifyProgress(steps, false);
     // Four runs of the script, five attempts at the refused line in each.
     int refused = 0;
     for (const QJsonObject& e : journal(QStringLiteral("runcmd")))
@@ -367,10 +453,14 @@ void TstUpgrade::deviceFoundInBootStage_data()
     QTest::addColumn<QString>("stage");
     QTest::addColumn<bool>("withUpdater");
     QTest::addColumn<QString>("message"); // empty: no report
-    QTest::newRow("rom climbs to u-boot") << "rom" << true << "Upgrade done.";
-    QTest::newRow("updater") << "updater" << true << "Upgrade done.";
-    QTest::newRow("u-boot") << "uboot" << true << "Upgrade done.";
-    QTest::newRow("rom without usb_updater.bin") << "rom" << false << "";
+    QTest::addColumn<QStringList>("steps");
+    const QStringList script = {"camera 1/3", "camera 2/3", "camera 3/3", "done"};
+    QTest::newRow("rom climbs to u-boot")
+        << "rom" << true << "Upgrade done." << QStringList{"rom", "updater", "boot-loader-wait"} + script;
+    QTest::newRow("updater") << "updater" << true << "Upgrade done."
+                             << QStringList{"updater", "boot-loader-wait"} + script;
+    QTest::newRow("u-boot") << "uboot" << true << "Upgrade done." << script;
+    QTest::newRow("rom without usb_updater.bin") << "rom" << false << "" << QStringList{"rom"};
 }
 
 void TstUpgrade::deviceFoundInBootStage()
@@ -378,11 +468,13 @@ void TstUpgrade::deviceFoundInBootStage()
     QFETCH(QString, stage);
     QFETCH(bool, withUpdater);
     QFETCH(QString, message);
+    QFETCH(QStringList, steps);
     if (!withUpdater)
         QFile::remove(m_package + QStringLiteral("/usb_updater.bin"));
     makeRig({cameraJson(7, QJsonObject{{"stage", stage}})});
     QVERIFY(!g_bOpenCamera); // a camera in a boot stage is no camera
     const QVector<Report> reports = runUpgrade(7, false);
+    verifyProgress(steps, !message.isEmpty());
     if (message.isEmpty()) {
         QVERIFY(reports.isEmpty());
         QVERIFY(journal(QStringLiteral("runcmd")).isEmpty());
@@ -585,6 +677,54 @@ void TstUpgrade::faultMatrix()
         QCOMPARE(repair.first().message, QStringLiteral("Upgrade done."));
     }
     QCOMPARE(m_platform->video().listCaptureDevices().size(), 2);
+}
+
+void TstUpgrade::scriptLineProgress_data()
+{
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<QByteArray>("nested"); // scripts/a.es
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QStringList>("lines"); // "n/m" as the runner reported them
+    QTest::newRow("comments and empty lines are no steps")
+        << QByteArray("# camera\n\ntftp 0x21000000 kernel\n  \nsaveenv\n% note\nreset\n") << QByteArray() << 0
+        << 0 << QStringList{"1/3", "2/3", "3/3"};
+    QTest::newRow("nested lines count, estar does not")
+        << QByteArray("estar scripts/a.es\nsaveenv\nestar scripts/a.es\nreset\n")
+        << QByteArray("tftp 0x21000000 kernel\nsetenv a 1\n") << 0 << 0
+        << QStringList{"1/6", "2/6", "3/6", "4/6", "5/6", "6/6"};
+    QTest::newRow("reset ends the count in mode 0")
+        << QByteArray("saveenv\nreset\nsetenv a 1\n") << QByteArray() << 0 << 0 << QStringList{"1/2", "2/2"};
+    QTest::newRow("reset is a command line in mode 1")
+        << QByteArray("setenv a 1\nreset\n") << QByteArray() << 1 << 0 << QStringList{"1/2", "2/2"};
+    // The count reads each script once: a script that nests itself adds nothing to it.
+    QTest::newRow("script nesting itself")
+        << QByteArray("setenv a 1\nestar auto_update.txt\n") << QByteArray() << 0 << -1
+        << QStringList{"1/1", "2/2", "3/3", "4/4", "5/5", "6/6", "7/7", "8/8", "9/9"};
+}
+
+void TstUpgrade::scriptLineProgress()
+{
+    QFETCH(QByteArray, script);
+    QFETCH(QByteArray, nested);
+    QFETCH(int, mode);
+    QFETCH(int, result);
+    QFETCH(QStringList, lines);
+    QDir(m_package).mkpath(QStringLiteral("scripts"));
+    writeFile(QStringLiteral("auto_update.txt"), script);
+    writeFile(QStringLiteral("scripts/a.es"), nested);
+    makeRig({cameraJson(7, QJsonObject{{"stage", "uboot"}})});
+    DeviceState state = Other;
+    QVERIFY(USB_ScsiFindDevice(0, state));
+    QCOMPARE(state, UBoot);
+    setUpgradeFileFolder(m_package);
+    QStringList reported;
+    QCOMPARE(runUpgradeScript(QStringLiteral("auto_update.txt"), mode,
+                              [&reported](int line, int count) {
+                                  reported << QStringLiteral("%1/%2").arg(line).arg(count);
+                              }),
+             result);
+    QCOMPARE(reported, lines);
 }
 
 QTEST_GUILESS_MAIN(TstUpgrade)

@@ -199,6 +199,7 @@ private slots:
     void recoveryOfRomStage();
     void recoveryRejected_data();
     void recoveryRejected();
+    void stepShownAndNewVersionsAfterReturn();
 
 private:
     void openWindow(const QByteArray& configuration = R"({"cameras": [{"model": 7}]})");
@@ -532,6 +533,60 @@ void TstWindowUpgrade::recoveryRejected()
     QVERIFY(LogCapture::contains(QStringLiteral("m_processMax: 2")));
     QVERIFY(player.waitForText(kDone, 60000));
     QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    verifyIdle();
+}
+
+void TstWindowUpgrade::stepShownAndNewVersionsAfterReturn()
+{
+    // The audio module takes a while to install its image, and the camera stays away for a second
+    // after its loader entry (long enough for the window to see it go); after the upgrade it
+    // comes back with new firmware.
+    openWindow(R"({"cameras": [{"model": 7, "upgradedFirmware": "1.3.0", "audioFaults": {"runningReads": 40},
+                                "loaderFaults": {"returnDelayMs": 1000}}]})");
+    m_window->upgradeTiming->pollCountdown = 500;
+    QCOMPARE(widget<QLabel>("labelDevVer")->text(), QStringLiteral("V1.2.10"));
+    QCOMPARE(widget<QLabel>("label_xmosVer")->text(), QStringLiteral("V1.0.3"));
+    auto* step = widget<QLabel>("labelUpgradeStep");
+    auto* bar = widget<QProgressBar>("progressBarUpdate");
+    QVERIFY(step->isHidden());
+    chooseFile(makePackage(QStringLiteral("ready"), fullPackage()));
+    DialogPlayer player;
+    widget<QAbstractButton>("btnUpgrade")->click();
+    QVERIFY(!step->isHidden());
+
+    // The steps as the label showed them, and whether the bar was hidden while one showed.
+    QStringList shown;
+    bool barHidden = false;
+    const bool done = QTest::qWaitFor(
+        [&] {
+            if (!step->isHidden() && !step->text().isEmpty()) {
+                if (shown.isEmpty() || shown.last() != step->text())
+                    shown << step->text();
+                barHidden = barHidden || bar->isHidden();
+            }
+            return player.texts().contains(kDone) && step->isHidden();
+        },
+        60000);
+    QVERIFY2(done, qPrintable(player.texts().join('|') + QLatin1Char('|') + shown.join('|')));
+    QVERIFY2(shown.contains(QStringLiteral("Installing the audio module firmware")),
+             qPrintable(shown.join('|')));
+    QVERIFY2(shown.contains(QStringLiteral("Restarting the camera in upgrade mode")),
+             qPrintable(shown.join('|')));
+    QVERIFY2(shown.indexOf(QStringLiteral("Installing the audio module firmware")) <
+                 shown.indexOf(QStringLiteral("Restarting the camera in upgrade mode")),
+             qPrintable(shown.join('|')));
+    // The camera left the list while the bar and the step stayed.
+    QVERIFY(LogCapture::contains(QStringLiteral("usb camera out")));
+    QVERIFY(!barHidden);
+    // The run is over: the label is empty and hidden.
+    QVERIFY(step->text().isEmpty());
+
+    // Back through hot-plug, the camera is opened again and shows its new versions.
+    QVERIFY2(QTest::qWaitFor(
+                 [this] { return widget<QLabel>("labelDevVer")->text() == QLatin1String("V1.3.0"); }, 10000),
+             qPrintable(widget<QLabel>("labelDevVer")->text()));
+    QCOMPARE(widget<QLabel>("label_xmosVer")->text(), QStringLiteral("V1.0.100")); // 100 bytes of image
+    QVERIFY(step->isHidden());
     verifyIdle();
 }
 

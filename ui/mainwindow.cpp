@@ -453,8 +453,7 @@ void MainWindow::slotOnCameraState(int state, const QString& name)
     ui->labelDevice->clear();
     ui->labelIcon->hide();
     ui->btnAudioVersionPrompt->hide();
-    // The bar belongs to a running upgrade, not to the camera: the camera being upgraded leaves
-    // as it restarts into its loader, and the bar stays until the upgrade's result.
+    // An upgrade takes the camera away (into its loader) and back: its bar stays meanwhile.
     if (!m_upgrading)
         ui->progressBarUpdate->hide();
     if (m_prompt) {

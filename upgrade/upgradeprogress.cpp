@@ -161,7 +161,7 @@ void UpgradeProgressTracker::enter(UpgradeStep step, qint64 current, qint64 tota
     if (info(step).count == Count::Bytes) {
         // Per whole percent of the bytes, not per packet.
         const int stepPercent = bytePercent(current, total);
-        if (step == m_last.step && stepPercent == m_lastStepPercent && next.percent == m_last.percent)
+        if (step == m_last.step && stepPercent == m_lastStepPercent)
             return;
         m_lastStepPercent = stepPercent;
     } else if (next == m_last) {
