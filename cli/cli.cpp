@@ -2,33 +2,30 @@
 
 #include "app/catalogue.h"
 #include "app/logging.h"
+#include "app/settings.h"
+#include "cli/cliarguments.h"
 #include "cli/clisettings.h"
 #include "cli/cliupgrade.h"
 #include "cli/clivirtual.h"
+#include "device/deviceplatform.h"
 #include "device/dshowcamerawrapper.h"
 #include "device/speakervolume.h"
 #include "device/uvcextensionunit.h"
+#include "device/videobackend.h"
+#include "upgrade/libsstarufu.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 
 namespace cli {
 namespace {
-
-struct Options
-{
-    QString camera; // index, id or name; empty: the first camera of a known model
-    bool json = false;
-    bool verbose = false; // the log's lines also go to standard error
-    QString command;
-    QStringList arguments;
-};
 
 // Where a command ended: its exit status and, on failure, the reason.
 struct Outcome
@@ -37,6 +34,8 @@ struct Outcome
     QString reason;
     QJsonObject result;
     QString text;
+    // Lines for standard error (and "warnings" in JSON) that do not make the command fail.
+    QStringList warnings;
     // An upgrade worker still runs (it could not be stopped in time): once the outcome is
     // printed the process ends at once, without destructors that would pull the device and the
     // package from under it.
@@ -51,47 +50,47 @@ Outcome failure(int status, const QString& reason)
     return outcome;
 }
 
-bool parseOptions(const QStringList& arguments, Options* options, QString* error)
-{
-    int i = 0;
-    for (; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--json")) {
-            options->json = true;
-        } else if (argument == QLatin1String("--verbose")) {
-            options->verbose = true;
-        } else if (argument == QLatin1String("--camera")) {
-            if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("--camera needs an index, an id or a name");
-                return false;
-            }
-            options->camera = arguments.at(++i);
-        } else if (argument.startsWith(QLatin1String("--camera="))) {
-            options->camera = argument.mid(9);
-        } else if (argument.startsWith(QLatin1String("-"))) {
-            *error = QStringLiteral("unknown option %1").arg(argument);
-            return false;
-        } else {
-            break;
-        }
-    }
-    if (i >= arguments.size()) {
-        *error = QStringLiteral("no command given");
-        return false;
-    }
-    options->command = arguments.at(i);
-    options->arguments = arguments.mid(i + 1);
-    return true;
-}
-
 struct ListedCamera
 {
     CameraEntry entry;
     int vid = 0;
     int pid = 0;
     int model = kUnknownModel;
+    // A camera waiting in a boot stage of its chip: it shows up as a mass-storage device and
+    // takes nothing but "recover".
+    bool bootStage = false;
+    DeviceState stage = Other;
+    int accessError = 0; // -EACCES: the boot-stage device cannot be opened by this user
 };
 
+QString hex4(int value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+
+// What a user who may not open a device is told: the device, and what gives the access.
+QString permissionMessage(const QString& device)
+{
+    return QStringLiteral("no permission to open %1: the udev rule that gives the logged-in user access "
+                          "(%2) is missing or not yet applied; install it, then replug the camera or run "
+                          "\"udevadm trigger\"")
+        .arg(device, QStringLiteral(DECKCTL_UDEV_RULE));
+}
+
+QString deniedDeviceName(const InaccessibleVideoDevice& device)
+{
+    return QStringLiteral("%1 (%2, %3:%4)")
+        .arg(device.node, device.product.isEmpty() ? QStringLiteral("USB camera") : device.product,
+             hex4(device.vendorId), hex4(device.productId));
+}
+
+QString bootStageName(const ListedCamera& camera)
+{
+    return QStringLiteral("the boot-stage device %1:%2").arg(hex4(camera.vid), hex4(camera.pid));
+}
+
+// The cameras in the order "list" prints them: the capture devices, then the cameras waiting in a
+// boot stage (those the configured brand's discovery accepts).
 QVector<ListedCamera> listCameras()
 {
     DShowCameraWrapper wrapper;
@@ -105,23 +104,43 @@ QVector<ListedCamera> listCameras()
         camera.model = modelIndexFromFriendlyName(entry.name);
         cameras.append(camera);
     }
+    for (const BootStageDevice& device : listBootStageDevices(SettingsStore::application().brandIndex())) {
+        ListedCamera camera;
+        camera.bootStage = true;
+        camera.stage = device.state;
+        camera.entry.id = device.key;
+        camera.entry.name = QStringLiteral("boot stage %1").arg(deviceStateName(device.state));
+        camera.vid = device.vendorId;
+        camera.pid = device.productId;
+        camera.accessError = device.accessError;
+        cameras.append(camera);
+    }
     return cameras;
 }
 
-// The camera the options name: by position in the list, by the id that list prints, by exact
-// name, or by a part of the name that only one camera has. A name that several cameras have
-// (two cameras of one model) is ambiguous, as a part of a name is. Without --camera: the first
-// camera of a known model.
+// The camera the options name: by position in the list, by the id that list prints (in any case),
+// by exact name, or by a part of the name that only one camera has. A name that several cameras
+// have (two cameras of one model) is ambiguous, as a part of a name is. Without --camera: the
+// first camera of a known model, else the first camera waiting in a boot stage.
 bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error)
 {
     const QVector<ListedCamera> cameras = listCameras();
     if (cameras.isEmpty()) {
-        *error = failure(kExitDevice, QStringLiteral("no camera is connected"));
+        // A camera whose node this user may not open is not listed: say so instead of "none".
+        const QVector<InaccessibleVideoDevice> denied = devicePlatform().video().listInaccessibleDevices();
+        *error = failure(kExitDevice, denied.isEmpty() ? QStringLiteral("no camera is connected")
+                                                       : permissionMessage(deniedDeviceName(denied.first())));
         return false;
     }
     if (options.camera.isEmpty()) {
         for (const ListedCamera& camera : cameras) {
-            if (camera.model != kUnknownModel) {
+            if (!camera.bootStage && camera.model != kUnknownModel) {
+                *selected = camera;
+                return true;
+            }
+        }
+        for (const ListedCamera& camera : cameras) {
+            if (camera.bootStage) {
                 *selected = camera;
                 return true;
             }
@@ -146,7 +165,7 @@ bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error
     QVector<ListedCamera> exact;
     QVector<ListedCamera> partial;
     for (const ListedCamera& camera : cameras) {
-        if (!camera.entry.id.isEmpty() && camera.entry.id == options.camera)
+        if (!camera.entry.id.isEmpty() && camera.entry.id.compare(options.camera, Qt::CaseInsensitive) == 0)
             byId.append(camera);
         if (camera.entry.name == options.camera)
             exact.append(camera);
@@ -167,10 +186,7 @@ bool selectCamera(const Options& options, ListedCamera* selected, Outcome* error
     return false;
 }
 
-QString hex4(int value)
-{
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
-}
+const QString kRecoverCommand = QStringLiteral("deckctl-cli recover PACKAGE.zip");
 
 Outcome listCommand()
 {
@@ -187,15 +203,48 @@ Outcome listCommand()
         object.insert(QStringLiteral("vid"), hex4(camera.vid));
         object.insert(QStringLiteral("pid"), hex4(camera.pid));
         object.insert(QStringLiteral("model"), camera.model);
+        if (camera.bootStage) {
+            object.insert(QStringLiteral("bootStage"), deviceStateName(camera.stage));
+            object.insert(QStringLiteral("needsRecover"), true);
+            if (camera.accessError != 0)
+                outcome.warnings << permissionMessage(bootStageName(camera));
+        }
         array.append(object);
         lines << QStringLiteral("%1\t%2\t%3\t%4:%5\t%6")
                      .arg(i)
-                     .arg(camera.entry.name, camera.entry.id, hex4(camera.vid), hex4(camera.pid))
-                     .arg(camera.model);
+                     .arg(camera.entry.name, camera.entry.id, hex4(camera.vid), hex4(camera.pid),
+                          camera.bootStage ? QStringLiteral("needs recover") : QString::number(camera.model));
     }
+    for (const InaccessibleVideoDevice& device : devicePlatform().video().listInaccessibleDevices())
+        outcome.warnings << permissionMessage(deniedDeviceName(device));
     outcome.result.insert(QStringLiteral("cameras"), array);
     outcome.text = lines.join(QLatin1Char('\n'));
     return outcome;
+}
+
+// A camera waiting in a boot stage: what it is and how to repair it.
+Outcome bootStageInfo(const ListedCamera& camera)
+{
+    Outcome outcome;
+    outcome.result.insert(QStringLiteral("bootStage"), deviceStateName(camera.stage));
+    outcome.result.insert(QStringLiteral("vid"), hex4(camera.vid));
+    outcome.result.insert(QStringLiteral("pid"), hex4(camera.pid));
+    outcome.result.insert(QStringLiteral("needsRecover"), true);
+    outcome.result.insert(QStringLiteral("recover"), kRecoverCommand);
+    outcome.text =
+        QStringLiteral("state: waiting in boot stage %1 (%2:%3)\nneeds recover: %4")
+            .arg(deviceStateName(camera.stage), hex4(camera.vid), hex4(camera.pid), kRecoverCommand);
+    if (camera.accessError != 0)
+        outcome.warnings << permissionMessage(bootStageName(camera));
+    return outcome;
+}
+
+Outcome bootStageRefusal(const ListedCamera& camera, const QString& command)
+{
+    return failure(kExitDevice, QStringLiteral("%1: the camera waits in boot stage %2 (%3:%4) and takes no "
+                                               "settings; repair it with \"%5\"")
+                                    .arg(command, deviceStateName(camera.stage), hex4(camera.vid),
+                                         hex4(camera.pid), kRecoverCommand));
 }
 
 // An opened camera: the extension unit and the standard controls.
@@ -350,6 +399,116 @@ Outcome getCommand(const ListedCamera& camera, const CliSetting& setting)
     return valueOutcome(setting, value);
 }
 
+// Every setting with its value and what it accepts, as `v4l2-ctl -l` lists controls: the range,
+// step and default of the camera's standard controls come from the camera, those of the other
+// integer settings from the tool's table. A setting that cannot be read is listed without its
+// value, with the reason; the command fails only when the camera answered none.
+Outcome controlsCommand(const ListedCamera& camera)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    int width = 0;
+    for (const CliSetting& setting : cliSettings())
+        width = std::max(width, int(setting.name.size()));
+    QJsonObject controls;
+    QStringList lines;
+    int answered = 0;
+    for (const CliSetting& setting : cliSettings()) {
+        QJsonObject object;
+        int value = 0;
+        Outcome unread;
+        const bool read = readSetting(opened, setting, &value, &unread);
+        const QString valueText =
+            read ? settingValueText(setting, value) : QStringLiteral("unavailable (%1)").arg(unread.reason);
+        QString line = setting.name.leftJustified(width) + QLatin1Char(' ');
+        if (!setting.words.isEmpty()) {
+            QStringList words;
+            QJsonArray values;
+            for (const ValueWord& word : setting.words) {
+                words << word.word;
+                values.append(word.word);
+            }
+            object.insert(QStringLiteral("type"), QStringLiteral("menu"));
+            object.insert(QStringLiteral("values"), values);
+            if (read)
+                object.insert(QStringLiteral("value"), valueText);
+            line +=
+                QStringLiteral("(menu) : value=%1 values=%2").arg(valueText, words.join(QLatin1Char(',')));
+        } else {
+            ControlRange range;
+            range.minimum = setting.minimum;
+            range.maximum = setting.maximum;
+            range.step = 1;
+            bool fromCamera = false;
+            if (setting.kind == SettingKind::CameraCtrl && opened.m_controlsBound)
+                fromCamera = opened.m_controls.getCameraControlRange(setting.controlId, range);
+            else if (setting.kind == SettingKind::PictureCtrl && opened.m_controlsBound)
+                fromCamera = opened.m_controls.getVideoProcAmpRange(setting.controlId, range);
+            object.insert(QStringLiteral("type"), QStringLiteral("integer"));
+            object.insert(QStringLiteral("minimum"), range.minimum);
+            object.insert(QStringLiteral("maximum"), range.maximum);
+            object.insert(QStringLiteral("step"), range.step);
+            if (fromCamera)
+                object.insert(QStringLiteral("default"), range.defaultValue);
+            if (read)
+                object.insert(QStringLiteral("value"), value);
+            line += QStringLiteral("(int)  : min=%1 max=%2 step=%3")
+                        .arg(range.minimum)
+                        .arg(range.maximum)
+                        .arg(range.step);
+            if (fromCamera)
+                line += QStringLiteral(" default=%1").arg(range.defaultValue);
+            line += QStringLiteral(" value=%1").arg(valueText);
+        }
+        if (read)
+            ++answered;
+        else
+            object.insert(QStringLiteral("error"), unread.reason);
+        controls.insert(setting.name, object);
+        lines << line;
+    }
+    if (answered == 0)
+        return failure(kExitDevice, kNoAnswer);
+    outcome.result.insert(QStringLiteral("controls"), controls);
+    outcome.text = lines.join(QLatin1Char('\n'));
+    return outcome;
+}
+
+// The camera's two stored positions: save stores where it looks now, recall moves it there and
+// reports the position it then has.
+Outcome presetCommand(const ListedCamera& camera, bool save, int number)
+{
+    OpenedCamera opened;
+    Outcome outcome;
+    if (!opened.open(camera, &outcome))
+        return outcome;
+    if (save ? !opened.m_unit.setPreset(number) : !opened.m_unit.setLoad(number))
+        return failure(kExitDevice, QStringLiteral("the camera refused the preset or did not answer"));
+    outcome.result.insert(QStringLiteral("preset"), number);
+    outcome.result.insert(QStringLiteral("action"), save ? QStringLiteral("save") : QStringLiteral("recall"));
+    outcome.text = save ? QStringLiteral("preset %1 saved").arg(number)
+                        : QStringLiteral("preset %1 recalled").arg(number);
+    if (!save) {
+        QStringList position;
+        for (const char* name : {"pan", "tilt", "zoom"}) {
+            const CliSetting* setting = findSetting(QLatin1String(name));
+            int value = 0;
+            Outcome unread;
+            if (setting && readSetting(opened, *setting, &value, &unread)) {
+                outcome.result.insert(setting->name, value);
+                position << QStringLiteral("%1 %2").arg(setting->name).arg(value);
+            }
+        }
+        if (!position.isEmpty())
+            outcome.text += QStringLiteral(": ") + position.join(QStringLiteral(", "));
+    }
+    return outcome;
+}
+
+const QString kPresetUsage = QStringLiteral("preset takes save N or recall N (N: 1 or 2)");
+
 Outcome keptFailure(int kept)
 {
     return failure(
@@ -406,6 +565,14 @@ Outcome upgradeOutcome(const UpgradeResult& upgrade)
     outcome.result.insert(QStringLiteral("message"), upgrade.message);
     if (upgrade.interruptedBy != 0)
         outcome.result.insert(QStringLiteral("interrupted"), true);
+    QJsonArray steps;
+    for (const UpgradeProgress& step : upgrade.steps) {
+        QJsonObject object;
+        object.insert(QStringLiteral("text"), upgradeStepText(step));
+        object.insert(QStringLiteral("percent"), step.percent);
+        steps.append(object);
+    }
+    outcome.result.insert(QStringLiteral("steps"), steps);
     outcome.endProcess = upgrade.workerAbandoned;
     return outcome;
 }
@@ -472,30 +639,52 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
     if (command == QLatin1String("virtual"))
         return virtualCommand(options.arguments, virtualState);
     const bool withPackage = command == QLatin1String("upgrade") || command == QLatin1String("recover");
-    const int expected = command == QLatin1String("get") || withPackage ? 1
-                         : command == QLatin1String("set")              ? 2
-                                                                        : 0;
-    const QStringList known = {QStringLiteral("list"),          QStringLiteral("info"),
-                               QStringLiteral("get"),           QStringLiteral("set"),
-                               QStringLiteral("factory-reset"), QStringLiteral("upgrade"),
-                               QStringLiteral("recover")};
+    const int expected = command == QLatin1String("get") || withPackage                          ? 1
+                         : command == QLatin1String("set") || command == QLatin1String("preset") ? 2
+                                                                                                 : 0;
+    const QStringList known = commandNames();
     if (!known.contains(command))
         return failure(kExitUsage, QStringLiteral("unknown command %1").arg(command));
+    if (command == QLatin1String("preset") && options.arguments.size() != expected)
+        return failure(kExitUsage, kPresetUsage);
     if (options.arguments.size() != expected)
         return failure(kExitUsage, QStringLiteral("%1 takes %2 argument(s)").arg(command).arg(expected));
+    bool presetSave = false;
+    int presetNumber = 0;
+    if (command == QLatin1String("preset")) {
+        const QString action = options.arguments.at(0);
+        presetSave = action == QLatin1String("save");
+        presetNumber = options.arguments.at(1) == QLatin1String("1")   ? 1
+                       : options.arguments.at(1) == QLatin1String("2") ? 2
+                                                                       : 0;
+        if ((!presetSave && action != QLatin1String("recall")) || presetNumber == 0)
+            return failure(kExitUsage, kPresetUsage);
+    }
     if (command == QLatin1String("list"))
         return listCommand();
     if (withPackage) {
         const QString archive = options.arguments.at(0);
         if (!QFileInfo(archive).isFile())
             return failure(kExitUsage, QStringLiteral("no package file %1").arg(archive));
-        if (command == QLatin1String("recover"))
+        if (command == QLatin1String("recover")) {
+            // A device that this user may not open would only fail deep in the upgrade.
+            const QVector<BootStageDevice> devices =
+                listBootStageDevices(SettingsStore::application().brandIndex());
+            if (!devices.isEmpty() &&
+                std::all_of(devices.begin(), devices.end(),
+                            [](const BootStageDevice& d) { return d.accessError != 0; })) {
+                ListedCamera first;
+                first.vid = devices.first().vendorId;
+                first.pid = devices.first().productId;
+                return failure(kExitDevice, permissionMessage(bootStageName(first)));
+            }
             return upgradeOutcome(runUpgrade(archive, nullptr, kUnknownModel, progress));
+        }
     }
 
     const CliSetting* setting = nullptr;
     int value = 0;
-    if (expected > 0 && !withPackage) {
+    if (expected > 0 && !withPackage && command != QLatin1String("preset")) {
         setting = findSetting(options.arguments.at(0));
         if (!setting)
             return failure(kExitUsage,
@@ -514,8 +703,14 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
     Outcome error;
     if (!selectCamera(options, &camera, &error))
         return error;
+    if (camera.bootStage)
+        return command == QLatin1String("info") ? bootStageInfo(camera) : bootStageRefusal(camera, command);
     if (command == QLatin1String("info"))
         return infoCommand(camera);
+    if (command == QLatin1String("controls"))
+        return controlsCommand(camera);
+    if (command == QLatin1String("preset"))
+        return presetCommand(camera, presetSave, presetNumber);
     if (command == QLatin1String("get"))
         return getCommand(camera, *setting);
     if (command == QLatin1String("set"))
@@ -531,42 +726,43 @@ int print(const Outcome& outcome, const Options& options, QTextStream& out, QTex
     if (outcome.status != kExitOk) {
         err << "deckctl-cli: " << outcome.reason << '\n';
         if (outcome.status == kExitUsage && !options.json)
-            err << usage() << '\n';
+            err << helpPointer() << '\n';
         if (options.json) {
             QJsonObject object;
             object.insert(QStringLiteral("error"), outcome.reason);
             object.insert(QStringLiteral("status"), outcome.status);
+            // A failed upgrade still tells how far it got.
+            if (outcome.result.contains(QStringLiteral("steps")))
+                object.insert(QStringLiteral("steps"), outcome.result.value(QStringLiteral("steps")));
             out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
         }
         return outcome.status;
     }
-    if (options.json)
-        out << QJsonDocument(outcome.result).toJson(QJsonDocument::Compact) << '\n';
-    else if (!outcome.text.isEmpty())
+    for (const QString& warning : outcome.warnings)
+        err << "deckctl-cli: " << warning << '\n';
+    if (options.json) {
+        QJsonObject result = outcome.result;
+        if (!outcome.warnings.isEmpty())
+            result.insert(QStringLiteral("warnings"), QJsonArray::fromStringList(outcome.warnings));
+        out << QJsonDocument(result).toJson(QJsonDocument::Compact) << '\n';
+    } else if (!outcome.text.isEmpty())
         out << outcome.text << '\n';
     return kExitOk;
 }
 
 } // namespace
 
+QStringList commandNames()
+{
+    return {QStringLiteral("list"),          QStringLiteral("info"),    QStringLiteral("controls"),
+            QStringLiteral("get"),           QStringLiteral("set"),     QStringLiteral("preset"),
+            QStringLiteral("factory-reset"), QStringLiteral("upgrade"), QStringLiteral("recover"),
+            QStringLiteral("virtual"),       QStringLiteral("help")};
+}
+
 QString usage()
 {
-    return QStringLiteral(
-               "usage: deckctl-cli [--camera INDEX|ID|NAME] [--json] [--verbose] COMMAND [ARGS]\n"
-               "  list                   one line per camera: index, name, id, vid:pid, model index\n"
-               "  info                   model index and name, firmware version, audio version\n"
-               "  get SETTING            prints the value\n"
-               "  set SETTING VALUE\n"
-               "  factory-reset\n"
-               "  upgrade PACKAGE.zip    the normal upgrade of the selected camera\n"
-               "  recover PACKAGE.zip    repair a camera found in a boot stage\n"
-               "  virtual plug MODEL [KEY=VALUE...]\n"
-               "                         attach a virtual camera of model index MODEL (keys as in the\n"
-               "                         virtual camera's configuration; needs DECKCTL_VIRTUAL_STATE)\n"
-               "  virtual unplug INDEX   unplug the virtual camera at INDEX of the shared state\n"
-               "--verbose (or DECKCTL_VERBOSE=1) also shows the log's lines on standard error\n"
-               "SETTING: %1")
-        .arg(settingNames().join(QStringLiteral(", ")));
+    return QStringLiteral("usage: deckctl-cli [OPTION...] COMMAND [ARGUMENT...]\n") + helpPointer();
 }
 
 void applyVerbosity(const QStringList& arguments)
@@ -574,8 +770,8 @@ void applyVerbosity(const QStringList& arguments)
     const QString variable = qEnvironmentVariable(kVerboseVariable);
     Options options;
     QString error;
-    // Options are read as far as they go: a usage error later on is reported by run().
-    static_cast<void>(parseOptions(arguments, &options, &error));
+    // Options are read as far as they go: a usage error is reported by run().
+    static_cast<void>(parseArguments(arguments, &options, &error));
     setLogEchoToStandardError(options.verbose || (!variable.isEmpty() && variable != QLatin1String("0")));
 }
 
@@ -584,9 +780,18 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err, Virtua
     Options options;
     QString parseError;
     Outcome outcome;
-    if (!parseOptions(arguments, &options, &parseError)) {
+    if (!parseArguments(arguments, &options, &parseError)) {
         outcome = failure(kExitUsage, parseError);
-        options.json = arguments.contains(QStringLiteral("--json"));
+        // Whether the caller asked for JSON, as far as the words tell it.
+        const int end = arguments.indexOf(QStringLiteral("--"));
+        options.json = arguments.mid(0, end < 0 ? arguments.size() : end).contains(QStringLiteral("--json"));
+    } else if (options.help) {
+        out << helpText();
+        return kExitOk;
+    } else if (options.version) {
+        outcome.text = versionText();
+        outcome.result.insert(QStringLiteral("program"), QStringLiteral("deckctl-cli"));
+        outcome.result.insert(QStringLiteral("version"), QStringLiteral(DECKCTL_VERSION));
     } else {
         outcome = dispatch(options, err, virtualState);
     }

@@ -4,6 +4,7 @@
 //
 //   deckctl-cli [--camera INDEX|ID|NAME] [--json] [--verbose] COMMAND [ARGS]
 //
+// Options may stand anywhere on the line (cliarguments.h); --help and --version print and end.
 // Exit status: 0 success, 1 the camera refused or did not answer, 2 usage error or bad value.
 
 #include <QStringList>
@@ -29,5 +30,8 @@ void applyVerbosity(const QStringList& arguments);
 // without it.
 int run(const QStringList& arguments, QTextStream& out, QTextStream& err,
         VirtualCameraState* virtualState = nullptr);
+// The commands in the order the help lists them.
+QStringList commandNames();
+// The usage line and the pointer to --help.
 QString usage();
 } // namespace cli

@@ -176,3 +176,15 @@ QString acceptedValues(const CliSetting& setting)
         words << word.word;
     return words.join(QStringLiteral(", "));
 }
+
+QString settingHelp(const CliSetting& setting)
+{
+    const QString accepted = acceptedValues(setting);
+    if (setting.kind == SettingKind::MaxZoom)
+        return accepted + QStringLiteral(" (times)");
+    if (setting.kind == SettingKind::Volume)
+        return accepted + QStringLiteral(" (percent)");
+    if (setting.kind == SettingKind::CameraCtrl && setting.controlId != camera_control_id::Zoom)
+        return accepted + QStringLiteral(" (degrees)");
+    return accepted;
+}

@@ -46,5 +46,7 @@ QStringList settingNames();
 std::optional<int> parseSettingValue(const CliSetting& setting, const QString& text);
 // The word for a device value, or the number itself for integer settings.
 QString settingValueText(const CliSetting& setting, int value);
-// "off, auto-framing, ..." or "0-255" for the usage error.
+// "off, auto-framing, ..." or "an integer from 0 to 255" for the usage error.
 QString acceptedValues(const CliSetting& setting);
+// The accepted values with the unit they are counted in, for the help.
+QString settingHelp(const CliSetting& setting);

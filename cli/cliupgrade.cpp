@@ -9,6 +9,7 @@
 #include "upgrade/upgradethread.h"
 
 #include <memory>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -132,6 +133,11 @@ public:
         const bool changed = !m_any || !sameUpgradeStep(m_current, progress);
         m_any = true;
         m_current = progress;
+        // A step's later reports (a transfer's growing count) replace its entry.
+        if (changed)
+            m_taken.push_back(progress);
+        else
+            m_taken.back() = progress;
         if (m_terminal) {
             tick();
         } else if (changed) {
@@ -159,6 +165,8 @@ public:
     }
 
     bool terminal() const { return m_terminal; }
+    // Each step reported so far, in order, as last reported.
+    const std::vector<UpgradeProgress>& taken() const { return m_taken; }
 
 private:
     QString stepLine() const
@@ -172,6 +180,7 @@ private:
     const bool m_terminal;
     QElapsedTimer m_elapsed;
     UpgradeProgress m_current;
+    std::vector<UpgradeProgress> m_taken;
     bool m_any = false;
     int m_shownWidth = 0;
 };
@@ -290,6 +299,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     signalNotifier.reset();
     if (printer.terminal())
         progress << '\n';
+    result.steps = printer.taken();
     if (result.workerAbandoned && host.isActive() && !host.thread()->isFinished()) {
         // The worker still drives the device and reads the package: nothing it uses may be
         // released. The caller ends the process without tearing anything down.

@@ -3,8 +3,12 @@
 // deckctl-cli upgrade and recover: the package preparation and the upgrade worker that the
 // window uses, run from the command line with a progress line.
 
+#include "upgrade/upgradeprogress.h"
+
 #include <QString>
 #include <QTextStream>
+
+#include <vector>
 
 class UVCExtensionUnit;
 
@@ -21,6 +25,9 @@ struct UpgradeResult
     // when the tool gave up waiting for it: its thread still runs, so the process must end with
     // _exit() once the result is printed, without tearing anything down.
     bool workerAbandoned = false;
+    // The steps the run went through, in order, each as last reported (its text and the run's
+    // percentage then).
+    std::vector<UpgradeProgress> steps;
 };
 
 // How long the tool waits, after asking the worker to stop, before it quits without it.

@@ -259,7 +259,36 @@ bool writeBound(const ControlBinding* binding, int value, bool automatic)
     return true;
 }
 
+bool rangeBound(const ControlBinding* binding, ControlRange& range)
+{
+    if (!binding)
+        return false;
+    QMutexLocker locker(&g_filterLock);
+    if (!g_filter)
+        return false;
+    ControlRange kernel;
+    if (const int result = g_filter->queryControl(binding->v4l2Id, &kernel)) {
+        qCDebug(lcDevice) << binding->rangeError << "error" << result;
+        return false;
+    }
+    range.minimum = toUnits(*binding, kernel.minimum);
+    range.maximum = toUnits(*binding, kernel.maximum);
+    range.step = std::max(1, toUnits(*binding, kernel.step));
+    range.defaultValue = toUnits(*binding, kernel.defaultValue);
+    return true;
+}
+
 } // namespace
+
+bool DShowCameraWrapper::getCameraControlRange(int id, ControlRange& range)
+{
+    return rangeBound(cameraControlBinding(id), range);
+}
+
+bool DShowCameraWrapper::getVideoProcAmpRange(int id, ControlRange& range)
+{
+    return rangeBound(videoProcAmpBinding(id), range);
+}
 
 bool DShowCameraWrapper::getCameraControl(int id, int& value)
 {

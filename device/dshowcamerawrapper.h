@@ -18,6 +18,7 @@
 
 class VideoBackend;
 class VideoDeviceHandle;
+struct ControlRange;
 
 struct CameraEntry
 {
@@ -67,6 +68,11 @@ public:
     bool setVideoProcAmp(int id, int value);
     // Switches an amplifier control to automatic mode (where the camera has one), passing value.
     bool setVideoProcAmpAuto(int id, int value);
+    // Range, step and default of one control of the bound device, in the units above (a step
+    // finer than one unit counts as one). False when no device is bound or the camera has no
+    // such control.
+    bool getCameraControlRange(int id, ControlRange& range);
+    bool getVideoProcAmpRange(int id, ControlRange& range);
 
     // Vendor and product id out of an id such as "vid_1d6b&pid_0102&mi_00#...".
     static bool parseVidPid(const QString& id, int& vid, int& pid);

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <libudev.h>
 #include <libusb.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +53,13 @@ int errnoFromLibusb(int error)
     default:
         return -EIO;
     }
+}
+
+// A USB id attribute ("idVendor", "idProduct": four hex digits); 0 when it cannot be read.
+int usbId(udev_device* device, const char* attribute)
+{
+    const char* text = udev_device_get_sysattr_value(device, attribute);
+    return text ? QByteArray(text).trimmed().toInt(nullptr, 16) : 0;
 }
 
 // The identification as the kernel shows it: blanks from the first zero byte on and in place of
@@ -318,6 +327,8 @@ QVector<MassStorageCandidate> LinuxMassStorageBackend::listDevices()
                     identification(udev_device_get_sysattr_value(device, "vendor"), kVendorLength);
                 candidate.product =
                     identification(udev_device_get_sysattr_value(device, "model"), kProductLength);
+                candidate.vendorId = usbId(usbDevice, "idVendor");
+                candidate.productId = usbId(usbDevice, "idProduct");
                 found.append({QString::fromLocal8Bit(udev_device_get_syspath(device)), candidate});
             }
             udev_device_unref(device);
@@ -332,6 +343,23 @@ QVector<MassStorageCandidate> LinuxMassStorageBackend::listDevices()
     for (const Found& f : found)
         candidates.append(f.candidate);
     return candidates;
+}
+
+int LinuxMassStorageBackend::checkAccess(const QString& keyText)
+{
+    LinuxMassStorageKey key;
+    if (!parseLinuxMassStorageKey(keyText, &key))
+        return -EINVAL;
+    // The usbfs node that libusb opens for the transfers; opening it claims nothing.
+    const QByteArray node = QStringLiteral("/dev/bus/usb/%1/%2")
+                                .arg(key.bus, 3, 10, QLatin1Char('0'))
+                                .arg(key.address, 3, 10, QLatin1Char('0'))
+                                .toLocal8Bit();
+    const int fd = ::open(node.constData(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    ::close(fd);
+    return 0;
 }
 
 std::unique_ptr<MassStorageDevice> LinuxMassStorageBackend::open(const QString& keyText, int* error)

@@ -40,6 +40,7 @@ public:
 
     QVector<MassStorageCandidate> listDevices() override;
     std::unique_ptr<MassStorageDevice> open(const QString& key, int* error) override;
+    int checkAccess(const QString& key) override;
 
     class UsbContext;
 

@@ -7,6 +7,7 @@
 #include <QMap>
 
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -61,11 +62,16 @@ QByteArray readSysfsFile(const QString& path)
 }
 
 // Whether the node captures video (metadata and output nodes do not), and its card name.
-bool probeCaptureNode(const char* node, QString* card)
+// Whether the node is a capture node, with its card name. *openError gets -errno when the node
+// cannot be opened, 0 otherwise.
+bool probeCaptureNode(const char* node, QString* card, int* openError)
 {
+    *openError = 0;
     const int fd = ::open(node, O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        *openError = -errno;
         return false;
+    }
     v4l2_capability cap{};
     const bool ok = retryIoctl(fd, VIDIOC_QUERYCAP, &cap) == 0;
     ::close(fd);
@@ -176,8 +182,21 @@ QVector<VideoDeviceInfo> LinuxVideoBackend::listCaptureDevices()
     return devices;
 }
 
+QVector<InaccessibleVideoDevice> LinuxVideoBackend::listInaccessibleDevices()
+{
+    QVector<InaccessibleVideoDevice> denied;
+    static_cast<void>(listNodes(&denied));
+    return denied;
+}
+
 QVector<LinuxCaptureNode> LinuxVideoBackend::listCaptureNodes()
 {
+    return listNodes(nullptr);
+}
+
+QVector<LinuxCaptureNode> LinuxVideoBackend::listNodes(QVector<InaccessibleVideoDevice>* denied)
+{
+    QSet<QString> deniedPorts; // one entry per USB device
     UdevPtr<udev> context(udev_new());
     if (!context)
         return {};
@@ -202,8 +221,21 @@ QVector<LinuxCaptureNode> LinuxVideoBackend::listCaptureNodes()
         if (!usbDevice)
             continue; // not a USB camera
         Candidate candidate;
-        if (!probeCaptureNode(node, &candidate.node.info.friendlyName))
+        int openError = 0;
+        if (!probeCaptureNode(node, &candidate.node.info.friendlyName, &openError)) {
+            const QString port = QString::fromUtf8(udev_device_get_sysname(usbDevice));
+            if (denied && (openError == -EACCES || openError == -EPERM) && !deniedPorts.contains(port)) {
+                deniedPorts.insert(port);
+                InaccessibleVideoDevice refused;
+                refused.node = QString::fromUtf8(node);
+                refused.product = sysattr(usbDevice, "product");
+                refused.vendorId = sysattr(usbDevice, "idVendor").toInt(nullptr, 16);
+                refused.productId = sysattr(usbDevice, "idProduct").toInt(nullptr, 16);
+                refused.error = openError;
+                denied->append(refused);
+            }
             continue;
+        }
         candidate.node.info.node = QString::fromUtf8(node);
         candidate.node.syspath = QString::fromUtf8(udev_device_get_syspath(device.get()));
         candidate.identity.vendorId = sysattr(usbDevice, "idVendor").toInt(nullptr, 16);

@@ -21,5 +21,13 @@ public:
     // The same listing, in the same order and with the same device paths, with each node's
     // sysfs path.
     static QVector<LinuxCaptureNode> listCaptureNodes();
+
+private:
+    // The listing; denied (when given) gets the USB video nodes that could not be opened for
+    // lack of permission.
+    static QVector<LinuxCaptureNode> listNodes(QVector<InaccessibleVideoDevice>* denied);
+
+public:
     std::unique_ptr<VideoDeviceHandle> open(const VideoDeviceInfo& device, int* error) override;
+    QVector<InaccessibleVideoDevice> listInaccessibleDevices() override;
 };

@@ -24,6 +24,9 @@ struct MassStorageCandidate
     // boot ROM, whose product identification starts with a zero byte, shows blanks only.
     QByteArray vendor;
     QByteArray product;
+    // The USB vendor and product id of the device that carries it; 0 when unknown.
+    int vendorId = 0;
+    int productId = 0;
 };
 
 enum class ScsiDirection
@@ -57,4 +60,13 @@ public:
     // Opens a listed device; nothing is claimed before its first command. On failure returns
     // nullptr and stores a negative errno in *error.
     virtual std::unique_ptr<MassStorageDevice> open(const QString& key, int* error) = 0;
+    // Whether this user may use a listed device: 0, or a negative errno (-EACCES when the
+    // permissions of its node refuse it, as before a udev rule gave access). Opens and closes the
+    // device's node and claims nothing; meant for a device the caller means to use, not for every
+    // listed one. The default grants access.
+    virtual int checkAccess(const QString& key)
+    {
+        static_cast<void>(key);
+        return 0;
+    }
 };

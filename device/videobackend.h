@@ -26,6 +26,17 @@ struct VideoDeviceInfo
     QString node; // the device node to open, for example /dev/video0
 };
 
+// A USB video node that the listing could not open because this user may not (its permissions):
+// not a listed camera, but worth telling the user about.
+struct InaccessibleVideoDevice
+{
+    QString node;    // for example /dev/video0
+    QString product; // the USB device's product string
+    int vendorId = 0;
+    int productId = 0;
+    int error = 0; // -EACCES or -EPERM
+};
+
 // UVC extension-unit request types (the UVC class request codes).
 enum class XuRequest : std::uint8_t
 {
@@ -67,4 +78,7 @@ public:
     virtual QVector<VideoDeviceInfo> listCaptureDevices() = 0;
     // Opens the device; on failure returns nullptr and stores a negative errno in *error.
     virtual std::unique_ptr<VideoDeviceHandle> open(const VideoDeviceInfo& device, int* error) = 0;
+    // The USB video nodes that could not be opened for lack of permission, one per USB device.
+    // The default has none.
+    virtual QVector<InaccessibleVideoDevice> listInaccessibleDevices() { return {}; }
 };

@@ -3,13 +3,15 @@
 //
 // Oracles:
 // - the exit status is 0, 1 or 2, and a failure says why on standard error ("deckctl-cli: ...");
-// - with --json first, standard output is exactly one line holding one JSON object, which on
+// - with --json first (and no request for the help), standard output is exactly one line holding one JSON
+// object, which on
 //   failure carries "error" and the exit status as "status";
 // - a "set" that succeeded reads back: "get" of the same setting then prints what "set" printed.
 // Package commands ("upgrade", "recover") whose package names an existing file are left out: they
 // would unpack and upgrade, which the package and script targets fuzz on their own.
 
 #include "cli/cli.h"
+#include "cli/cliarguments.h"
 #include "fuzz/fuzzsupport.h"
 #include "sim/virtualcamera.h"
 #include "sim/virtualplatform.h"
@@ -49,7 +51,11 @@ void checkRun(const QStringList& arguments, const Run& result)
                 "the exit status is 0, 1 or 2", detail);
     if (result.status != cli::kExitOk)
         fuzz::check(result.err.startsWith(QLatin1String("deckctl-cli: ")), "a failure says why", detail);
-    if (arguments.value(0) == QLatin1String("--json")) {
+    cli::Options options;
+    QString parseError;
+    // The help is text whatever else the line asks for.
+    const bool help = cli::parseArguments(arguments, &options, &parseError) && options.help;
+    if (arguments.value(0) == QLatin1String("--json") && !help) {
         fuzz::check(result.out.endsWith(QLatin1Char('\n')) && result.out.count(QLatin1Char('\n')) == 1,
                     "--json prints one line", detail);
         QJsonParseError error{};
@@ -63,24 +69,6 @@ void checkRun(const QStringList& arguments, const Run& result)
                         "--json reports a failure with its reason and status", detail);
         }
     }
-}
-
-// The command and its arguments after the options, as the tool reads them; empty when there is no
-// command.
-QStringList commandPart(const QStringList& arguments, QStringList* options)
-{
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--camera")) {
-            options->append(arguments.mid(i, 2));
-            ++i;
-        } else if (argument.startsWith(QLatin1Char('-'))) {
-            options->append(argument);
-        } else {
-            return arguments.mid(i);
-        }
-    }
-    return {};
 }
 
 } // namespace
@@ -112,10 +100,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Run result = run(arguments);
     checkRun(arguments, result);
 
-    QStringList options;
-    const QStringList command = commandPart(arguments, &options);
-    if (result.status == cli::kExitOk && command.value(0) == QLatin1String("set") && command.size() == 3) {
-        const QStringList get = options + QStringList{QStringLiteral("get"), command.at(1)};
+    cli::Options options;
+    if (result.status == cli::kExitOk && cli::parseArguments(arguments, &options, &error) && !options.help &&
+        !options.version && options.command == QLatin1String("set") && options.arguments.size() == 2) {
+        QStringList get = {QStringLiteral("--camera=") + options.camera};
+        if (options.json)
+            get << QStringLiteral("--json");
+        get << QStringLiteral("get") << QStringLiteral("--") << options.arguments.at(0);
         const Run readBack = run(get);
         checkRun(get, readBack);
         fuzz::check(readBack.status == cli::kExitOk && readBack.out == result.out,

@@ -29,8 +29,12 @@ packages=(
   v4l-utils
   # program-level checks
   ffmpeg
-  # the window's pictures (scripts/render-art.sh): SVG rendering and GIF assembly (with ffmpeg)
+  # the window's pictures (scripts/render-art.sh): SVG rendering and GIF assembly (with ffmpeg);
+  # the installed icons are rendered at build time too
   librsvg2-bin gifsicle
+  # checks of the installed tree and the package: desktop entry, AppStream metainfo, udev rule,
+  # man page, shell completions, the Debian package built by CPack and installed with dpkg
+  desktop-file-utils appstream udev man-db zsh dpkg-dev
 )
 
 SUDO=""

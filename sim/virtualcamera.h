@@ -71,6 +71,9 @@ public:
     QString busPort() const { return m_busPort; }
     void setBusPort(const QString& port) { m_busPort = port; }
     bool hasMicrophoneNode() const { return m_microphoneNode; }
+    // Its device nodes (video and, in a boot stage, mass storage) refuse this user, as they do
+    // before a udev rule gives access: opening them fails with EACCES.
+    bool deniedToUser() const { return m_denied; }
     int extensionUnitId() const { return m_unitId; } // -1: the camera has no vendor unit
     // The USB interface of the camera's VideoControl interface (its video function takes it and
     // the next one): 0, or 2 when another video function comes first in the descriptors.
@@ -143,6 +146,7 @@ private:
     int m_unitId = 6;
     int m_leadingFunctionUnit = -1; // -1: no other video function before the camera's own
     bool m_microphoneNode = true;
+    bool m_denied = false;
     bool m_present = true;
     QString m_stage = QStringLiteral("normal");
     bool m_streaming = false;

@@ -204,7 +204,8 @@ QVector<VideoDeviceInfo> VirtualVideoBackend::listCaptureDevices()
     const QVector<VirtualCamera> cameras = m_rig.cameras();
     for (int i = 0; i < cameras.size(); ++i) {
         const VirtualCamera& camera = cameras.at(i);
-        if (!camera.present())
+        // A node this user may not open is not listed, as the Linux listing leaves it out.
+        if (!camera.present() || camera.deniedToUser())
             continue;
         UsbVideoNodeIdentity identity;
         identity.vendorId = camera.vendorId();
@@ -236,7 +237,30 @@ std::unique_ptr<VideoDeviceHandle> VirtualVideoBackend::open(const VideoDeviceIn
         *error = -ENODEV;
         return nullptr;
     }
+    if (cameras.at(camera).deniedToUser()) {
+        *error = -EACCES;
+        return nullptr;
+    }
     return std::make_unique<VirtualVideoDevice>(m_rig, camera, microphone);
+}
+
+QVector<InaccessibleVideoDevice> VirtualVideoBackend::listInaccessibleDevices()
+{
+    QVector<InaccessibleVideoDevice> denied;
+    const QVector<VirtualCamera> cameras = m_rig.cameras();
+    for (int i = 0; i < cameras.size(); ++i) {
+        const VirtualCamera& camera = cameras.at(i);
+        if (!camera.present() || !camera.deniedToUser())
+            continue;
+        InaccessibleVideoDevice device;
+        device.node = kNodePrefix + QString::number(2 * i);
+        device.product = camera.friendlyName();
+        device.vendorId = camera.vendorId();
+        device.productId = camera.productId();
+        device.error = -EACCES;
+        denied.append(device);
+    }
+    return denied;
 }
 
 bool VirtualSoundServer::listSinks(QVector<SinkInfo>* sinks)
@@ -288,7 +312,8 @@ QVector<MassStorageCandidate> VirtualMassStorageBackend::listDevices()
             continue;
         devices.append({kMassStoragePrefix + QStringLiteral("%1:%2").arg(i).arg(camera.loader().generation()),
                         asKernelShowsIt(camera.loader().vendor(camera)),
-                        asKernelShowsIt(camera.loader().product(camera))});
+                        asKernelShowsIt(camera.loader().product(camera)), camera.vendorId(),
+                        camera.productId()});
     }
     return devices;
 }
@@ -307,7 +332,24 @@ std::unique_ptr<MassStorageDevice> VirtualMassStorageBackend::open(const QString
         *error = -ENODEV;
         return nullptr;
     }
+    if (cameras.at(camera).deniedToUser()) {
+        *error = -EACCES;
+        return nullptr;
+    }
     return std::make_unique<VirtualMassStorageDevice>(m_rig, camera, generation);
+}
+
+int VirtualMassStorageBackend::checkAccess(const QString& key)
+{
+    // As the node's permissions answer it: nothing is opened, the loader sees nothing.
+    int camera = 0;
+    int generation = 0;
+    if (!parseMassStorageKey(key, &camera, &generation))
+        return -ENOENT;
+    const QVector<VirtualCamera> cameras = m_rig.cameras();
+    if (camera >= cameras.size() || !cameras.at(camera).inBootStage())
+        return -ENODEV;
+    return cameras.at(camera).deniedToUser() ? -EACCES : 0;
 }
 
 PreviewInput VirtualPreviewBackend::input(const QString& friendlyName)

@@ -21,6 +21,7 @@ public:
     explicit VirtualVideoBackend(VirtualRig& rig) : m_rig(rig) {}
     QVector<VideoDeviceInfo> listCaptureDevices() override;
     std::unique_ptr<VideoDeviceHandle> open(const VideoDeviceInfo& device, int* error) override;
+    QVector<InaccessibleVideoDevice> listInaccessibleDevices() override;
 
 private:
     VirtualRig& m_rig;
@@ -51,6 +52,7 @@ public:
     explicit VirtualMassStorageBackend(VirtualRig& rig) : m_rig(rig) {}
     QVector<MassStorageCandidate> listDevices() override;
     std::unique_ptr<MassStorageDevice> open(const QString& key, int* error) override;
+    int checkAccess(const QString& key) override;
 
 private:
     VirtualRig& m_rig;

@@ -5,7 +5,7 @@ find_program(UMOCKDEV_WRAPPER umockdev-wrapper REQUIRED)
 
 add_executable(tst_kernel_bindings tst_kernel_bindings.cpp support/emulatedbench.cpp support/emulatedbench.h)
 target_link_libraries(tst_kernel_bindings PRIVATE
-  deckctl_testsupport deckctl_sim_umockdev deckctl_sim deckctl_device Qt5::Test)
+  deckctl_testsupport deckctl_sim_umockdev deckctl_sim deckctl_cli_lib deckctl_device Qt5::Test)
 add_test(NAME tst_kernel_bindings COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:tst_kernel_bindings>)
 
 # Sanitizer options for a program under the wrapper:

@@ -43,10 +43,20 @@ private slots:
     void selectsCameraByIndexOrName();
     void usageErrors_data();
     void usageErrors();
+    void helpAndVersion_data();
+    void helpAndVersion();
+    void optionsAnywhere_data();
+    void optionsAnywhere();
     void cameraFailures();
+    void controlsListsEverySetting();
+    void presetsSaveAndRecall();
     void factoryReset();
     void noCameraAndBadConfiguration();
     void upgradeAndRecover();
+    void bootStageCameras_data();
+    void bootStageCameras();
+    void deniedDevicesNamed_data();
+    void deniedDevicesNamed();
     void refusedPackages_data();
     void refusedPackages();
     void selectsAmongCamerasOfOneName_data();
@@ -304,6 +314,21 @@ void TstCli::usageErrors_data()
     QTest::newRow("audio not a number") << QStringList{"set", "audio", "loud"} << "an integer from 0 to 255";
     QTest::newRow("missing value") << QStringList{"set", "hdr"} << "set takes 2 argument(s)";
     QTest::newRow("extra argument") << QStringList{"list", "all"} << "list takes 0 argument(s)";
+    QTest::newRow("unknown option after the command")
+        << QStringList{"list", "--fast"} << "unknown option --fast";
+    QTest::newRow("unknown short option") << QStringList{"info", "-x"} << "unknown option -x";
+    QTest::newRow("camera without value at the end") << QStringList{"info", "--camera"} << "--camera needs";
+    QTest::newRow("-c without value") << QStringList{"info", "-c"} << "-c needs";
+    QTest::newRow("option after --") << QStringList{"--", "--json", "list"} << "unknown command --json";
+    QTest::newRow("option word after -- is an argument")
+        << QStringList{"list", "--", "--verbose"} << "list takes 0 argument(s)";
+    QTest::newRow("value for a switch") << QStringList{"--json=yes", "list"} << "--json";
+    QTest::newRow("preset without number")
+        << QStringList{"preset", "save"} << "preset takes save N or recall N";
+    QTest::newRow("preset 3") << QStringList{"preset", "recall", "3"} << "preset takes save N or recall N";
+    QTest::newRow("preset load") << QStringList{"preset", "load", "1"} << "preset takes save N or recall N";
+    QTest::newRow("controls with an argument")
+        << QStringList{"controls", "pan"} << "controls takes 0 argument(s)";
 }
 
 void TstCli::usageErrors()
@@ -314,9 +339,102 @@ void TstCli::usageErrors()
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(run.out, QString());
+    // One line for the error, one that points to the help.
+    const QStringList lines = run.err.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines.at(0).startsWith(QLatin1String("deckctl-cli: ")), qPrintable(run.err));
+    QCOMPARE(lines.at(1),
+             QStringLiteral("Try \"deckctl-cli --help\" for the commands, settings and values."));
     const Run json = cli(QStringList{"--json"} + arguments);
     QCOMPARE(json.status, 2);
     QCOMPARE(QJsonDocument::fromJson(json.out.toUtf8()).object().value("status").toInt(), 2);
+}
+
+void TstCli::helpAndVersion_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("--help") << QStringList{"--help"};
+    QTest::newRow("-h") << QStringList{"-h"};
+    QTest::newRow("help") << QStringList{"help"};
+    QTest::newRow("help COMMAND") << QStringList{"help", "set"};
+    QTest::newRow("--help after a command") << QStringList{"set", "hdr", "--help"};
+    QTest::newRow("--help with --json") << QStringList{"--json", "-h"};
+}
+
+void TstCli::helpAndVersion()
+{
+    QFETCH(QStringList, arguments);
+    configure(R"({"cameras": []})"); // the help needs no camera
+    const Run help = cli(arguments);
+    QCOMPARE(help.status, 0);
+    QCOMPARE(help.err, QString());
+    QVERIFY(help.out.startsWith(QLatin1String("Usage: deckctl-cli [OPTION...] COMMAND [ARGUMENT...]\n")));
+    for (const char* command : {"list", "info", "controls", "get SETTING", "set SETTING VALUE",
+                                "preset save N", "preset recall N", "factory-reset", "upgrade PACKAGE.zip",
+                                "recover PACKAGE.zip", "virtual plug MODEL", "virtual unplug INDEX"})
+        QVERIFY2(help.out.contains(QLatin1String("\n  ") + QLatin1String(command)), command);
+    // Every setting with its values or range.
+    const QStringList settings = {"tracking-mode   off, auto-framing, speaker-tracking, presenter-tracking",
+                                  "max-zoom        1.5, 2, 3, 4, 5, 8 (times)",
+                                  "pan             an integer from -180 to 180 (degrees)",
+                                  "volume          an integer from 0 to 100 (percent)",
+                                  "mirror          on, off",
+                                  "sharpness       an integer from -100000 to 100000"};
+    for (const QString& setting : settings)
+        QVERIFY2(help.out.contains(QLatin1String("\n  ") + setting + QLatin1Char('\n')), qPrintable(setting));
+    for (const char* variable :
+         {"DECKCTL_VERBOSE", "DECKCTL_VIRTUAL_CAMERA", "DECKCTL_VIRTUAL_STATE", "DECKCTL_VIRTUAL_JOURNAL"})
+        QVERIFY2(help.out.contains(QLatin1String("\n  ") + QLatin1String(variable) + QLatin1Char(' ')),
+                 variable);
+    QVERIFY(help.out.contains(QLatin1String("Exit status:\n  0  success\n  1  the camera refused")));
+    QVERIFY(help.out.contains(QLatin1String("\n  2  usage error or bad value\n")));
+
+    const Run version = cli({"--version"});
+    QCOMPARE(version.status, 0);
+    QCOMPARE(version.out, QStringLiteral("deckctl-cli " DECKCTL_VERSION "\n"));
+    QCOMPARE(version.err, QString());
+    const Run jsonVersion = cli({"info", "--version", "--json"});
+    QCOMPARE(jsonVersion.status, 0);
+    QCOMPARE(QJsonDocument::fromJson(jsonVersion.out.toUtf8()).object().value("version").toString(),
+             QStringLiteral(DECKCTL_VERSION));
+}
+
+void TstCli::optionsAnywhere_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("out"); // the first line of standard output
+    QTest::newRow("--camera after the command") << QStringList{"info", "--camera", "1"} << "model: 6 QB18Z";
+    QTest::newRow("-c") << QStringList{"-c", "1", "info"} << "model: 6 QB18Z";
+    QTest::newRow("-c joined") << QStringList{"info", "-c1"} << "model: 6 QB18Z";
+    QTest::newRow("--camera= after the command") << QStringList{"info", "--camera=qb18z"} << "model: 6 QB18Z";
+    QTest::newRow("--json between the words")
+        << QStringList{"get", "--json", "mirror"} << R"({"setting":"mirror","value":"off"})";
+    QTest::newRow("negative value then an option")
+        << QStringList{"set", "pan", "-12", "--camera", "1"} << "-12";
+    QTest::newRow("options after --") << QStringList{"--camera", "1", "set", "--", "tilt", "-7"} << "-7";
+    QTest::newRow("camera index -1 is a value") << QStringList{"--camera", "-1", "info"} << QString();
+    QTest::newRow("id that list prints")
+        << QStringList{"info", "--camera", "<id of camera 1>"} << "model: 6 QB18Z";
+    QTest::newRow("id in upper case")
+        << QStringList{"info", "--camera", "<ID OF CAMERA 1>"} << "model: 6 QB18Z";
+}
+
+void TstCli::optionsAnywhere()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, out);
+    const QString id = cli({"list"}).out.section(QLatin1Char('\n'), 1, 1).section(QLatin1Char('\t'), 2, 2);
+    QVERIFY(id.startsWith(QLatin1String("vid_1d6b&pid_0113&")));
+    arguments.replaceInStrings(QStringLiteral("<id of camera 1>"), id);
+    arguments.replaceInStrings(QStringLiteral("<ID OF CAMERA 1>"), id.toUpper());
+    const Run run = cli(arguments);
+    if (out.isEmpty()) {
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(QLatin1String("no camera with index -1")), qPrintable(run.err));
+        return;
+    }
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out.section(QLatin1Char('\n'), 0, 0), out);
 }
 
 void TstCli::cameraFailures()
@@ -336,6 +454,96 @@ void TstCli::cameraFailures()
     configure(R"({"cameras": [{"model": 7, "extensionUnit": null}]})");
     QCOMPARE(cli({"info"}).status, 1);
     QCOMPARE(cli({"get", "zoom"}).status, 0); // standard controls still work
+}
+
+void TstCli::controlsListsEverySetting()
+{
+    QCOMPARE(cli({"--camera", "1", "set", "mirror", "on"}).status, 0);
+    QCOMPARE(cli({"--camera", "1", "set", "brightness", "80"}).status, 0);
+    const Run text = cli({"controls", "--camera", "1"});
+    QCOMPARE(text.status, 0);
+    QCOMPARE(text.err, QString());
+    const QStringList lines = text.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 20); // every setting that get and set know
+    auto line = [&](const QString& name) {
+        for (const QString& l : lines) {
+            if (l.startsWith(name + QLatin1Char(' ')))
+                return l.simplified();
+        }
+        return QString();
+    };
+    QCOMPARE(line("tracking-mode"),
+             QStringLiteral("tracking-mode (menu) : value=auto-framing "
+                            "values=off,auto-framing,speaker-tracking,presenter-tracking"));
+    QCOMPARE(line("mirror"), QStringLiteral("mirror (menu) : value=on values=on,off"));
+    QCOMPARE(line("max-zoom"), QStringLiteral("max-zoom (menu) : value=5 values=1.5,2,3,4,5,8"));
+    // The standard controls' ranges are the camera's, pan and tilt in degrees.
+    QCOMPARE(line("pan"), QStringLiteral("pan (int) : min=-30 max=30 step=1 default=0 value=0"));
+    QCOMPARE(line("brightness"),
+             QStringLiteral("brightness (int) : min=0 max=100 step=1 default=50 value=80"));
+    QCOMPARE(line("sharpness"),
+             QStringLiteral("sharpness (int) : min=0 max=255 step=1 default=128 value=128"));
+    QCOMPARE(line("audio"), QStringLiteral("audio (int) : min=0 max=255 step=1 value=0"));
+    QCOMPARE(line("volume"), QStringLiteral("volume (int) : min=0 max=100 step=1 value=50"));
+
+    const Run json = cli({"--json", "controls", "--camera", "1"});
+    QCOMPARE(json.status, 0);
+    QCOMPARE(json.out.count(QLatin1Char('\n')), 1);
+    const QJsonObject controls =
+        QJsonDocument::fromJson(json.out.toUtf8()).object().value("controls").toObject();
+    QCOMPARE(controls.size(), 20);
+    const QJsonObject zoom = controls.value("zoom").toObject();
+    QCOMPARE(zoom.value("type").toString(), QStringLiteral("integer"));
+    QCOMPARE(zoom.value("minimum").toInt(), 100);
+    QCOMPARE(zoom.value("maximum").toInt(), 800);
+    QCOMPARE(zoom.value("step").toInt(), 1);
+    QCOMPARE(zoom.value("default").toInt(), 100);
+    QCOMPARE(zoom.value("value").toInt(), 100);
+    const QJsonObject mode = controls.value("framing-speed").toObject();
+    QCOMPARE(mode.value("type").toString(), QStringLiteral("menu"));
+    QCOMPARE(mode.value("value").toString(), QStringLiteral("normal"));
+    QCOMPARE(mode.value("values").toArray().size(), 3);
+
+    // A camera that does not answer its vendor settings still shows its standard controls, and
+    // says which settings it could not read.
+    configure(R"({"cameras": [{"model": 7, "faults": {"fail": 1}}]})");
+    const Run partly = cli({"--json", "controls"});
+    QCOMPARE(partly.status, 0);
+    const QJsonObject some =
+        QJsonDocument::fromJson(partly.out.toUtf8()).object().value("controls").toObject();
+    QCOMPARE(some.value("tracking-mode").toObject().value("error").toString(),
+             QStringLiteral("the camera did not answer"));
+    QVERIFY(!some.value("tracking-mode").toObject().contains("value"));
+    QCOMPARE(some.value("pan").toObject().value("value").toInt(-1), 0);
+}
+
+void TstCli::presetsSaveAndRecall()
+{
+    QCOMPARE(cli({"set", "pan", "5"}).status, 0);
+    QCOMPARE(cli({"set", "zoom", "300"}).status, 0);
+    const Run save = cli({"preset", "save", "2"});
+    QCOMPARE(save.status, 0);
+    QCOMPARE(save.out, QStringLiteral("preset 2 saved\n"));
+    QCOMPARE(cli({"set", "pan", "-8"}).status, 0);
+    QCOMPARE(cli({"set", "zoom", "100"}).status, 0);
+    const Run recall = cli({"preset", "recall", "2"});
+    QCOMPARE(recall.status, 0);
+    QCOMPARE(recall.out, QStringLiteral("preset 2 recalled: pan 5, tilt 0, zoom 300\n"));
+    QCOMPARE(cli({"get", "pan"}).out, QStringLiteral("5\n"));
+    const QString journal = journalLines().join(QLatin1Char('\n'));
+    QVERIFY2(journal.contains(QLatin1String("\"data\":\"0a 01 02 00 00 00 00 00\"")), qPrintable(journal));
+    QVERIFY2(journal.contains(QLatin1String("\"data\":\"0b 01 02 00 00 00 00 00\"")), qPrintable(journal));
+    const Run json = cli({"--json", "preset", "recall", "2"});
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    QCOMPARE(object.value("preset").toInt(), 2);
+    QCOMPARE(object.value("action").toString(), QStringLiteral("recall"));
+    QCOMPARE(object.value("zoom").toInt(), 300);
+
+    configure(R"({"cameras": [{"model": 7, "faults": {"refuse": 1}}]})");
+    const Run refused = cli({"preset", "save", "1"});
+    QCOMPARE(refused.status, 1);
+    QVERIFY2(refused.err.contains(QLatin1String("the camera refused the preset or did not answer")),
+             qPrintable(refused.err));
 }
 
 void TstCli::factoryReset()
@@ -438,7 +646,9 @@ void TstCli::upgradeAndRecover()
 
     // A camera left in its boot ROM is repaired from a package that carries the loaders.
     configure(R"({"cameras": [{"model": 7, "stage": "rom"}]})");
-    QCOMPARE(cli({"list"}).out, QString()); // not a camera while in the boot stage
+    // Listed as a camera waiting in its boot stage, not as a camera.
+    QVERIFY2(cli({"list"}).out.startsWith(QLatin1String("0\tboot stage ROM\t")),
+             qPrintable(cli({"list"}).out));
     const QString full = writePackage(m_dir->filePath("full.zip"), "QB18", true);
     const Run recover = cli({"--json", "recover", full});
     QCOMPARE(recover.status, 0);
@@ -451,6 +661,17 @@ void TstCli::upgradeAndRecover()
                  script);
     QVERIFY(std::is_sorted(percentages.begin(), percentages.end()));
     QCOMPARE(percentages.last(), 100);
+    // --json: the final object also holds the steps taken, the same as the progress lines.
+    const QJsonArray steps = QJsonDocument::fromJson(recover.out.toUtf8()).object().value("steps").toArray();
+    QStringList stepTexts;
+    QVector<int> stepPercentages;
+    for (const QJsonValue& step : steps) {
+        stepTexts << step.toObject().value("text").toString();
+        stepPercentages << step.toObject().value("percent").toInt(-1);
+    }
+    QVector<int> linePercentages;
+    QCOMPARE(stepTexts, progressSteps(recover.err, &linePercentages));
+    QCOMPARE(stepPercentages, linePercentages);
     QVERIFY(cli({"list"}).out.contains(QLatin1String("PX QB18")));
     // Nothing of the package is left, the loaders included.
     QCOMPARE(workFolderEntries(m_dir->path()), QStringList());
@@ -459,6 +680,102 @@ void TstCli::upgradeAndRecover()
     const Run nothing = cli({"recover", full});
     QCOMPARE(nothing.status, 1);
     QVERIFY(nothing.err.contains(QLatin1String("No device detected")));
+}
+
+void TstCli::deniedDevicesNamed_data()
+{
+    QTest::addColumn<QByteArray>("configuration");
+    QTest::addColumn<QString>("device"); // as the message names it
+    QTest::addColumn<int>("infoStatus");
+    QTest::newRow("camera") << QByteArray(R"({"cameras": [{"model": 7, "denied": true}]})")
+                            << "virtual:video0 (PX QB18, 1d6b:c015)" << 1;
+    QTest::newRow("boot stage") << QByteArray(
+                                       R"({"cameras": [{"model": 7, "stage": "rom", "denied": true}]})")
+                                << "the boot-stage device " << 0;
+}
+
+// The virtual camera's nodes refuse this user, as without the udev rule: the tool names the
+// device and the rule instead of "no camera is connected".
+void TstCli::deniedDevicesNamed()
+{
+    QFETCH(QByteArray, configuration);
+    QFETCH(QString, device);
+    QFETCH(int, infoStatus);
+    configure(configuration);
+    const Run list = cli({"list"});
+    QCOMPARE(list.status, 0);
+    const QString message = QStringLiteral("deckctl-cli: no permission to open ") + device;
+    QVERIFY2(list.err.startsWith(message) && list.err.contains(QLatin1String("udevadm trigger")),
+             qPrintable(list.err));
+    const Run info = cli({"info"});
+    QCOMPARE(info.status, infoStatus);
+    if (infoStatus != 0)
+        QVERIFY2(info.err.startsWith(message), qPrintable(info.err));
+}
+
+void TstCli::bootStageCameras_data()
+{
+    QTest::addColumn<QString>("stage"); // as the virtual camera's configuration names it
+    QTest::addColumn<QString>("shown"); // as list and info show it
+    QTest::newRow("boot ROM") << "rom"
+                              << "ROM";
+    QTest::newRow("updater") << "updater"
+                             << "Updater";
+    QTest::newRow("U-Boot") << "uboot"
+                            << "U-Boot";
+}
+
+void TstCli::bootStageCameras()
+{
+    QFETCH(QString, stage);
+    QFETCH(QString, shown);
+    configure(
+        QStringLiteral(R"({"cameras": [{"model": 7}, {"model": 6, "stage": "%1"}]})").arg(stage).toUtf8());
+    const Run list = cli({"list"});
+    QCOMPARE(list.status, 0);
+    QCOMPARE(list.err, QString());
+    const QStringList lines = list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines.at(0).startsWith(QLatin1String("0\tPX QB18\t"))); // cameras first, as before
+    const QStringList row = lines.at(1).split(QLatin1Char('\t'));
+    QCOMPARE(row.size(), 5);
+    QCOMPARE(row.at(0), QStringLiteral("1"));
+    QCOMPARE(row.at(1), QStringLiteral("boot stage ") + shown);
+    QCOMPARE(row.at(3), QStringLiteral("1d6b:0113"));
+    QCOMPARE(row.at(4), QStringLiteral("needs recover"));
+
+    const QJsonArray cameras =
+        QJsonDocument::fromJson(cli({"list", "--json"}).out.toUtf8()).object().value("cameras").toArray();
+    QCOMPARE(cameras.size(), 2);
+    const QJsonObject boot = cameras.at(1).toObject();
+    QCOMPARE(boot.value("bootStage").toString(), shown);
+    QCOMPARE(boot.value("needsRecover").toBool(), true);
+    QCOMPARE(boot.value("id").toString(), row.at(2));
+    QVERIFY(!cameras.at(0).toObject().contains("bootStage"));
+
+    // Chosen by index or by the id that list prints, info says what the camera waits for and
+    // names the command that repairs it.
+    for (const QString& camera : {QStringLiteral("1"), row.at(2)}) {
+        const Run info = cli({"info", "--camera", camera});
+        QCOMPARE(info.status, 0);
+        QCOMPARE(info.out, QStringLiteral("state: waiting in boot stage %1 (1d6b:0113)\n"
+                                          "needs recover: deckctl-cli recover PACKAGE.zip\n")
+                               .arg(shown));
+    }
+    // Settings are refused with the same hint.
+    const Run get = cli({"--camera", "1", "get", "hdr"});
+    QCOMPARE(get.status, 1);
+    QVERIFY2(get.err.contains(QStringLiteral("waits in boot stage %1").arg(shown)) &&
+                 get.err.contains(QLatin1String("deckctl-cli recover PACKAGE.zip")),
+             qPrintable(get.err));
+
+    // With no other camera, info finds the waiting one without --camera.
+    configure(QStringLiteral(R"({"cameras": [{"model": 6, "stage": "%1"}]})").arg(stage).toUtf8());
+    const Run alone = cli({"--json", "info"});
+    QCOMPARE(alone.status, 0);
+    const QJsonObject object = QJsonDocument::fromJson(alone.out.toUtf8()).object();
+    QCOMPARE(object.value("bootStage").toString(), shown);
+    QCOMPARE(object.value("recover").toString(), QStringLiteral("deckctl-cli recover PACKAGE.zip"));
 }
 
 void TstCli::refusedPackages_data()
@@ -614,7 +931,8 @@ void TstCli::upgradeInterruptedBySignal()
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_STATE"), m_dir->filePath(QStringLiteral("state.json")));
     env.insert(QStringLiteral("DECKCTL_VIRTUAL_JOURNAL"), m_dir->filePath(QStringLiteral("journal.jsonl")));
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"), {QStringLiteral("upgrade"), package});
+    process.start(QStringLiteral(DECKCTL_BIN_DIR "/deckctl-cli"),
+                  {QStringLiteral("--json"), QStringLiteral("upgrade"), package});
     QVERIFY(process.waitForStarted());
 
     // The upgrade is under way: the audio module is done and the camera entered its loader.
@@ -637,6 +955,17 @@ void TstCli::upgradeInterruptedBySignal()
         err.contains(QStringLiteral("deckctl-cli: interrupted by %1: the upgrade was stopped").arg(name)),
         qPrintable(err));
     QVERIFY2(err.contains(QLatin1String("deckctl-cli recover")), qPrintable(err));
+    // The JSON error tells how far the upgrade got: the steps up to the loader entry.
+    const QJsonObject object = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    QCOMPARE(object.value("status").toInt(), 1);
+    QStringList stepTexts;
+    for (const QJsonValue& step : object.value("steps").toArray())
+        stepTexts << step.toObject().value("text").toString();
+    QVector<int> percentages;
+    // One entry a step, as the plain lines; a transfer's entry as it was last reported.
+    QCOMPARE(stepTexts.size(), progressSteps(err, &percentages).size());
+    QCOMPARE(stepTexts.value(0), QStringLiteral("Sending the audio module firmware: 100%"));
+    QCOMPARE(stepTexts.value(stepTexts.size() - 1), QStringLiteral("Restarting the camera in upgrade mode"));
     QVERIFY(!journalLines().join('\n').contains(QLatin1String("\"event\":\"runcmd\"")));
     QVERIFY(!QFile::exists(m_dir->filePath(".local/share/deckctl/upgrade/auto_update.txt")));
 

@@ -7,6 +7,7 @@
 // Without umockdev's preload library the whole program reports SKIP (exit code 77).
 
 #include "app/catalogue.h"
+#include "cli/cli.h"
 #include "device/cameracontroltable.h"
 #include "device/deviceid.h"
 #include "device/dshowcamerawrapper.h"
@@ -18,6 +19,7 @@
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
 #include "tests/support/emulatedbench.h"
+#include "tests/support/withoutcapabilities.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -35,6 +37,7 @@
 #include <linux/uvcvideo.h>
 #include <linux/videodev2.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -194,6 +197,7 @@ private slots:
     void idSurvivesReplugging();
     void hotplugNamesAsListed_data();
     void hotplugNamesAsListed();
+    void nodeWithoutPermissionIsNamed();
 
     // The vendor extension unit.
     void extensionUnitAtAnyUnitId_data();
@@ -515,6 +519,59 @@ void TstKernelBindings::driverCachesWhatTheCameraTook()
     changeBehindTheDriver(V4L2_CID_ZOOM_ABSOLUTE, 420);
     QCOMPARE(get(V4L2_CID_ZOOM_ABSOLUTE), 420);
     QCOMPARE(bench.events(QStringLiteral("ctrl-get")).size(), reads + 1);
+}
+
+void TstKernelBindings::nodeWithoutPermissionIsNamed()
+{
+    Bench bench({cameraConfig(7, QStringLiteral("1-2"))});
+    REQUIRE_BENCH(bench);
+    const QString node = bench.nodes(0).captureNode;
+    const QByteArray file = QFile::encodeName(bench.cameras().rootDirectory() + node);
+    struct stat before = {};
+    QVERIFY2(::stat(file.constData(), &before) == 0, file.constData());
+    QCOMPARE(m_backend.listCaptureDevices().size(), 1);
+    QVERIFY(m_backend.listInaccessibleDevices().isEmpty());
+
+    // The node as it is without the rule: not for this user.
+    QCOMPARE(::chmod(file.constData(), 0), 0);
+    QVector<VideoDeviceInfo> listed;
+    QVector<InaccessibleVideoDevice> denied;
+    QString listOut, listErr, infoOut, infoErr;
+    int listStatus = -1;
+    int infoStatus = -1;
+    {
+        WithoutCapabilities unprivileged;
+        QVERIFY(unprivileged.dropped());
+        listed = m_backend.listCaptureDevices();
+        denied = m_backend.listInaccessibleDevices();
+        QTextStream out(&listOut), err(&listErr);
+        listStatus = cli::run({QStringLiteral("list")}, out, err);
+        QTextStream out2(&infoOut), err2(&infoErr);
+        infoStatus = cli::run({QStringLiteral("info")}, out2, err2);
+    }
+    QCOMPARE(::chmod(file.constData(), before.st_mode & 07777), 0);
+    QVERIFY(listed.isEmpty());
+    QCOMPARE(denied.size(), 1);
+    QCOMPARE(denied.at(0).node, node);
+    QCOMPARE(denied.at(0).vendorId, 0x1D6B);
+    QCOMPARE(denied.at(0).productId, 0xC015);
+    QCOMPARE(denied.at(0).error, -EACCES);
+
+    // The tool names the node and the rule instead of "no camera is connected".
+    const QString message = QStringLiteral("deckctl-cli: no permission to open %1 (").arg(node);
+    QCOMPARE(listStatus, 0);
+    QCOMPARE(listOut, QString());
+    QVERIFY2(listErr.startsWith(message) && listErr.contains(QLatin1String("1d6b:c015")) &&
+                 listErr.contains(QLatin1String("60-deckctl.rules")) &&
+                 listErr.contains(QLatin1String("udevadm trigger")),
+             qPrintable(listErr));
+    QCOMPARE(infoStatus, 1);
+    QVERIFY2(infoErr.startsWith(message) && infoErr.contains(QLatin1String("60-deckctl.rules")),
+             qPrintable(infoErr));
+    QVERIFY(!infoErr.contains(QLatin1String("no camera is connected")));
+
+    // With the rule applied the camera is back.
+    QCOMPARE(m_backend.listCaptureDevices().size(), 1);
 }
 
 void TstKernelBindings::capturesListedInPortOrder()

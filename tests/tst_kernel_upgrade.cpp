@@ -9,6 +9,7 @@
 //
 // Without umockdev's preload library the whole program reports SKIP (exit code 77).
 
+#include "cli/cli.h"
 #include "device/deviceplatform.h"
 #include "device/linuxmassstorage.h"
 #include "device/massstorage.h"
@@ -21,6 +22,7 @@
 #include "tests/support/emulatedbench.h"
 #include "tests/support/logcapture.h"
 #include "tests/support/packagebuilder.h"
+#include "tests/support/withoutcapabilities.h"
 #include "upgrade/libsstarufu.h"
 
 #include <QCryptographicHash>
@@ -39,6 +41,7 @@
 #include <linux/usbdevice_fs.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -179,6 +182,7 @@ private slots:
     void discovery_data();
     void discovery();
     void discoveryOfTheDeviceItHolds();
+    void bootStageWithoutPermissionIsNamed();
 
     // The bulk-only transport over libusb.
     void scriptOverTheRealTransport();
@@ -404,9 +408,57 @@ void TstKernelUpgrade::listingReadsTheKernelsIdentification()
     QCOMPARE(listed.at(1).key, formatLinuxMassStorageKey(rom));
     QCOMPARE(listed.at(1).vendor, QByteArray("QB18_001"));
     QCOMPARE(listed.at(1).product, QByteArray(16, ' '));
+    // The USB ids of the device that carries it; this user may use it.
+    QCOMPARE(listed.at(1).vendorId, 0x1D6B);
+    QCOMPARE(listed.at(1).productId, 0xC015);
+    QCOMPARE(devicePlatform().massStorage().checkAccess(listed.at(1).key), 0);
     // Listing opened nothing.
     for (int i = 0; i < 2; ++i)
         QCOMPARE(m_bench->usb(i).ioctls, 0);
+    QVERIFY(m_bench->journal().isEmpty());
+}
+
+void TstKernelUpgrade::bootStageWithoutPermissionIsNamed()
+{
+    START({camera(7, QStringLiteral("rom"), QStringLiteral("1-2"))});
+    const QByteArray node =
+        QFile::encodeName(m_bench->cameras().rootDirectory() + m_bench->loaders().nodes(0).usbNode);
+    struct stat before = {};
+    QVERIFY2(::stat(node.constData(), &before) == 0, node.constData());
+    // The node as it is without the rule: not for this user.
+    QCOMPARE(::chmod(node.constData(), 0), 0);
+    QVector<BootStageDevice> listed;
+    QString listOut, listErr, recoverOut, recoverErr;
+    int listStatus = -1;
+    int recoverStatus = -1;
+    writeFile(QStringLiteral("package.zip"), "not opened: the device is refused first");
+    {
+        WithoutCapabilities unprivileged;
+        QVERIFY(unprivileged.dropped());
+        listed = listBootStageDevices(0);
+        QTextStream out(&listOut), err(&listErr);
+        listStatus = cli::run({QStringLiteral("list")}, out, err);
+        QTextStream out2(&recoverOut), err2(&recoverErr);
+        recoverStatus = cli::run(
+            {QStringLiteral("recover"), m_package->filePath(QStringLiteral("package.zip"))}, out2, err2);
+    }
+    QCOMPARE(::chmod(node.constData(), before.st_mode & 07777), 0);
+    QCOMPARE(listed.size(), 1);
+    QCOMPARE(listed.at(0).accessError, -EACCES);
+
+    // list shows the camera waiting in its boot stage and names the device it may not open.
+    QVERIFY2(listOut.startsWith(QLatin1String("0\tboot stage ROM\t")) &&
+                 listOut.contains(QLatin1String("\t1d6b:c015\tneeds recover")),
+             qPrintable(listOut));
+    QCOMPARE(listStatus, 0);
+    const QString message =
+        QStringLiteral("deckctl-cli: no permission to open the boot-stage device 1d6b:c015: the udev rule");
+    QVERIFY2(listErr.startsWith(message) && listErr.contains(QLatin1String("udevadm trigger")),
+             qPrintable(listErr));
+    // recover says so at once instead of failing in the middle of the upgrade; nothing was sent.
+    QCOMPARE(recoverStatus, 1);
+    QVERIFY2(recoverErr.startsWith(message), qPrintable(recoverErr));
+    QCOMPARE(m_bench->usb(0).ioctls, 0);
     QVERIFY(m_bench->journal().isEmpty());
 }
 

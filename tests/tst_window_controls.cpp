@@ -169,6 +169,7 @@ private slots:
     void defaultSettings();
     void noticesDoNotStack();
     void cameraGoneNoNoticeStorm();
+    void deniedDevicesNamedOnce();
     void previewKeys();
     void accessibleNames();
     void listsAndDisabledState();
@@ -786,6 +787,29 @@ void TstWindowControls::cameraGoneNoNoticeStorm()
     QTest::qWait(800);
     QVERIFY2(reader.notices().isEmpty(), qPrintable(reader.texts().join(QLatin1Char('|'))));
     QVERIFY(LogCapture::contains(QStringLiteral("the camera is gone")));
+}
+
+// A camera and a camera in its boot stage whose nodes refuse this user (no udev rule yet): one
+// notice names both and the rule; a later refresh of the list does not repeat it.
+void TstWindowControls::deniedDevicesNamedOnce()
+{
+    NoticeReader reader;
+    openWindow(R"({"cameras": [{"model": 7}, {"model": 6, "denied": true},
+                               {"model": 6, "stage": "rom", "denied": true}]})");
+    QTRY_COMPARE(reader.notices().size(), 1);
+    const QString text = reader.texts().at(0);
+    QVERIFY2(text.startsWith(QLatin1String("No permission to open virtual:video2 (")), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String("the camera waiting in its boot stage (")), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String("60-deckctl.rules")) &&
+                 text.contains(QLatin1String("udevadm trigger")),
+             qPrintable(text));
+    // The camera that may be opened is open as usual.
+    QVERIFY(widget<QAbstractButton>("btnMirror")->isEnabled());
+
+    // Another camera arrives: the list is built again.
+    m_window->slotOnCameraPlugged(true, QString());
+    QTest::qWait(300);
+    QCOMPARE(reader.notices().size(), 1);
 }
 
 // --- keyboard and accessibility -------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include "device/deviceplatform.h"
 #include "device/hotplug.h"
 #include "device/speakervolume.h"
+#include "device/videobackend.h"
+#include "upgrade/libsstarufu.h"
 #include "workers/abnormaldetectthread.h"
 #include "workers/updateinfothread.h"
 #include "workers/videostreamthread.h"
@@ -278,6 +280,7 @@ QIcon MainWindow::currentItemIcon()
 
 void MainWindow::refreshCameraList()
 {
+    reportDeniedDevices();
     QVector<CameraEntry> entries;
     if (m_dshow.listVideoDevices(entries) == 0) {
         if (!m_upgrading) {
@@ -295,6 +298,56 @@ void MainWindow::refreshCameraList()
         first->setIcon(currentItemIcon());
     }
     openListedCamera(first);
+}
+
+bool MainWindow::reportDeniedDevices()
+{
+    // During an upgrade the camera passes through its boot stages, and the upgrade reports its own
+    // failures: nothing of that device is probed here.
+    if (m_upgrading)
+        return false;
+    // A device is named again only after it was gone (unplugged, or opened fine) in between.
+    QSet<QString> denied;
+    QStringList named;
+    bool bootStageDenied = false;
+    const auto note = [&](const QString& key, const QString& device) {
+        denied.insert(key);
+        if (m_deniedReported.contains(key))
+            return;
+        qCWarning(lcUi).noquote() << "No permission to open" << device;
+        named << device;
+    };
+    const auto ids = [](int vendorId, int productId) {
+        return QStringLiteral("%1:%2")
+            .arg(vendorId, 4, 16, QLatin1Char('0'))
+            .arg(productId, 4, 16, QLatin1Char('0'));
+    };
+    for (const InaccessibleVideoDevice& device : devicePlatform().video().listInaccessibleDevices()) {
+        const QString product =
+            device.product.isEmpty()
+                ? ids(device.vendorId, device.productId)
+                : QStringLiteral("%1, %2").arg(device.product, ids(device.vendorId, device.productId));
+        note(device.node + QLatin1Char('#') + ids(device.vendorId, device.productId),
+             QStringLiteral("%1 (%2)").arg(device.node, product));
+    }
+    for (const BootStageDevice& device : listBootStageDevices(m_manufacturer)) {
+        if (device.accessError == 0)
+            continue;
+        bootStageDenied = true;
+        note(device.key,
+             tr("the camera waiting in its boot stage (%1)").arg(ids(device.vendorId, device.productId)));
+    }
+    m_deniedReported = denied;
+    if (named.isEmpty())
+        return bootStageDenied;
+    const QString text = tr("No permission to open %1. The udev rule %2 that gives access to the camera is "
+                            "missing or not yet applied: install it, then replug the camera or run "
+                            "\"udevadm trigger\".")
+                             .arg(named.join(QStringLiteral(", ")), QStringLiteral(DECKCTL_UDEV_RULE));
+    // The list is refreshed while the window is built and from device events: the box opens
+    // once that is done.
+    QTimer::singleShot(0, this, [this, text] { showMessage(text, false); });
+    return bootStageDenied;
 }
 
 void MainWindow::fillCameraList(const QVector<CameraEntry>& entries)

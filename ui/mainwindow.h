@@ -21,6 +21,7 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QPointer>
+#include <QSet>
 #include <QSize>
 #include <QStringList>
 
@@ -71,6 +72,10 @@ public slots:
 
 public:
     void refreshCameraList();
+    // Tells the user, once per device, about a camera or a boot-stage device that this user may
+    // not open (no udev rule yet): which device, and what gives the access. Returns whether a
+    // boot-stage device is among them (a repair could not reach it).
+    bool reportDeniedDevices();
     void fillCameraList(const QVector<CameraEntry>& entries);
     bool openCamera(const QString& path, const QString& name);
     void closeCamera();
@@ -116,7 +121,8 @@ private:
     int m_dummyProgress = 0;
     bool m_upgrading = false;
     bool m_noCamera = false;
-    WorkerHost m_abnormal; // AbnormalDetectThread
+    QSet<QString> m_deniedReported; // the denied devices the user has been told about
+    WorkerHost m_abnormal;          // AbnormalDetectThread
     bool m_handlingAbnormal = false;
     int m_manufacturer = 255;
     int m_manufacturerVid = 0;

@@ -308,6 +308,9 @@ void MainWindow::slotOnDeviceAbnormal(int state)
     qCWarning(lcUi) << "Detect camera abnormal, state:" << state;
     if (m_upgrading || m_handlingAbnormal)
         return;
+    // A repair could not open the device: the user is told what gives the access instead.
+    if (reportDeniedDevices())
+        return;
     m_handlingAbnormal = true;
     m_processMax = kProcessMaxRecovery;
 

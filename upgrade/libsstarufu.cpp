@@ -348,6 +348,40 @@ bool USB_ScsiFindDevice(int brandIndex, DeviceState& state)
     return false;
 }
 
+QVector<BootStageDevice> listBootStageDevices(int brandIndex)
+{
+    QVector<BootStageDevice> devices;
+    if (brandFromIndex(brandIndex).vendorId == 0)
+        return devices;
+    for (const MassStorageCandidate& candidate : devicePlatform().massStorage().listDevices()) {
+        if (!loaderVendorAccepted(brandIndex, candidate.vendor))
+            continue;
+        BootStageDevice device;
+        device.key = candidate.key;
+        device.state = stateFromListedProduct(candidate.product);
+        device.vendorId = candidate.vendorId;
+        device.productId = candidate.productId;
+        device.accessError = devicePlatform().massStorage().checkAccess(candidate.key);
+        devices.append(device);
+    }
+    return devices;
+}
+
+QString deviceStateName(DeviceState state)
+{
+    switch (state) {
+    case ROM:
+        return QStringLiteral("ROM");
+    case Updater:
+        return QStringLiteral("Updater");
+    case UBoot:
+        return QStringLiteral("U-Boot");
+    case Other:
+        break;
+    }
+    return QStringLiteral("Other");
+}
+
 void USB_ExitDevice()
 {
     QMutexLocker locker(&g_deviceLock);

@@ -20,6 +20,7 @@
 #include "upgrade/upgradescript.h" // the script runner and its file name rules
 
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 
 #include <cstdint>
@@ -131,6 +132,22 @@ int USB_ScsiWrite(const std::uint8_t* data, std::uint32_t length, std::uint32_t 
 // released.
 bool USB_ScsiFindDevice(int brandIndex, DeviceState& state);
 void USB_ExitDevice();
+
+// A boot-stage device that discovery would accept, as the listing shows it.
+struct BootStageDevice
+{
+    QString key; // the mass-storage listing's key
+    DeviceState state = Other;
+    int vendorId = 0; // USB ids; 0 when unknown
+    int productId = 0;
+    int accessError = 0; // 0, or -errno: this user may not open it (-EACCES without the rule)
+};
+// Every boot-stage device that discovery accepts for the brand, in the listing's order, from the
+// identification: nothing is claimed or logged, the process-wide handle is untouched (an accepted
+// device's node is opened and closed again to learn whether this user may use it).
+QVector<BootStageDevice> listBootStageDevices(int brandIndex);
+// "ROM", "Updater", "U-Boot" or "Other".
+QString deviceStateName(DeviceState state);
 
 // Loads the file at the address (the script's "tftp"): load header, image in kTftpChunk chunks,
 // a pause of size / 20480 ms, status; up to five attempts. Returns -1 when the file cannot be

@@ -52,7 +52,10 @@ int main(int argc, char* argv[])
         qWarning().noquote() << "Virtual camera not started:" << virtualError;
 
     QTranslator translator;
-    const bool translationLoaded = loadTranslation(translator, QStringLiteral(DECKCTL_TRANSLATIONS_DIR));
+    // Beside the executable (a build tree), else where the install put it relative to bin/.
+    const bool translationLoaded = loadTranslation(
+        translator,
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral(DECKCTL_TRANSLATIONS_DIR)));
     if (languageCN && translationLoaded)
         QApplication::installTranslator(&translator);
 
