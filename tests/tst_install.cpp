@@ -136,6 +136,7 @@ void TstInstall::filesInPlace_data()
         "share/man/man1/deckctl-cli.1",
         "share/bash-completion/completions/deckctl-cli",
         "share/zsh/vendor-completions/_deckctl-cli",
+        "share/doc/deckctl/README.md",
         QStringLiteral("lib/udev/rules.d/") + QStringLiteral(DECKCTL_UDEV_RULE),
     };
     for (const QString& path : paths)

@@ -413,7 +413,8 @@ private slots:
         QTest::newRow("no loaders") << "none" << false << QStringList();
         QTest::newRow("updater as a folder, images as a file") << "swapped" << false << QStringList();
         QTest::newRow("both as links to outside") << "links" << false << QStringList();
-        QTest::newRow("end of an outcome: updater file and images folder") << "plain" << true << QStringList();
+        QTest::newRow("end of an outcome: updater file and images folder")
+            << "plain" << true << QStringList();
         QTest::newRow("end of an outcome: both as links to outside") << "links" << true << QStringList();
     }
 

@@ -117,22 +117,6 @@ QVector<QPair<int, int>> setBlocks(const QVector<QJsonObject>& events)
     return blocks;
 }
 
-// The codes of the query blocks among events, in order.
-QVector<int> queryCodes(const QVector<QJsonObject>& events)
-{
-    QVector<int> codes;
-    for (const QJsonObject& event : events) {
-        if (event.value(QLatin1String("event")).toString() != QLatin1String("xu-set") ||
-            event.value(QLatin1String("selector")).toInt() != xu::SELECTOR_COMMAND)
-            continue;
-        const QByteArray data = QByteArray::fromHex(event.value(QLatin1String("data")).toString().toLatin1());
-        const int code = static_cast<std::uint8_t>(data.at(0));
-        if (code & xu::kQueryBit)
-            codes.append(code);
-    }
-    return codes;
-}
-
 // (control, value) of every standard-control write among events.
 QVector<QPair<qint64, int>> controlWrites(const QVector<QJsonObject>& events)
 {
@@ -276,7 +260,7 @@ void TstWindowControls::querySequenceAfterOpening()
     QFETCH(int, mode);
     QFETCH(QVector<int>, codes);
     openWindow(QStringLiteral(R"({"cameras": [{"model": 7, "settings": {"16": %1}}]})").arg(mode).toUtf8());
-    const QVector<int> sent = queryCodes(m_fixture->journal().events());
+    const QVector<int> sent = vendorCommandCodes(m_fixture->journal().events(), CommandBlocks::Queries);
     QVERIFY(sent.size() >= codes.size());
     QCOMPARE(sent.mid(0, codes.size()), codes);
     // The version, the speaker and the mode as the opening read them.

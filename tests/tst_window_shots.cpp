@@ -98,7 +98,7 @@ void TstWindowShots::initTestCase()
     script.setProcessChannelMode(QProcess::ForwardedChannels);
     script.start(QStringLiteral(DECKCTL_SOURCE_DIR "/scripts/screenshots.sh"), {m_dir.path()});
     QVERIFY(script.waitForStarted());
-    QVERIFY2(script.waitForFinished(500000), "the script did not end within 500 s");
+    QVERIFY2(script.waitForFinished(1500000), "the script did not end within 1500 s");
     // 1: a state was not reached (the tool names it on standard error).
     QCOMPARE(script.exitStatus(), QProcess::NormalExit);
     QCOMPARE(script.exitCode(), 0);

@@ -77,6 +77,16 @@ public:
     }
     void answer(const QString& name, const QStringList& buttons) { m_answers[name] += buttons; }
     const QVector<SeenDialog>& seen() const { return m_seen; }
+    // The dialogs seen, by name, with the results among them marked: for failure messages.
+    QString summary() const
+    {
+        QStringList names;
+        for (const SeenDialog& dialog : m_seen)
+            names << dialog.name + (dialog.text == kDone     ? QStringLiteral("(done)")
+                                    : dialog.text == kFailed ? QStringLiteral("(failed)")
+                                                             : QString());
+        return names.join(QLatin1Char(' '));
+    }
     QStringList texts() const
     {
         QStringList result;
@@ -99,13 +109,16 @@ public:
 private:
     void poll()
     {
+        // A dialog is known by a number stored on it: a new dialog may take a closed one's address.
+        static const char* const kId = "dialogPlayerId";
+        QSet<int> visible;
         for (QWidget* widget : QApplication::topLevelWidgets()) {
             auto* dialog = qobject_cast<QDialog*>(widget);
             if (!dialog || !dialog->isVisible())
                 continue;
-            if (!m_open.contains(dialog)) {
-                m_open.insert(dialog, QElapsedTimer());
-                m_open[dialog].start();
+            if (!dialog->property(kId).isValid()) {
+                dialog->setProperty(kId, ++m_lastId);
+                m_open[m_lastId].start();
                 SeenDialog seen{dialog->objectName(), QString(), dialog->size(), false};
                 if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("labeltext")))
                     seen.text = label->text();
@@ -117,19 +130,22 @@ private:
                     seen.countdown = !countdown->isHidden();
                 m_seen.append(seen);
             }
+            const int id = dialog->property(kId).toInt();
+            visible.insert(id);
             QStringList& queue = m_answers[dialog->objectName()];
-            if (m_open[dialog].elapsed() < 50 || (m_answered.contains(dialog) && queue.isEmpty()))
+            if (!m_open.contains(id) || m_open[id].elapsed() < 50 ||
+                (m_answered.contains(id) && queue.isEmpty()))
                 continue;
             const QString button = queue.isEmpty() ? QStringLiteral("btnOK") : queue.takeFirst();
-            m_answered.insert(dialog);
-            m_open[dialog].restart();
+            m_answered.insert(id);
+            m_open[id].restart();
             if (auto* found = dialog->findChild<QAbstractButton*>(button))
                 found->click();
             else
                 dialog->reject();
         }
         for (auto it = m_open.begin(); it != m_open.end();) {
-            if (!QApplication::topLevelWidgets().contains(it.key()) || !it.key()->isVisible()) {
+            if (!visible.contains(it.key())) {
                 m_answered.remove(it.key());
                 it = m_open.erase(it);
             } else {
@@ -139,8 +155,9 @@ private:
     }
 
     QTimer m_timer;
-    QHash<QDialog*, QElapsedTimer> m_open;
-    QSet<QDialog*> m_answered;
+    int m_lastId = 0;
+    QHash<int, QElapsedTimer> m_open;
+    QSet<int> m_answered;
     QHash<QString, QStringList> m_answers;
     QVector<SeenDialog> m_seen;
 };
@@ -168,35 +185,6 @@ FileMap fullPackage(const QByteArray& image = imageWith("QB18"))
         {QStringLiteral("images/auto_update.txt"), "tftp 0x22000000 chip.img\nsaveenv\nreset\n"},
         {QStringLiteral("images/chip.img"), QByteArray(1000, 'c')},
     };
-}
-
-// (code) of every vendor set block among events; queries left out.
-QVector<int> setCodes(const QVector<QJsonObject>& events)
-{
-    QVector<int> codes;
-    for (const QJsonObject& event : events) {
-        if (event.value(QLatin1String("event")).toString() != QLatin1String("xu-set") ||
-            event.value(QLatin1String("selector")).toInt() != xu::SELECTOR_COMMAND)
-            continue;
-        const QByteArray data = QByteArray::fromHex(event.value(QLatin1String("data")).toString().toLatin1());
-        const int code = static_cast<std::uint8_t>(data.at(0));
-        if (!(code & xu::kQueryBit))
-            codes.append(code);
-    }
-    return codes;
-}
-
-// Whether events hold a vendor query (a command block with the query bit).
-bool hasQuery(const QVector<QJsonObject>& events)
-{
-    for (const QJsonObject& event : events) {
-        const QByteArray data = QByteArray::fromHex(event.value(QLatin1String("data")).toString().toLatin1());
-        if (event.value(QLatin1String("event")).toString() == QLatin1String("xu-set") &&
-            event.value(QLatin1String("selector")).toInt() == xu::SELECTOR_COMMAND && !data.isEmpty() &&
-            (static_cast<std::uint8_t>(data.at(0)) & xu::kQueryBit))
-            return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -385,7 +373,9 @@ void TstWindowUpgrade::factoryReset()
     QVERIFY(!player.seen().first().countdown);
     if (texts.size() > 1) // the closing box counts down after a reset, not after a failure
         QCOMPARE(player.seen().at(1).countdown, resetSent);
-    QCOMPARE(setCodes(m_fixture->journal().fresh()).contains(xu::XU_FACTORY_RESET), resetSent);
+    QCOMPARE(vendorCommandCodes(m_fixture->journal().fresh(), CommandBlocks::Settings)
+                 .contains(xu::XU_FACTORY_RESET),
+             resetSent);
     QVERIFY(LogCapture::contains(QStringLiteral("dlg.width(): 412")));
     QVERIFY(LogCapture::contains(QStringLiteral("dlg.height(): 214")));
     if (!logLine.isEmpty())
@@ -397,7 +387,9 @@ void TstWindowUpgrade::factoryReset()
         m_fixture->rig().modify([](QVector<VirtualCamera>& cameras) { cameras[0].faults().failNext = 0; });
         m_fixture->journal().fresh();
         QVector<QJsonObject> events;
-        QTRY_VERIFY_WITH_TIMEOUT((events += m_fixture->journal().fresh(), hasQuery(events)), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT((events += m_fixture->journal().fresh(),
+                                  !vendorCommandCodes(events, CommandBlocks::Queries).isEmpty()),
+                                 10000);
     }
 }
 
@@ -495,7 +487,7 @@ void TstWindowUpgrade::upgradeToItsEnd()
     QCOMPARE(player.texts().count(kUpgradeRunning), 2);
     QVERIFY(m_window->isVisible());
     QVERIFY2(player.waitForText(kDone, 60000), qPrintable(player.texts().join('|')));
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     QVERIFY(LogCapture::contains(QStringLiteral("upgrade report:")));
     QVERIFY(!player.texts().contains(kFailed));
     QCOMPARE(workFolderEntries(), QStringList());
@@ -574,7 +566,7 @@ void TstWindowUpgrade::failedUpgrades()
     QCOMPARE(LogCapture::contains(QStringLiteral("upgrade report: the worker ended without a result")),
              !reported);
     QCOMPARE(LogCapture::contains(QStringLiteral("upgrade report: Upgrade failed.")), reported);
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     verifyIdle();
 }
 
@@ -664,7 +656,7 @@ void TstWindowUpgrade::recoveryOfBootStage()
     QVERIFY(LogCapture::contains(QStringLiteral("m_processMax: 6")));
     QVERIFY2(player.waitForText(kDone, 60000), qPrintable(player.texts().join('|')));
     QVERIFY(!player.texts().contains(kFailed));
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     QCOMPARE(m_window->m_processMax, 2);
     // The camera restarted as a camera, and the window lists it on its arrival.
     QVERIFY(QTest::qWaitFor([this] { return m_fixture->rig().cameras().at(0).present(); }, 10000));
@@ -707,13 +699,17 @@ void TstWindowUpgrade::recoveryRejected()
     widget<QAbstractButton>("btnUpgrade")->click();
     QVERIFY(LogCapture::contains(QStringLiteral("m_processMax: 6")));
     QVERIFY2(player.waitForText(kDone, 60000), qPrintable(player.texts().join('|')));
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
-    // A new report is handled again after the recovery ended.
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
+    // A new report is handled again after the recovery ended, once the camera is back.
+    QVERIFY(QTest::qWaitFor([this] { return m_fixture->rig().cameras().at(0).present(); }, 10000));
+    m_fixture->plug(0);
+    QVERIFY(QTest::qWaitFor([this] { return m_window->m_cameraOpen; }, 10000));
     LogCapture::clear();
     widget<QAbstractButton>("btnUpgrade")->click();
     QVERIFY(LogCapture::contains(QStringLiteral("m_processMax: 2")));
-    QVERIFY(player.waitForText(kDone, 60000));
-    QVERIFY(QTest::qWaitFor([this] { return widget<QProgressBar>("progressBarUpdate")->isHidden(); }, 10000));
+    QVERIFY2(QTest::qWaitFor([&] { return player.texts().count(kDone) == 2; }, 60000),
+             qPrintable(player.summary()));
+    QVERIFY(QTest::qWaitFor([this] { return !m_window->m_upgrading; }, 10000));
     verifyIdle();
 }
 
@@ -738,12 +734,17 @@ void TstWindowUpgrade::stepShownAndNewVersionsAfterReturn()
     // The steps as the label showed them, and whether the bar was hidden while one showed.
     QStringList shown;
     bool barHidden = false;
+    // Whether a second upgrade or a factory reset could be started meanwhile.
+    bool actionsEnabled = false;
+    auto* upgrade = widget<QAbstractButton>("btnUpgrade");
+    auto* reset = widget<QAbstractButton>("btnRestoreDefaults");
     const bool done = QTest::qWaitFor(
         [&] {
             if (!step->isHidden() && !step->text().isEmpty()) {
                 if (shown.isEmpty() || shown.last() != step->text())
                     shown << step->text();
                 barHidden = barHidden || bar->isHidden();
+                actionsEnabled = actionsEnabled || upgrade->isEnabled() || reset->isEnabled();
             }
             return player.texts().contains(kDone) && step->isHidden();
         },
@@ -759,6 +760,7 @@ void TstWindowUpgrade::stepShownAndNewVersionsAfterReturn()
     // The camera left the list while the bar and the step stayed.
     QVERIFY(LogCapture::contains(QStringLiteral("usb camera out")));
     QVERIFY(!barHidden);
+    QVERIFY(!actionsEnabled);
     // The run is over: the label is empty and hidden.
     QVERIFY(step->text().isEmpty());
 

@@ -547,6 +547,14 @@ The device did not accept the request; its settings are unchanged. Please unplug
         <translation>&lt;h3&gt;恢复出厂设置&lt;/h3&gt;<byte value="xd"/>
 设备未接受该请求，其设置保持不变。请拔下并重新插入设备后再试。</translation>
     </message>
+    <message>
+        <source>the camera waiting in its boot stage (%1)</source>
+        <translation>处于启动阶段等待修复的摄像头（%1）</translation>
+    </message>
+    <message>
+        <source>No permission to open %1. The udev rule %2 that gives access to the camera is missing or not yet applied: install it, then replug the camera or run &quot;udevadm trigger&quot;.</source>
+        <translation>没有权限打开 %1。授予摄像头访问权限的 udev 规则 %2 缺失或尚未生效：请安装该规则，然后重新插拔摄像头或运行“udevadm trigger”。</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeStep</name>

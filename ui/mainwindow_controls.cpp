@@ -260,10 +260,14 @@ void MainWindow::setControlsEnabled(bool enable)
         row.autoBox->setEnabled(enable);
     }
     for (QWidget* widget : std::initializer_list<QWidget*>{
-             ui->btnDefaultColor, ui->comboBoxAntiFlicker, ui->btnHDR, ui->btnRestoreDefaults, ui->btnMirror,
-             ui->btnHD, ui->comboBoxTrackEffect, ui->comboBoxTrackMode, ui->comboBoxTrackSpeend,
-             ui->btnPreset1Set, ui->btnPreset1Load, ui->btnPreset2Set, ui->btnPreset2Load, ui->btnUpgrade})
+             ui->btnDefaultColor, ui->comboBoxAntiFlicker, ui->btnHDR, ui->btnMirror, ui->btnHD,
+             ui->comboBoxTrackEffect, ui->comboBoxTrackMode, ui->comboBoxTrackSpeend, ui->btnPreset1Set,
+             ui->btnPreset1Load, ui->btnPreset2Set, ui->btnPreset2Load})
         widget->setEnabled(enable);
+    // A camera that comes back during an upgrade is the camera being upgraded: neither a second
+    // upgrade nor a factory reset may start until the running one has its result.
+    ui->btnUpgrade->setEnabled(enable && !m_upgrading);
+    ui->btnRestoreDefaults->setEnabled(enable && !m_upgrading);
     ui->checkBoxSaturationAuto->setEnabled(false);
     ui->checkBoxBrightnessAuto->setEnabled(false);
     ui->checkBoxSharpnessAuto->setEnabled(false);

@@ -10,6 +10,7 @@
 #include "ui/theme.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QEvent>
 #include <QFileInfo>
@@ -24,7 +25,10 @@ constexpr int kVersionMinor = 3;
 constexpr int kVersionPatch = 4;
 
 // The program's README, where the documentation and download links lead unless product.ini names
-// other targets: the installed copy, or the source tree's for a build that runs uninstalled.
+// other targets: the copy installed beside the program (found from the executable's folder, so
+// any prefix works), the one of the configured prefix, or the source tree's for a build that runs
+// uninstalled.
+const char* const kReadmeBesideProgram = "/../share/doc/deckctl/README.md";
 const char* const kReadmeLocations[] = {DECKCTL_README_INSTALLED, DECKCTL_README_SOURCE};
 // The README's section on upgrading a camera, the download link's target.
 const QString kReadmeUpgradeSection = QStringLiteral("upgrading-a-camera");
@@ -57,10 +61,12 @@ QString linkTarget(const SettingsStore& settings, const QString& key, const QStr
 // The README as a file URL (with the section as fragment), or an empty string when no copy exists.
 QString readmeUrl(const QString& section = QString())
 {
-    for (const char* location : kReadmeLocations) {
-        const QString path = QString::fromUtf8(location);
+    QStringList paths{QCoreApplication::applicationDirPath() + QString::fromUtf8(kReadmeBesideProgram)};
+    for (const char* location : kReadmeLocations)
+        paths << QString::fromUtf8(location);
+    for (const QString& path : paths) {
         if (QFileInfo(path).isFile()) {
-            QUrl url = QUrl::fromLocalFile(path);
+            QUrl url = QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath());
             if (!section.isEmpty())
                 url.setFragment(section);
             return url.toString();

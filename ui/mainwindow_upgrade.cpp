@@ -69,7 +69,7 @@ const char* const kFailedText = QT_TRANSLATE_NOOP(
 
 void MainWindow::on_btnRestoreDefaults_clicked()
 {
-    if (!m_cameraOpen)
+    if (!m_cameraOpen || m_upgrading)
         return;
     {
         FormCustomizeMessagebox dlg(tr(kRestoreConfirmText), 1, false, this);
@@ -229,6 +229,7 @@ void MainWindow::startUpgrade()
     });
 
     ui->btnUpgrade->setEnabled(false);
+    ui->btnRestoreDefaults->setEnabled(false);
     m_dummyProgress = 0;
     delete m_dummyTimer;
     m_dummyTimer = new QTimer(this);
@@ -292,6 +293,7 @@ void MainWindow::finishUpgrade(bool success)
     // The running state ends before the result box: the box runs a modal loop of its own.
     m_upgrading = false;
     ui->btnUpgrade->setEnabled(true);
+    ui->btnRestoreDefaults->setEnabled(m_cameraOpen);
     m_upgrade.stop();
     // The worker has ended: nothing of the package stays, whatever the result.
     clearUpgradeWorkFolder();

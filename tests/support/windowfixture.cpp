@@ -1,5 +1,7 @@
 #include "windowfixture.h"
 
+#include "device/xuprotocol.h"
+
 #include "app/settings.h"
 #include "device/cameracontroltable.h"
 #include "device/deviceid.h"
@@ -156,4 +158,21 @@ QStringList WindowFixture::listedNames() const
     for (int row = 0; list && row < list->count(); ++row)
         names << list->item(row)->text();
     return names;
+}
+
+QVector<int> vendorCommandCodes(const QVector<QJsonObject>& events, CommandBlocks kind)
+{
+    QVector<int> codes;
+    for (const QJsonObject& event : events) {
+        if (event.value(QLatin1String("event")).toString() != QLatin1String("xu-set") ||
+            event.value(QLatin1String("selector")).toInt() != xu::SELECTOR_COMMAND)
+            continue;
+        const QByteArray data = QByteArray::fromHex(event.value(QLatin1String("data")).toString().toLatin1());
+        if (data.isEmpty())
+            continue;
+        const int code = static_cast<std::uint8_t>(data.at(0));
+        if (((code & xu::kQueryBit) != 0) == (kind == CommandBlocks::Queries))
+            codes.append(code);
+    }
+    return codes;
 }

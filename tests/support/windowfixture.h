@@ -94,3 +94,12 @@ private:
     JournalReader m_journal;
     std::unique_ptr<MainWindow> m_window;
 };
+
+// Which vendor command blocks vendorCommandCodes() picks.
+enum class CommandBlocks
+{
+    Settings, // blocks that change a setting
+    Queries,  // blocks that ask for a value (the query bit set)
+};
+// The codes of the vendor command blocks of that kind among events, in order.
+QVector<int> vendorCommandCodes(const QVector<QJsonObject>& events, CommandBlocks kind);

@@ -604,9 +604,6 @@ QString Shooter::openSupportPage()
     if (!QTest::qWaitFor([&] { return pages->currentIndex() == 1 && !version->text().isEmpty(); },
                          kExposeTimeoutMs))
         return QStringLiteral("the Support page shows no firmware version");
-    // The page lays itself out before the user's next click (and before the overlay takes its
-    // picture of the window).
-    QTest::qWait(kSettleMs);
     return QString();
 }
 
@@ -757,7 +754,6 @@ QString Shooter::shootThemed(const QString& state, bool dark)
         error = clickButton("btnModeLight");
         if (error.isEmpty() && qApp->styleSheet() == lightSheet)
             warn(picture, QStringLiteral("the style sheet did not change"));
-        QTest::qWait(kSettleMs);
     }
     if (error.isEmpty())
         error = driveThemed(state, picture);
