@@ -47,4 +47,13 @@ constexpr std::uint8_t kCameraLoaderParam = 0x07;
 // Time-out of one control transfer: the platform's default for a synchronous request.
 constexpr int kControlTimeoutMs = 5000;
 
+// Bulk-only transport (mac/sstarbulkhost.h). deckctl keeps one tag counter for every command and
+// judges the whole status wrapper; this edition keeps one counter for INQUIRY and one for the
+// vendor command, both starting at 0, and compares only the status wrapper's length and tag.
+constexpr int kBulkTimeoutMs = 10000; // every phase of a command (deckctl: 120 s per command)
+constexpr std::uint32_t kFirstTag = 0;
+// INQUIRY returns 1 (not 0) when it worked, and 0 when there is nothing to ask or no buffer.
+constexpr int kInquiryAnswered = 1;
+constexpr int kInquiryNotAsked = 0;
+
 } // namespace macedition

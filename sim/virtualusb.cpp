@@ -69,3 +69,52 @@ QVector<uvc::UsbCamera> VirtualUsbBus::listCameras()
     }
     return list;
 }
+
+namespace {
+
+VirtualLoader::Endpoint loaderEndpoint(bot::Endpoint endpoint)
+{
+    return endpoint == bot::Endpoint::In ? VirtualLoader::Endpoint::In : VirtualLoader::Endpoint::Out;
+}
+
+} // namespace
+
+VirtualBulkPipe::VirtualBulkPipe(VirtualRig& rig, int camera) : m_rig(rig), m_camera(camera)
+{
+    m_rig.withCamera(m_camera, [this](VirtualCamera& c, QVector<JournalEvent>*) {
+        m_generation = c.loader().generation();
+        return 0;
+    });
+}
+
+VirtualBulkPipe::~VirtualBulkPipe()
+{
+    m_rig.withCamera(m_camera, [this](VirtualCamera& c, QVector<JournalEvent>* journal) {
+        c.loader().release(c, m_generation, journal);
+        return 0;
+    });
+}
+
+int VirtualBulkPipe::bulkTransfer(bot::Endpoint endpoint, std::uint8_t* data, int length, int* transferred,
+                                  int)
+{
+    *transferred = 0;
+    return m_rig.withCamera(m_camera, [&](VirtualCamera& c, QVector<JournalEvent>* journal) {
+        return c.loader().bulkTransfer(c, m_generation, loaderEndpoint(endpoint), data, length, transferred,
+                                       journal);
+    });
+}
+
+int VirtualBulkPipe::clearHalt(bot::Endpoint endpoint)
+{
+    return m_rig.withCamera(m_camera, [&](VirtualCamera& c, QVector<JournalEvent>* journal) {
+        return c.loader().clearHalt(c, m_generation, loaderEndpoint(endpoint), journal);
+    });
+}
+
+int VirtualBulkPipe::resetRecovery()
+{
+    return m_rig.withCamera(m_camera, [&](VirtualCamera& c, QVector<JournalEvent>* journal) {
+        return c.loader().resetRecovery(c, m_generation, journal);
+    });
+}

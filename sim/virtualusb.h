@@ -3,6 +3,7 @@
 // The in-process face of the virtual cameras for the raw-USB edition: a camera's default control
 // pipe, found by vendor and product id as the edition finds a USB device.
 
+#include "device/botframing.h"
 #include "device/usbcontrolpipe.h"
 
 #include <QString>
@@ -46,4 +47,25 @@ public:
 
 private:
     VirtualRig& m_rig;
+};
+
+// A camera's boot stage as the raw-USB edition reaches it: the two bulk endpoints of its
+// mass-storage interface, for the USB device (generation) that was current when it was made.
+class VirtualBulkPipe : public bot::BulkPipe
+{
+public:
+    VirtualBulkPipe(VirtualRig& rig, int camera);
+    ~VirtualBulkPipe() override;
+    VirtualBulkPipe(const VirtualBulkPipe&) = delete;
+    VirtualBulkPipe& operator=(const VirtualBulkPipe&) = delete;
+
+    int bulkTransfer(bot::Endpoint endpoint, std::uint8_t* data, int length, int* transferred,
+                     int timeoutMs) override;
+    int clearHalt(bot::Endpoint endpoint) override;
+    int resetRecovery() override;
+
+private:
+    VirtualRig& m_rig;
+    int m_camera;
+    int m_generation = -1;
 };

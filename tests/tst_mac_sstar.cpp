@@ -1,0 +1,228 @@
+// The raw-USB edition's bulk-only host side against the virtual camera's boot stages: the
+// wrappers byte for byte, the two tag counters, stalls in every phase, status wrappers of another
+// tag or without their signature, and INQUIRY.
+
+#include "device/botframing.h"
+#include "mac/sstarbulkhost.h"
+#include "sim/virtualcamera.h"
+#include "sim/virtualrig.h"
+#include "sim/virtualusb.h"
+#include "tests/support/logcapture.h"
+#include "upgrade/libsstarufu.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include <cerrno>
+#include <memory>
+
+namespace {
+
+constexpr std::uint8_t kOutEndpoint = 0x02;
+
+// Passes every transfer on to the virtual device and keeps the command wrappers sent.
+class TapPipe : public bot::BulkPipe
+{
+public:
+    explicit TapPipe(bot::BulkPipe& device) : m_device(device) {}
+    int bulkTransfer(bot::Endpoint endpoint, std::uint8_t* data, int length, int* transferred,
+                     int timeoutMs) override
+    {
+        if (endpoint == bot::Endpoint::Out && length == bot::kCommandWrapperLength)
+            wrappers << QByteArray(reinterpret_cast<const char*>(data), length).toHex(' ');
+        return m_device.bulkTransfer(endpoint, data, length, transferred, timeoutMs);
+    }
+    int clearHalt(bot::Endpoint endpoint) override
+    {
+        ++clears;
+        return m_device.clearHalt(endpoint);
+    }
+    int resetRecovery() override
+    {
+        ++resets;
+        return m_device.resetRecovery();
+    }
+
+    QStringList wrappers;
+    int clears = 0;
+    int resets = 0;
+
+private:
+    bot::BulkPipe& m_device;
+};
+
+std::unique_ptr<VirtualRig> rigWithStage(const QString& stage, const QByteArray& faults = QByteArray())
+{
+    QJsonObject camera{{QStringLiteral("model"), 7}, {QStringLiteral("stage"), stage}};
+    if (!faults.isEmpty())
+        camera.insert(QStringLiteral("loaderFaults"), QJsonDocument::fromJson(faults).object());
+    QVector<VirtualCamera> cameras;
+    QString error;
+    if (!VirtualRig::parseConfiguration(
+            QJsonDocument(QJsonObject{{QStringLiteral("cameras"), QJsonArray{camera}}}).toJson(), &cameras,
+            &error))
+        qWarning() << error;
+    return std::make_unique<VirtualRig>(cameras);
+}
+
+const QByteArray kLine = "setenv a 1";
+
+int runLine(SstarBulkHost& host, bot::BulkPipe& pipe)
+{
+    QByteArray line = kLine;
+    return host.vendorCommand(pipe, kOutEndpoint, sstar::RUNCMD, sstar::Direction::ToDevice,
+                              reinterpret_cast<std::uint8_t*>(line.data()), std::uint32_t(line.size()));
+}
+
+int readStatus(SstarBulkHost& host, bot::BulkPipe& pipe, QByteArray* word)
+{
+    *word = QByteArray(sstar::kStatusLength, '\xff');
+    return host.vendorCommand(pipe, kOutEndpoint, sstar::STATUS, sstar::Direction::FromDevice,
+                              reinterpret_cast<std::uint8_t*>(word->data()), sstar::kStatusLength);
+}
+
+} // namespace
+
+class TstMacSstar : public QObject
+{
+    Q_OBJECT
+private slots:
+    void wrappersAndTags();
+    void transportFaults_data();
+    void transportFaults();
+    void inquiry_data();
+    void inquiry();
+};
+
+void TstMacSstar::wrappersAndTags()
+{
+    auto rig = rigWithStage(QStringLiteral("uboot"));
+    VirtualBulkPipe device(*rig, 0);
+    TapPipe pipe(device);
+    SstarBulkHost host;
+    LogCapture capture;
+
+    QCOMPARE(runLine(host, pipe), 0);
+    QByteArray word;
+    QCOMPARE(readStatus(host, pipe, &word), 0);
+    QCOMPARE(word.toHex(), QByteArray("0d000000"));
+    std::array<std::uint8_t, sstar::kInquiryLength> answer{};
+    QCOMPARE(host.inquiry(pipe, kOutEndpoint, answer.data()), 1);
+    QCOMPARE(runLine(host, pipe), 0);
+
+    // Vendor commands count 0, 1, 2; INQUIRY has its own counter from 0.
+    const QStringList expected{
+        "55 53 42 43 00 00 00 00 0a 00 00 00 00 00 0a e8 06 00 00 00 00 00 00 00 0a 00 00 00 00 00 00",
+        "55 53 42 43 01 00 00 00 04 00 00 00 80 00 0a e8 02 00 00 00 00 00 00 00 04 00 00 00 00 00 00",
+        "55 53 42 43 00 00 00 00 24 00 00 00 80 00 06 12 00 00 00 24 00 00 00 00 00 00 00 00 00 00 00",
+        "55 53 42 43 02 00 00 00 0a 00 00 00 00 00 0a e8 06 00 00 00 00 00 00 00 0a 00 00 00 00 00 00",
+    };
+    QCOMPARE(pipe.wrappers, expected);
+    QCOMPARE(host.nextVendorTag(), 3u);
+    QCOMPARE(host.nextInquiryTag(), 1u);
+    QCOMPARE(LogCapture::count(QStringLiteral("Send to endpoint_out(2) 31 bytes:")), 4);
+    QCOMPARE(LogCapture::count(expected.first() + QLatin1Char(' ')), 1);
+}
+
+void TstMacSstar::transportFaults_data()
+{
+    QTest::addColumn<QByteArray>("faults");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("clears");
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("command wrapper stalls twice")
+        << QByteArray(R"({"stall": {"command": "RUNCMD", "phase": "cbw", "count": 2}})") << 0 << 2
+        << QString();
+    QTest::newRow("command wrapper stalls three times")
+        << QByteArray(R"({"stall": {"command": "RUNCMD", "phase": "cbw", "count": 3}})") << -EPIPE << 2
+        << QStringLiteral("Failed For:LIBUSB_ERROR_PIPE");
+    QTest::newRow("status wrapper stalls twice")
+        << QByteArray(R"({"stall": {"command": "RUNCMD", "phase": "csw", "count": 2}})") << 0 << 2
+        << QString();
+    // The data went only in part: the command fails, but the status wrapper is read, so the next
+    // command finds the device in step.
+    QTest::newRow("data phase stalls")
+        << QByteArray(R"({"stall": {"command": "RUNCMD", "phase": "data", "count": 1}})") << -EIO << 1
+        << QString();
+    QTest::newRow("status wrapper of another tag")
+        << QByteArray(R"({"wrongTag": {"command": "RUNCMD", "count": 1}})") << -EPROTO << 0 << QString();
+    // Only the length and the tag of the status wrapper are judged.
+    QTest::newRow("status wrapper without signature")
+        << QByteArray(R"({"invalidWrapper": {"command": "RUNCMD", "count": 1, "field": "signature"}})") << 0
+        << 0 << QString();
+}
+
+void TstMacSstar::transportFaults()
+{
+    QFETCH(QByteArray, faults);
+    QFETCH(int, result);
+    QFETCH(int, clears);
+    QFETCH(QString, logged);
+
+    auto rig = rigWithStage(QStringLiteral("uboot"), faults);
+    VirtualBulkPipe device(*rig, 0);
+    TapPipe pipe(device);
+    SstarBulkHost host;
+    LogCapture capture;
+
+    QCOMPARE(runLine(host, pipe), result);
+    QCOMPARE(pipe.clears, clears);
+    QCOMPARE(pipe.resets, 0);
+    if (!logged.isEmpty())
+        QCOMPARE(LogCapture::count(logged), 1);
+    else
+        QVERIFY(!LogCapture::contains(QStringLiteral("Failed For:")));
+    QCOMPARE(host.nextVendorTag(), 1u);
+
+    // The device is in step for the next command, unless the command wrapper never got through.
+    if (result != -EPIPE) {
+        QByteArray word;
+        QCOMPARE(readStatus(host, pipe, &word), 0);
+        QCOMPARE(word.size(), sstar::kStatusLength);
+    }
+}
+
+void TstMacSstar::inquiry_data()
+{
+    QTest::addColumn<QByteArray>("faults");
+    QTest::addColumn<int>("result");
+
+    QTest::newRow("answered") << QByteArray() << 1;
+    QTest::newRow("command wrapper stalls twice")
+        << QByteArray(R"({"stall": {"command": "INQUIRY", "phase": "cbw", "count": 2}})") << 1;
+    QTest::newRow("command wrapper stalls three times")
+        << QByteArray(R"({"stall": {"command": "INQUIRY", "phase": "cbw", "count": 3}})") << -1;
+    QTest::newRow("status wrapper of another tag")
+        << QByteArray(R"({"wrongTag": {"command": "INQUIRY", "count": 1}})") << -1;
+}
+
+void TstMacSstar::inquiry()
+{
+    QFETCH(QByteArray, faults);
+    QFETCH(int, result);
+
+    auto rig = rigWithStage(QStringLiteral("updater"), faults);
+    VirtualBulkPipe pipe(*rig, 0);
+    SstarBulkHost host;
+    LogCapture capture;
+
+    QCOMPARE(host.inquiry(pipe, kOutEndpoint, nullptr), 0);
+    QCOMPARE(host.nextInquiryTag(), 0u);
+
+    std::array<std::uint8_t, sstar::kInquiryLength> answer{};
+    QCOMPARE(host.inquiry(pipe, kOutEndpoint, answer.data()), result);
+    QCOMPARE(host.nextInquiryTag(), 1u);
+    QCOMPARE(host.nextVendorTag(), 0u);
+    if (result == 1) {
+        const VirtualCamera camera = rig->cameras().first();
+        const QByteArray product(reinterpret_cast<const char*>(answer.data()) + sstar::kOffsetProduct,
+                                 sstar::kProductLength);
+        QCOMPARE(product, camera.loader().product(camera));
+    }
+}
+
+QTEST_GUILESS_MAIN(TstMacSstar)
+#include "tst_mac_sstar.moc"
