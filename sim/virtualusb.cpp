@@ -118,3 +118,35 @@ int VirtualBulkPipe::resetRecovery()
         return c.loader().resetRecovery(c, m_generation, journal);
     });
 }
+
+int VirtualBulkPipe::interfaceZeroEndpoints(QVector<usbbulk::EndpointDescriptor>* endpoints)
+{
+    constexpr std::uint8_t kBulk = 0x02;
+    constexpr std::uint8_t kInterrupt = 0x03;
+    return m_rig.withCamera(m_camera, [endpoints](VirtualCamera& c, QVector<JournalEvent>*) {
+        if (!c.attached())
+            return -ENODEV;
+        if (c.inBootStage())
+            *endpoints = {{kVirtualBulkIn, kBulk}, {kVirtualBulkOut, kBulk}};
+        else
+            *endpoints = {{kVirtualInterruptIn, kInterrupt}};
+        return 0;
+    });
+}
+
+std::unique_ptr<usbbulk::Device> VirtualBulkUsbBus::open(int vendorId, int productId, int* error)
+{
+    const QVector<VirtualCamera> cameras = m_rig.cameras();
+    for (int i = 0; i < cameras.size(); ++i) {
+        const VirtualCamera& c = cameras.at(i);
+        if (!c.attached() || c.vendorId() != vendorId || c.productId() != productId)
+            continue;
+        if (c.deniedToUser()) {
+            *error = -EACCES;
+            return nullptr;
+        }
+        return std::make_unique<VirtualBulkPipe>(m_rig, i);
+    }
+    *error = -ENODEV;
+    return nullptr;
+}

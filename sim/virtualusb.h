@@ -3,7 +3,7 @@
 // The in-process face of the virtual cameras for the raw-USB edition: a camera's default control
 // pipe, found by vendor and product id as the edition finds a USB device.
 
-#include "device/botframing.h"
+#include "device/usbbulkdevice.h"
 #include "device/usbcontrolpipe.h"
 
 #include <QString>
@@ -49,9 +49,15 @@ private:
     VirtualRig& m_rig;
 };
 
+// Interface 0 of a camera as a USB device: in a boot stage the mass-storage interface with its
+// two bulk endpoints, otherwise the VideoControl interface with its interrupt endpoint.
+constexpr std::uint8_t kVirtualBulkIn = 0x81;
+constexpr std::uint8_t kVirtualBulkOut = 0x02;
+constexpr std::uint8_t kVirtualInterruptIn = 0x83;
+
 // A camera's boot stage as the raw-USB edition reaches it: the two bulk endpoints of its
 // mass-storage interface, for the USB device (generation) that was current when it was made.
-class VirtualBulkPipe : public bot::BulkPipe
+class VirtualBulkPipe : public usbbulk::Device
 {
 public:
     VirtualBulkPipe(VirtualRig& rig, int camera);
@@ -63,9 +69,24 @@ public:
                      int timeoutMs) override;
     int clearHalt(bot::Endpoint endpoint) override;
     int resetRecovery() override;
+    int interfaceZeroEndpoints(QVector<usbbulk::EndpointDescriptor>* endpoints) override;
+    int claimInterfaceZero() override { return 0; }
+    void useEndpoints(std::uint8_t, std::uint8_t) override {}
 
 private:
     VirtualRig& m_rig;
     int m_camera;
     int m_generation = -1;
+};
+
+// The rig's cameras as USB devices for the bulk-only transport: the first attached camera with
+// the ids, in whatever stage it is.
+class VirtualBulkUsbBus : public usbbulk::Bus
+{
+public:
+    explicit VirtualBulkUsbBus(VirtualRig& rig) : m_rig(rig) {}
+    std::unique_ptr<usbbulk::Device> open(int vendorId, int productId, int* error) override;
+
+private:
+    VirtualRig& m_rig;
 };

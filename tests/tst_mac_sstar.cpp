@@ -4,6 +4,7 @@
 
 #include "device/botframing.h"
 #include "mac/sstarbulkhost.h"
+#include "mac/sstardevicetable.h"
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
 #include "sim/virtualusb.h"
@@ -67,6 +68,24 @@ std::unique_ptr<VirtualRig> rigWithStage(const QString& stage, const QByteArray&
     return std::make_unique<VirtualRig>(cameras);
 }
 
+// Cameras of model 7 with the product ids 0x1001, 0x1002, ... in these stages.
+std::unique_ptr<VirtualRig> rigWithStages(const QStringList& stages)
+{
+    QJsonArray entries;
+    for (int i = 0; i < stages.size(); ++i)
+        entries.append(QJsonObject{{QStringLiteral("model"), 7},
+                                   {QStringLiteral("stage"), stages.at(i)},
+                                   {QStringLiteral("vendorId"), 0x1d6b},
+                                   {QStringLiteral("productId"), 0x1001 + i},
+                                   {QStringLiteral("port"), QStringLiteral("1-%1").arg(i + 1)}});
+    QVector<VirtualCamera> cameras;
+    QString error;
+    if (!VirtualRig::parseConfiguration(
+            QJsonDocument(QJsonObject{{QStringLiteral("cameras"), entries}}).toJson(), &cameras, &error))
+        qWarning() << error;
+    return std::make_unique<VirtualRig>(cameras);
+}
+
 const QByteArray kLine = "setenv a 1";
 
 int runLine(SstarBulkHost& host, bot::BulkPipe& pipe)
@@ -94,6 +113,8 @@ private slots:
     void transportFaults();
     void inquiry_data();
     void inquiry();
+    void deviceTable();
+    void slotCommands();
 };
 
 void TstMacSstar::wrappersAndTags()
@@ -222,6 +243,79 @@ void TstMacSstar::inquiry()
                                  sstar::kProductLength);
         QCOMPARE(product, camera.loader().product(camera));
     }
+}
+
+void TstMacSstar::deviceTable()
+{
+    auto rig = rigWithStages({QStringLiteral("uboot"), QStringLiteral("updater"), QStringLiteral("rom"),
+                              QStringLiteral("normal")});
+    VirtualBulkUsbBus bus(*rig);
+    sstarusb::DeviceTable table(bus);
+    LogCapture capture;
+
+    QCOMPARE(table.find(0x1d6b, 0x1001), 0);
+    QCOMPARE(LogCapture::count(QStringLiteral("libusb_init ok")), 1);
+    QCOMPARE(table.inEndpoint(0), kVirtualBulkIn);
+    QCOMPARE(table.outEndpoint(0), kVirtualBulkOut);
+    QCOMPARE(table.find(0x1d6b, 0x1001), 0);
+    QCOMPARE(LogCapture::count(QStringLiteral("Already opened, return it.")), 1);
+    QCOMPARE(table.find(0x1d6b, 0x1002), 1);
+    // Two devices open: a third gets no slot.
+    QCOMPARE(table.find(0x1d6b, 0x1003), sstarusb::kNoSlot);
+    QCOMPARE(table.find(0x1d6b, 0x1001), 0);
+    QCOMPARE(LogCapture::count(QStringLiteral("libusb_init ok")), 1);
+
+    // Closing frees the first slot and the next lookup starts afresh with both slots empty.
+    table.close();
+    QVERIFY(!table.isOpen(0));
+    QVERIFY(table.isOpen(1));
+    QCOMPARE(table.find(0x1d6b, 0x1003), 0);
+    QCOMPARE(LogCapture::count(QStringLiteral("libusb_init ok")), 2);
+    QVERIFY(!table.isOpen(1));
+    // Interface 0 without a bulk OUT endpoint (a camera's VideoControl interface), and no device.
+    QCOMPARE(table.find(0x1d6b, 0x1004), sstarusb::kNoSlot);
+    QCOMPARE(table.find(0x1d6b, 0x1005), sstarusb::kNoSlot);
+    QVERIFY(!table.isOpen(1));
+}
+
+void TstMacSstar::slotCommands()
+{
+    auto rig = rigWithStages({QStringLiteral("uboot")});
+    VirtualBulkUsbBus bus(*rig);
+    sstarusb::DeviceTable table(bus);
+    LogCapture capture;
+
+    std::array<std::uint8_t, sstar::kInquiryLength> answer{};
+    QCOMPARE(table.inquiry(0, answer.data()), 0); // nothing open yet
+    QCOMPARE(table.runCommand(0, "reset", 6), -1);
+    QCOMPARE(table.find(0x1d6b, 0x1001), 0);
+    QCOMPARE(table.inquiry(0, nullptr), 0);
+    QCOMPARE(table.inquiry(0, answer.data()), 1);
+
+    // The length counts the terminating zero; the log shows the text.
+    QCOMPARE(table.runCommand(0, "saveenv", 8), 0);
+    QCOMPARE(LogCapture::count(QStringLiteral("cmd:saveenv len:8")), 1);
+    std::array<std::uint8_t, sstar::kStatusLength> word{};
+    QCOMPARE(table.readStatus(0, word.data(), int(word.size())), 0);
+    QVERIFY(sstar::statusGood(word.data()));
+
+    // Zero bytes or no data fail; chunks are DATA then DATA_END.
+    const QByteArray image(2500, 'x');
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
+    QCOMPARE(table.write(0, bytes, 0, 1024), -1);
+    QCOMPARE(table.write(0, nullptr, 10, 1024), -1);
+    const std::uint32_t before = table.host().nextVendorTag();
+    QCOMPARE(table.write(0, bytes, std::uint32_t(image.size()), 1024), 0);
+    QCOMPARE(table.host().nextVendorTag(), before + 3);
+
+    // The first refused chunk ends the transfer.
+    rig->modify([](QVector<VirtualCamera>& cameras) {
+        cameras[0].loader().faults().wrongTagCommand = QStringLiteral("DATA");
+        cameras[0].loader().faults().wrongTagCount = 1;
+    });
+    const std::uint32_t tag = table.host().nextVendorTag();
+    QCOMPARE(table.write(0, bytes, std::uint32_t(image.size()), 1024), -1);
+    QCOMPARE(table.host().nextVendorTag(), tag + 1);
 }
 
 QTEST_GUILESS_MAIN(TstMacSstar)
