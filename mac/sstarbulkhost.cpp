@@ -61,7 +61,7 @@ const char* usbErrorName(int error)
         return "LIBUSB_ERROR_INTERRUPTED";
     case -ENOMEM:
         return "LIBUSB_ERROR_NO_MEM";
-    case -ENOSYS:
+    case -EOPNOTSUPP:
         return "LIBUSB_ERROR_NOT_SUPPORTED";
     default:
         return "LIBUSB_ERROR_OTHER";
