@@ -139,7 +139,9 @@ void logState(DeviceState state)
     }
 }
 
-bool readImage(const QString& path, QByteArray* image)
+} // namespace
+
+bool sstar::readLoadImage(const QString& path, QByteArray* image)
 {
     if (path.isEmpty())
         return false; // the name was refused, and the refusal logged
@@ -157,18 +159,27 @@ bool readImage(const QString& path, QByteArray* image)
     return true;
 }
 
+std::array<std::uint8_t, sstar::kLoadHeaderLength> sstar::loadHeader(std::uint32_t address,
+                                                                     const QByteArray& image)
+{
+    std::array<std::uint8_t, kLoadHeaderLength> header{};
+    qToLittleEndian<quint32>(address, header.data() + kOffsetLoadAddress);
+    qToLittleEndian<quint32>(static_cast<std::uint32_t>(image.size()), header.data() + kOffsetLoadSize);
+    const QByteArray md5 = QCryptographicHash::hash(image, QCryptographicHash::Md5);
+    std::copy(md5.begin(), md5.end(), header.begin() + kOffsetLoadMd5);
+    return header;
+}
+
+namespace {
+
 // The load procedure; whether a missing good status fails it is the caller's choice.
 int loadImage(const QString& path, std::uint32_t address, bool requireGoodStatus)
 {
     QByteArray image;
-    if (!readImage(path, &image))
+    if (!sstar::readLoadImage(path, &image))
         return -1;
     const auto size = static_cast<std::uint32_t>(image.size());
-    std::array<std::uint8_t, sstar::kLoadHeaderLength> header{};
-    qToLittleEndian<quint32>(address, header.data() + sstar::kOffsetLoadAddress);
-    qToLittleEndian<quint32>(size, header.data() + sstar::kOffsetLoadSize);
-    const QByteArray md5 = QCryptographicHash::hash(image, QCryptographicHash::Md5);
-    std::copy(md5.begin(), md5.end(), header.begin() + sstar::kOffsetLoadMd5);
+    const std::array<std::uint8_t, sstar::kLoadHeaderLength> header = sstar::loadHeader(address, image);
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.constData());
 
     for (int attempt = 1; attempt <= sstar::kLoadAttempts; ++attempt) {
@@ -397,7 +408,7 @@ int loadFileToAddress(const QString& fileName, std::uint32_t loadAddress)
 int sendUpdaterImage(const QString& fileName)
 {
     QByteArray image;
-    if (!readImage(resolveUpgradeFile(fileName), &image))
+    if (!sstar::readLoadImage(resolveUpgradeFile(fileName), &image))
         return -1;
     return USB_ScsiWrite(reinterpret_cast<const std::uint8_t*>(image.constData()),
                          static_cast<std::uint32_t>(image.size()), sstar::kUpdaterChunk);

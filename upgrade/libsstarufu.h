@@ -19,10 +19,12 @@
 
 #include "upgrade/upgradescript.h" // the script runner and its file name rules
 
+#include <QByteArray>
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
 
+#include <array>
 #include <cstdint>
 
 enum DeviceState
@@ -93,6 +95,10 @@ enum class Direction
 
 // Whether a status word (kStatusLength bytes) reports success.
 bool statusGood(const std::uint8_t* word);
+// A file to load, whole; false (and logged) when it cannot be read or exceeds 32 bits of size.
+bool readLoadImage(const QString& path, QByteArray* image);
+// The load header of image at address: address, size, MD5.
+std::array<std::uint8_t, kLoadHeaderLength> loadHeader(std::uint32_t address, const QByteArray& image);
 // The file load procedure for a path already resolved (see upgradescript.h): load header, image
 // in kTftpChunk chunks, a pause of size / 20480 ms, status; up to kLoadAttempts attempts. -1 when
 // the file cannot be read, or, with requireGoodStatus, when no attempt got a good status word.

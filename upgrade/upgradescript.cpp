@@ -195,6 +195,29 @@ void runCommandText(const char* text)
     USB_ScsiRunCmd(text, static_cast<int>(std::strlen(text)));
 }
 
+// libsstarufu's process-wide device.
+class ProcessDeviceTarget : public ScriptTarget
+{
+public:
+    bool runCommandLine(const QByteArray& line) override
+    {
+        USB_ScsiRunCmd(line.constData(), line.size());
+        std::array<std::uint8_t, sstar::kStatusLength> word{};
+        USB_ScsiReadStatus(word.data(), int(word.size()), sstar::kStatusTries);
+        return sstar::statusGood(word.data());
+    }
+    void runResetSequence() override
+    {
+        runCommandText("setenv ota_upgrade_status 0");
+        runCommandText("saveenv");
+        runCommandText("reset");
+    }
+    int loadFile(const QString& path, std::uint32_t address) override
+    {
+        return sstar::loadImageFile(path, address, true);
+    }
+};
+
 // The line count of one run for its progress callback.
 struct LineCounter
 {
@@ -259,7 +282,7 @@ int countScriptLines(const QString& path, int mode, int depth, QHash<QString, in
     return count;
 }
 
-int runScript(const QString& path, int mode, int depth, LineCounter* counter)
+int runScript(const QString& path, int mode, int depth, LineCounter* counter, ScriptTarget& target)
 {
     if (depth > sstar::kMaxScriptNesting) {
         qCDebug(lcUpgrade, "scripts nested deeper than %d levels: %s\n", sstar::kMaxScriptNesting,
@@ -306,8 +329,9 @@ int runScript(const QString& path, int mode, int depth, LineCounter* counter)
         if (first == "estar") {
             const QByteArray name = words.value(1);
             const QString nested = resolveScriptFile(name);
-            if (nested.isEmpty() || runScript(nested, 0, depth + 1, counter) != 0) {
-                qCDebug(lcUpgrade, "parse script fail: %s\n", name.constData());
+            if (nested.isEmpty() || runScript(nested, 0, depth + 1, counter, target) != 0) {
+                if (target.logsOutcomes())
+                    qCDebug(lcUpgrade, "parse script fail: %s\n", name.constData());
                 return -1;
             }
             continue;
@@ -322,18 +346,17 @@ int runScript(const QString& path, int mode, int depth, LineCounter* counter)
                 return -1;
             }
             const QString file = resolveScriptFile(name);
-            if (file.isEmpty() || sstar::loadImageFile(file, address, true) != 0) {
-                qCDebug(lcUpgrade, "load file fail: %s\n", name.constData());
+            if (file.isEmpty() || target.loadFile(file, address) != 0) {
+                if (target.logsOutcomes())
+                    qCDebug(lcUpgrade, "load file fail: %s\n", name.constData());
                 return -1;
             }
             continue;
         }
-        if (first == "reset" && mode == 0) {
+        if (first == "reset" && target.resetIsLocal(mode)) {
             // The boot loader's upgrade marker is cleared and stored before the restart, which
             // answers no status.
-            runCommandText("setenv ota_upgrade_status 0");
-            runCommandText("saveenv");
-            runCommandText("reset");
+            target.runResetSequence();
             return 0;
         }
 
@@ -343,21 +366,20 @@ int runScript(const QString& path, int mode, int depth, LineCounter* counter)
         }
         bool confirmed = false;
         for (int attempt = 1; attempt <= sstar::kCommandAttempts && !confirmed; ++attempt) {
-            USB_ScsiRunCmd(line.constData(), line.size());
-            std::array<std::uint8_t, sstar::kStatusLength> word{};
-            USB_ScsiReadStatus(word.data(), int(word.size()), sstar::kStatusTries);
-            confirmed = sstar::statusGood(word.data());
-            if (!confirmed)
+            confirmed = target.runCommandLine(line);
+            if (!confirmed && target.logsOutcomes())
                 qCDebug(lcUpgrade, "%s [retry %d]\n", line.constData(), attempt);
         }
         if (confirmed)
             continue;
         if (line == "reset" || line == "saveenv") {
             // The device restarts instead of answering.
-            qCDebug(lcUpgrade, "Think ok.\n");
+            if (target.logsOutcomes())
+                qCDebug(lcUpgrade, "Think ok.\n");
             return 0;
         }
-        qCDebug(lcUpgrade, "USB scsi run cmd timeout.\n");
+        if (target.logsOutcomes())
+            qCDebug(lcUpgrade, "USB scsi run cmd timeout.\n");
         return -1;
     }
     if (lines.failed()) {
@@ -399,6 +421,13 @@ int runUpgradeScript(const QString& scriptFile, int mode)
 
 int runUpgradeScript(const QString& scriptFile, int mode, const ScriptLineProgress& progress)
 {
+    ProcessDeviceTarget target;
+    return runUpgradeScript(scriptFile, mode, progress, target);
+}
+
+int runUpgradeScript(const QString& scriptFile, int mode, const ScriptLineProgress& progress,
+                     ScriptTarget& target)
+{
     if (mode != 0 && mode != 1) {
         qCDebug(lcUpgrade, "unknown script mode %d\n", mode);
         return -1;
@@ -410,5 +439,5 @@ int runUpgradeScript(const QString& scriptFile, int mode, const ScriptLineProgre
         QHash<QString, int> counted;
         counter.lines = countScriptLines(path, mode, 0, &counted);
     }
-    return runScript(path, mode, 0, &counter);
+    return runScript(path, mode, 0, &counter, target);
 }

@@ -4,9 +4,11 @@
 // file names that scripts and the upgrade worker use. The runner sends its command lines and file
 // loads through the vendor protocol of libsstarufu.h.
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
+#include <cstdint>
 #include <functional>
 
 namespace sstar {
@@ -43,3 +45,27 @@ int runUpgradeScript(const QString& scriptFile, int mode);
 using ScriptLineProgress = std::function<void(int line, int lines)>;
 // runUpgradeScript() that tells progress which line it is at.
 int runUpgradeScript(const QString& scriptFile, int mode, const ScriptLineProgress& progress);
+
+// What the runner's lines do on a device, and which of its own lines the runner logs. The
+// runner of runUpgradeScript() above drives libsstarufu's process-wide device; the raw-USB
+// edition brings its own target (mac/).
+class ScriptTarget
+{
+public:
+    virtual ~ScriptTarget() = default;
+    // One command line (without a terminating zero) and its status word: whether it was good.
+    // The runner makes up to sstar::kCommandAttempts attempts.
+    virtual bool runCommandLine(const QByteArray& line) = 0;
+    // "reset" where it is local: the boot loader's upgrade marker is cleared and stored, then
+    // the device restarts; nothing answers.
+    virtual void runResetSequence() = 0;
+    // A "tftp" load of the resolved file at address: 0, or -1.
+    virtual int loadFile(const QString& path, std::uint32_t address) = 0;
+    // Whether "reset" is local in this mode (otherwise an ordinary command line).
+    virtual bool resetIsLocal(int mode) const { return mode == 0; }
+    // Whether the runner logs "%s [retry %d]", "Think ok.", "USB scsi run cmd timeout." and the
+    // failures of nested scripts and loads.
+    virtual bool logsOutcomes() const { return true; }
+};
+int runUpgradeScript(const QString& scriptFile, int mode, const ScriptLineProgress& progress,
+                     ScriptTarget& target);
