@@ -56,4 +56,22 @@ constexpr std::uint32_t kFirstTag = 0;
 constexpr int kInquiryAnswered = 1;
 constexpr int kInquiryNotAsked = 0;
 
+// Command lines this edition sends with their terminating zero (deckctl sends the text only):
+// the local "reset" sequence (lengths 28, 8 and 6) and the upgrade marker before an upgrade.
+constexpr const char* kResetSequence[] = {"setenv ota_upgrade_status 0", "saveenv", "reset"};
+constexpr const char kUpdateCommand[] = "setenv ota_upgrade_status 3";
+constexpr int kUpdateCommandLength = sizeof kUpdateCommand; // 28
+
+// Vendor identifications (INQUIRY) of the boot stages this edition accepts, by prefix.
+constexpr const char* kAcceptedVendors[] = {"PX", "GC", "QB18"};
+
+// After the image of a load the device is given size / kLoadPauseDivisorUs microseconds before
+// the status read (deckctl: size / 20480 milliseconds).
+constexpr unsigned kLoadPauseDivisorUs = 20;
+
+// After the boot loader's load the device restarts as U-Boot: it is looked for this many times,
+// this far apart (a bound where the other edition's window waited without one).
+constexpr int kUbootReturnTries = 120;
+constexpr int kUbootReturnWaitMs = 500;
+
 } // namespace macedition

@@ -531,16 +531,22 @@ bool VirtualLoader::executeVendor(VirtualCamera& camera, int subCommand, const Q
     const QString stage = camera.m_stage;
     switch (subCommand) {
     case kRunCommand: {
+        // The boot loader reads the line as far as a terminating zero; the journal tells the
+        // length sent when the line had one.
+        const int zero = data.indexOf('\0');
+        const QByteArray text = zero >= 0 ? data.left(zero) : data;
         JournalEvent e = event("runcmd");
-        e.insert(QStringLiteral("text"), QString::fromLatin1(data));
+        e.insert(QStringLiteral("text"), QString::fromLatin1(text));
+        if (zero >= 0)
+            e.insert(QStringLiteral("length"), data.size());
         journal->append(e);
         if (stage != kUBoot) {
             m_result = Result::Bad; // only the boot loader runs command lines
             return stage != kRom;
         }
         m_result = Result::Good;
-        applyStatusFaults(QString::fromLatin1(data));
-        if (data == "reset")
+        applyStatusFaults(QString::fromLatin1(text));
+        if (text == "reset")
             m_restartAfterWrapper = kNormal;
         return true;
     }

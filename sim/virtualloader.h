@@ -17,7 +17,7 @@
 // A re-enumeration gives the USB device a new generation; transfers for an older generation find
 // the device gone (-ENODEV), as a closed handle to an unplugged device would.
 //
-// Journal events: "claim", "release", "inquiry", "runcmd" (text), "loadinfo", "load" (address,
+// Journal events: "claim", "release", "inquiry", "runcmd" (text, and length when it had a terminating zero), "loadinfo", "load" (address,
 // size, md5, ok), "status" (data), "stage", "reenumerate" (stage), "stall", "bot-reset", "unplug".
 //
 // Faults ("loaderFaults" in the camera's configuration), each used up by the commands it hits.

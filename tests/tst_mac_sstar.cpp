@@ -3,17 +3,20 @@
 // tag or without their signature, and INQUIRY.
 
 #include "device/botframing.h"
+#include "mac/scsiconnect.h"
 #include "mac/sstarbulkhost.h"
 #include "mac/sstardevicetable.h"
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
 #include "sim/virtualusb.h"
+#include "tests/support/journalreader.h"
 #include "tests/support/logcapture.h"
 #include "upgrade/libsstarufu.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cerrno>
@@ -69,7 +72,8 @@ std::unique_ptr<VirtualRig> rigWithStage(const QString& stage, const QByteArray&
 }
 
 // Cameras of model 7 with the product ids 0x1001, 0x1002, ... in these stages.
-std::unique_ptr<VirtualRig> rigWithStages(const QStringList& stages)
+std::unique_ptr<VirtualRig> rigWithStages(const QStringList& stages, const QString& journal = QString(),
+                                          const QByteArray& faults = QByteArray())
 {
     QJsonArray entries;
     for (int i = 0; i < stages.size(); ++i)
@@ -78,12 +82,46 @@ std::unique_ptr<VirtualRig> rigWithStages(const QStringList& stages)
                                    {QStringLiteral("vendorId"), 0x1d6b},
                                    {QStringLiteral("productId"), 0x1001 + i},
                                    {QStringLiteral("port"), QStringLiteral("1-%1").arg(i + 1)}});
+    if (!faults.isEmpty()) {
+        QJsonObject first = entries.at(0).toObject();
+        first.insert(QStringLiteral("loaderFaults"), QJsonDocument::fromJson(faults).object());
+        entries[0] = first;
+    }
     QVector<VirtualCamera> cameras;
     QString error;
     if (!VirtualRig::parseConfiguration(
             QJsonDocument(QJsonObject{{QStringLiteral("cameras"), entries}}).toJson(), &cameras, &error))
         qWarning() << error;
-    return std::make_unique<VirtualRig>(cameras);
+    return std::make_unique<VirtualRig>(cameras, QString(), journal);
+}
+
+void writeFile(const QString& path, const QByteArray& content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+// The command lines the device received: "text" or "text/length" for a terminated one.
+QStringList commandLines(JournalReader& journal)
+{
+    QStringList lines;
+    for (const QJsonObject& e : journal.fresh()) {
+        if (e.value(QLatin1String("event")).toString() != QLatin1String("runcmd"))
+            continue;
+        QString line = e.value(QLatin1String("text")).toString();
+        if (e.contains(QLatin1String("length")))
+            line += QStringLiteral("/%1").arg(e.value(QLatin1String("length")).toInt());
+        lines << line;
+    }
+    return lines;
+}
+
+int eventCount(const QVector<QJsonObject>& events, const QString& name)
+{
+    return int(std::count_if(events.begin(), events.end(), [&name](const QJsonObject& e) {
+        return e.value(QLatin1String("event")).toString() == name;
+    }));
 }
 
 const QByteArray kLine = "setenv a 1";
@@ -115,6 +153,10 @@ private slots:
     void inquiry();
     void deviceTable();
     void slotCommands();
+    void climbFromBootRom();
+    void scriptRunner_data();
+    void scriptRunner();
+    void bootLoaderNeverReturns();
 };
 
 void TstMacSstar::wrappersAndTags()
@@ -316,6 +358,135 @@ void TstMacSstar::slotCommands()
     const std::uint32_t tag = table.host().nextVendorTag();
     QCOMPARE(table.write(0, bytes, std::uint32_t(image.size()), 1024), -1);
     QCOMPARE(table.host().nextVendorTag(), tag + 1);
+}
+
+void TstMacSstar::climbFromBootRom()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    writeFile(folder + QStringLiteral("updater.bin"), QByteArray(3000, 'u'));
+    writeFile(folder + QStringLiteral("u-boot.bin"), QByteArray(70000, 'b'));
+    writeFile(folder + QStringLiteral("kernel"), QByteArray(1000, 'k'));
+    writeFile(folder + QStringLiteral("auto_update.txt"),
+              "# camera\nsetenv bootargs quiet\ntftp 0x21000000 kernel\nreset\nsetenv never 1\n");
+    const QString journalPath = dir.filePath(QStringLiteral("journal.jsonl"));
+    auto rig = rigWithStages({QStringLiteral("rom")}, journalPath);
+    JournalReader journal;
+    journal.setPath(journalPath);
+    VirtualBulkUsbBus bus(*rig);
+    sstarusb::DeviceTable table(bus);
+    SCSIConnect connect(table);
+    connect.setReturnWait(20, 10);
+    LogCapture capture;
+
+    connect.setG_vid(0x1d6b);
+    connect.setG_pid(0x1001);
+    QVERIFY(connect.upgradeStart());
+    QCOMPARE(connect.g_dev_state(), ROM);
+    QCOMPARE(LogCapture::count(QStringLiteral("=============1d6b 1001")), 1);
+    connect.do_updater(QStringLiteral("updater.bin"), folder);
+    QCOMPARE(connect.g_dev_state(), Updater);
+    QCOMPARE(rig->cameras().first().stage(), QStringLiteral("updater"));
+    QVERIFY(connect.do_Uboot(QStringLiteral("u-boot.bin"), folder));
+    QCOMPARE(connect.g_dev_state(), UBoot);
+    QVERIFY(!LogCapture::contains(QStringLiteral("=====升级状态错误")));
+    connect.sendUpdateCmd();
+    QVERIFY(connect.autoUpdate(QStringLiteral("auto_update.txt"), folder));
+
+    QCOMPARE(commandLines(journal), QStringList({"setenv ota_upgrade_status 3/28", "setenv bootargs quiet",
+                                                 "setenv ota_upgrade_status 0/28", "saveenv/8", "reset/6"}));
+    QCOMPARE(rig->cameras().first().stage(), QStringLiteral("normal"));
+    QCOMPARE(LogCapture::count(QStringLiteral(" USB_ScsiWrite= ====== end =======4")), 2);
+    QCOMPARE(LogCapture::count(QStringLiteral("cmd:reset len:6")), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("升级成功！")), 1);
+    QCOMPARE(LogCapture::count(QStringLiteral("exit exit exit ======1111")), 1);
+    QVERIFY(!table.isOpen(0));
+}
+
+void TstMacSstar::scriptRunner_data()
+{
+    QTest::addColumn<QByteArray>("faults");
+    QTest::addColumn<QByteArray>("script");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<int>("commandLines");
+    QTest::addColumn<int>("loadHeaders");
+    QTest::addColumn<QStringList>("logged");
+
+    QTest::newRow("unconfirmed command line")
+        << QByteArray(R"({"badStatus": {"match": "setenv a 1", "count": -1}})")
+        << QByteArray("setenv a 1\nreset\n") << false << 5 << 0 << QStringList{QStringLiteral("升级失败！")};
+    QTest::newRow("unconfirmed saveenv")
+        << QByteArray(R"({"badStatus": {"match": "saveenv", "count": -1}})")
+        << QByteArray("saveenv\nsetenv a 1\n") << true << 5 << 0 << QStringList{QStringLiteral("升级成功！")};
+    QTest::newRow("refused load header")
+        << QByteArray(R"({"wrongTag": {"command": "LOADINFO", "count": 1}})")
+        << QByteArray("tftp 0x21000000 kernel\n") << true << 0 << 2
+        << QStringList{QStringLiteral("send loadinfo fail: kernel"),
+                       QStringLiteral(" USB_ScsiWrite= ====== end =======3")};
+    QTest::newRow("refused image") << QByteArray(R"({"wrongTag": {"command": "DATA_END", "count": 1}})")
+                                   << QByteArray("tftp 0x21000000 kernel\n") << true << 0 << 2
+                                   << QStringList{QStringLiteral("load fail: kernel")};
+    QTest::newRow("load never confirmed") << QByteArray(R"({"badStatus": {"match": "load", "count": -1}})")
+                                          << QByteArray("tftp 0x21000000 kernel\nsetenv a 1\n") << false << 0
+                                          << 5 << QStringList{QStringLiteral("升级失败！")};
+    QTest::newRow("missing nested script") << QByteArray() << QByteArray("estar missing.txt\nsetenv a 1\n")
+                                           << false << 0 << 0 << QStringList{QStringLiteral("升级失败！")};
+}
+
+void TstMacSstar::scriptRunner()
+{
+    QFETCH(QByteArray, faults);
+    QFETCH(QByteArray, script);
+    QFETCH(bool, succeeds);
+    QFETCH(int, commandLines);
+    QFETCH(int, loadHeaders);
+    QFETCH(QStringList, logged);
+
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    writeFile(folder + QStringLiteral("kernel"), QByteArray(1000, 'k'));
+    writeFile(folder + QStringLiteral("auto_update.txt"), script);
+    const QString journalPath = dir.filePath(QStringLiteral("journal.jsonl"));
+    auto rig = rigWithStages({QStringLiteral("uboot")}, journalPath, faults);
+    JournalReader journal;
+    journal.setPath(journalPath);
+    VirtualBulkUsbBus bus(*rig);
+    sstarusb::DeviceTable table(bus);
+    SCSIConnect connect(table);
+    LogCapture capture;
+
+    connect.setG_vid(0x1d6b);
+    connect.setG_pid(0x1001);
+    QVERIFY(connect.upgradeStart());
+    QCOMPARE(connect.autoUpdate(QStringLiteral("auto_update.txt"), folder), succeeds);
+    const QVector<QJsonObject> events = journal.fresh();
+    QCOMPARE(eventCount(events, QStringLiteral("runcmd")), commandLines);
+    QCOMPARE(eventCount(events, QStringLiteral("loadinfo")), loadHeaders);
+    for (const QString& line : logged)
+        QCOMPARE(LogCapture::count(line), 1);
+    // This edition's runner has none of the other edition's retry and outcome lines.
+    for (const char* line :
+         {"[retry", "Think ok.", "USB scsi run cmd timeout.", "parse script fail", "load file fail"})
+        QVERIFY2(!LogCapture::contains(QLatin1String(line)), line);
+}
+
+void TstMacSstar::bootLoaderNeverReturns()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    writeFile(folder + QStringLiteral("u-boot.bin"), QByteArray(1000, 'b'));
+    auto rig = rigWithStages({QStringLiteral("updater")}, QString(), R"({"neverReturn": true})");
+    VirtualBulkUsbBus bus(*rig);
+    sstarusb::DeviceTable table(bus);
+    SCSIConnect connect(table);
+    connect.setReturnWait(5, 10);
+    LogCapture capture;
+
+    connect.setG_vid(0x1d6b);
+    connect.setG_pid(0x1001);
+    QVERIFY(connect.upgradeStart());
+    QVERIFY(!connect.do_Uboot(QStringLiteral("u-boot.bin"), folder));
+    QCOMPARE(LogCapture::count(QStringLiteral("=============1d6b 1001")), 6);
 }
 
 QTEST_GUILESS_MAIN(TstMacSstar)

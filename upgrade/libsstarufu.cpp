@@ -111,7 +111,9 @@ int ensureDeviceOpen()
     return 0;
 }
 
-DeviceState stateFromProduct(const std::uint8_t* product)
+} // namespace
+
+DeviceState sstar::stateFromProduct(const std::uint8_t* product)
 {
     if (product[0] == 0x00)
         return ROM;
@@ -121,6 +123,8 @@ DeviceState stateFromProduct(const std::uint8_t* product)
         return UBoot;
     return Other;
 }
+
+namespace {
 
 void logState(DeviceState state)
 {
@@ -334,7 +338,7 @@ bool USB_ScsiFindDevice(int brandIndex, DeviceState& state)
                 : QByteArray(reinterpret_cast<const char*>(answer.data() + sstar::kOffsetVendor),
                              sstar::kVendorLength);
         if (!vendor.isEmpty() && loaderVendorAccepted(brandIndex, vendor)) {
-            state = stateFromProduct(answer.data() + sstar::kOffsetProduct);
+            state = sstar::stateFromProduct(answer.data() + sstar::kOffsetProduct);
             logState(state);
             g_device = std::move(previous);
             g_deviceKey = previousKey;

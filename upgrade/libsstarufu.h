@@ -95,6 +95,9 @@ enum class Direction
 
 // Whether a status word (kStatusLength bytes) reports success.
 bool statusGood(const std::uint8_t* word);
+// The stage an INQUIRY's product identification (kProductLength bytes) tells: a zero first byte
+// is the boot ROM, "UPD" the updater, "UBO" U-Boot.
+DeviceState stateFromProduct(const std::uint8_t* product);
 // A file to load, whole; false (and logged) when it cannot be read or exceeds 32 bits of size.
 bool readLoadImage(const QString& path, QByteArray* image);
 // The load header of image at address: address, size, MD5.
