@@ -18,6 +18,11 @@
 //    the stall rules) and upgrade/libsstarufu (the 0xE8 command block and its sub-commands) are
 //    the definitions this edition reuses; its own tag counters, retries and messages sit in
 //    mac/ next to this header, named after the constants below.
+//  - Boot stages: mac/sstarbulkhost (wrappers, tags, stalls), mac/sstardevicetable (two slots
+//    over device/usbbulkdevice.h: libusb in mac/libusbbulkbus, the virtual camera in sim/) and
+//    mac/scsiconnect (the upgrade steps, and the script runner of upgrade/upgradescript.h driven
+//    through a ScriptTarget of this edition's form).
+//  - Packages: mac/macpackage reads the zip archive with minizip.
 //  - The command line: deckctl-mac runs the cli/ commands over the same device objects as
 //    deckctl-cli; programs/deckctl-mac picks the raw-USB platform instead of the kernel's.
 
