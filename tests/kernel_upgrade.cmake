@@ -6,7 +6,7 @@ find_program(UMOCKDEV_WRAPPER umockdev-wrapper REQUIRED)
 
 add_executable(tst_kernel_upgrade tst_kernel_upgrade.cpp support/emulatedbench.cpp support/emulatedbench.h)
 target_link_libraries(tst_kernel_upgrade PRIVATE deckctl_testsupport
-  deckctl_sim_umockdev deckctl_sim deckctl_cli_lib deckctl_upgrade deckctl_massstorage deckctl_device Qt5::Test)
+  deckctl_sim_umockdev deckctl_sim deckctl_cli_lib deckctl_mac deckctl_upgrade deckctl_massstorage deckctl_device Qt5::Test)
 add_test(NAME tst_kernel_upgrade COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:tst_kernel_upgrade>)
 
 # The same environment as the video bindings (DECKCTL_KERNEL_TEST_ENV, kernel.cmake): AddressSanitizer

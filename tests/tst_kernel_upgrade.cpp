@@ -15,6 +15,8 @@
 #include "device/massstorage.h"
 #include "device/uvcextensionunit.h"
 #include "device/videobackend.h"
+#include "mac/libusbbulkbus.h"
+#include "mac/scsiconnect.h"
 #include "sim/umockdev/umockdevcamera.h"
 #include "sim/umockdev/umockdevloader.h"
 #include "sim/virtualcamera.h"
@@ -190,6 +192,7 @@ private slots:
     void stallInTheDataPhase();
     void statusWrapperWithAnotherTag();
     void exitDeviceReleasesTheInterface();
+    void rawUsbEditionOverUsbfs();
 
     // Boot stages, re-enumeration and the way back to a camera.
     void bootStageClimb();
@@ -600,6 +603,43 @@ void TstKernelUpgrade::scriptOverTheRealTransport()
     QVERIFY(usb.controlSetups.isEmpty());
     QCOMPARE(usb.claims, 1);
     QCOMPARE(usb.implicitClaims, 0);
+    QVERIFY2(usb.unknownIoctls.isEmpty(), qPrintable(usb.unknownIoctls.join(QLatin1Char(' '))));
+}
+
+// deckctl-mac's boot-stage path (libusb device table, its wrappers and its script runner) over the
+// same emulated usbfs.
+void TstKernelUpgrade::rawUsbEditionOverUsbfs()
+{
+    START({camera(7, QStringLiteral("uboot"))});
+    const QByteArray kernel = pattern(3000, 3);
+    writeFile(QStringLiteral("kernel.bin"), kernel);
+    writeFile(QStringLiteral("auto_update.txt"),
+              "setenv bootargs quiet\ntftp 0x21000000 kernel.bin\nreset\n");
+    const EmulatedLoaderNodes uboot = m_bench->loaders().nodes(0);
+    const int vendorId =
+        readSysfs(uboot.usbDevice + QStringLiteral("/idVendor")).trimmed().toInt(nullptr, 16);
+    const int productId =
+        readSysfs(uboot.usbDevice + QStringLiteral("/idProduct")).trimmed().toInt(nullptr, 16);
+    m_bench->journal();
+    {
+        LibusbBulkBus bus;
+        sstarusb::DeviceTable table(bus);
+        SCSIConnect connect(table);
+        connect.setG_vid(vendorId);
+        connect.setG_pid(productId);
+        QVERIFY(connect.upgradeStart());
+        QCOMPARE(connect.g_dev_state(), UBoot);
+        QVERIFY(connect.autoUpdate(QStringLiteral("auto_update.txt"), m_package->path() + QLatin1Char('/')));
+    }
+    const QVector<QJsonObject> events = m_bench->journal();
+    QCOMPARE(eventFields(events, QStringLiteral("runcmd"), QStringLiteral("text")),
+             (QStringList{"setenv bootargs quiet", "setenv ota_upgrade_status 0", "saveenv", "reset"}));
+    QCOMPARE(eventFields(events, QStringLiteral("runcmd"), QStringLiteral("length")),
+             (QStringList{"", "28", "8", "6"}));
+    QCOMPARE(eventFields(events, QStringLiteral("load"), QStringLiteral("md5")), QStringList{md5Hex(kernel)});
+    const EmulatedUsbActivity usb = m_bench->usb(0);
+    QCOMPARE(usb.stalledUrbs, 0);
+    QCOMPARE(usb.claims, 1);
     QVERIFY2(usb.unknownIoctls.isEmpty(), qPrintable(usb.unknownIoctls.join(QLatin1Char(' '))));
 }
 
