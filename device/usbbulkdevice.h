@@ -33,10 +33,18 @@ public:
     virtual void useEndpoints(std::uint8_t in, std::uint8_t out) = 0;
 };
 
+struct UsbIds
+{
+    int vendorId = 0;
+    int productId = 0;
+};
+
 class Bus
 {
 public:
     virtual ~Bus() = default;
+    // The ids of every USB device on the bus, in the bus's order.
+    virtual QVector<UsbIds> listDevices() = 0;
     // Opens the first device with these ids; nullptr with *error (a negative errno) otherwise.
     virtual std::unique_ptr<Device> open(int vendorId, int productId, int* error) = 0;
 };

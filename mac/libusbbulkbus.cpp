@@ -129,3 +129,20 @@ std::unique_ptr<usbbulk::Device> LibusbBulkBus::open(int vendorId, int productId
     }
     return std::make_unique<LibusbBulkDevice>(handle);
 }
+
+QVector<usbbulk::UsbIds> LibusbBulkBus::listDevices()
+{
+    QVector<usbbulk::UsbIds> ids;
+    if (!m_context)
+        return ids;
+    libusb_device** list = nullptr;
+    const ssize_t count = libusb_get_device_list(m_context, &list);
+    for (ssize_t i = 0; i < count; ++i) {
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(list[i], &descriptor) == 0)
+            ids.append({descriptor.idVendor, descriptor.idProduct});
+    }
+    if (count >= 0)
+        libusb_free_device_list(list, 1);
+    return ids;
+}

@@ -17,6 +17,7 @@ public:
     LibusbBulkBus(const LibusbBulkBus&) = delete;
     LibusbBulkBus& operator=(const LibusbBulkBus&) = delete;
 
+    QVector<usbbulk::UsbIds> listDevices() override;
     std::unique_ptr<usbbulk::Device> open(int vendorId, int productId, int* error) override;
 
 private:

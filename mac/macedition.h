@@ -74,6 +74,9 @@ constexpr const char* kAcceptedVendors[] = {"PX", "GC", "QB18"};
 // the status read (deckctl: size / 20480 milliseconds).
 constexpr unsigned kLoadPauseDivisorUs = 20;
 
+// The upgrade looks for its boot-stage device among the USB devices of this vendor.
+constexpr int kBootStageVendorId = 0x1d6b;
+
 // After the boot loader's load the device restarts as U-Boot: it is looked for this many times,
 // this far apart (a bound where the other edition's window waited without one).
 constexpr int kUbootReturnTries = 120;

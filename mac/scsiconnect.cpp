@@ -134,3 +134,25 @@ void SCSIConnect::usbDeviceCanclExit()
     m_slot = sstarusb::kNoSlot;
     qCInfo(lcMac).noquote() << QStringLiteral("exit exit exit ======1111");
 }
+
+bool findUbootDevice(usbbulk::Bus& bus, SCSIConnect& connect)
+{
+    int answered = 0;
+    usbbulk::UsbIds found;
+    for (const usbbulk::UsbIds& ids : bus.listDevices()) {
+        if (ids.vendorId != macedition::kBootStageVendorId)
+            continue;
+        connect.setG_vid(ids.vendorId);
+        connect.setG_pid(ids.productId);
+        if (connect.upgradeStart()) {
+            ++answered;
+            found = ids;
+        }
+    }
+    if (answered != 1)
+        return false;
+    // Back to the device that answered: the walk may have gone on past it.
+    connect.setG_vid(found.vendorId);
+    connect.setG_pid(found.productId);
+    return connect.upgradeStart() && connect.g_dev_state() == UBoot;
+}

@@ -73,3 +73,8 @@ private:
     int m_returnTries = macedition::kUbootReturnTries;
     int m_returnWaitMs = macedition::kUbootReturnWaitMs;
 };
+
+// The upgrade's device walk: every USB device of macedition::kBootStageVendorId on the bus is
+// identified in turn. True when exactly one answered and it is in U-Boot; connect then holds that
+// device (its ids, state and slot), also when devices walked after it did not answer.
+bool findUbootDevice(usbbulk::Bus& bus, SCSIConnect& connect);

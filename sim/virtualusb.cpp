@@ -150,3 +150,13 @@ std::unique_ptr<usbbulk::Device> VirtualBulkUsbBus::open(int vendorId, int produ
     *error = -ENODEV;
     return nullptr;
 }
+
+QVector<usbbulk::UsbIds> VirtualBulkUsbBus::listDevices()
+{
+    QVector<usbbulk::UsbIds> ids;
+    for (const VirtualCamera& c : m_rig.cameras()) {
+        if (c.present() || (c.inBootStage() && c.loader().listed()))
+            ids.append({c.vendorId(), c.productId()});
+    }
+    return ids;
+}

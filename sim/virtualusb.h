@@ -85,6 +85,8 @@ class VirtualBulkUsbBus : public usbbulk::Bus
 {
 public:
     explicit VirtualBulkUsbBus(VirtualRig& rig) : m_rig(rig) {}
+    // Attached cameras, a boot stage once it shows up in the listing (VirtualLoader::listed()).
+    QVector<usbbulk::UsbIds> listDevices() override;
     std::unique_ptr<usbbulk::Device> open(int vendorId, int productId, int* error) override;
 
 private:

@@ -157,6 +157,8 @@ private slots:
     void scriptRunner_data();
     void scriptRunner();
     void bootLoaderNeverReturns();
+    void deviceWalk_data();
+    void deviceWalk();
 };
 
 void TstMacSstar::wrappersAndTags()
@@ -487,6 +489,43 @@ void TstMacSstar::bootLoaderNeverReturns()
     QVERIFY(connect.upgradeStart());
     QVERIFY(!connect.do_Uboot(QStringLiteral("u-boot.bin"), folder));
     QCOMPARE(LogCapture::count(QStringLiteral("=============1d6b 1001")), 6);
+}
+
+void TstMacSstar::deviceWalk_data()
+{
+    QTest::addColumn<QStringList>("stages");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<int>("productId");
+
+    QTest::newRow("one in U-Boot") << QStringList{"uboot"} << true << 0x1001;
+    // The camera walked after it does not answer: the device that did stays the one held.
+    QTest::newRow("one in U-Boot, a camera after it") << QStringList{"uboot", "normal"} << true << 0x1001;
+    QTest::newRow("a camera, one in U-Boot after it") << QStringList{"normal", "uboot"} << true << 0x1002;
+    QTest::newRow("two answer") << QStringList{"uboot", "updater"} << false << -1;
+    QTest::newRow("one in the updater") << QStringList{"updater"} << false << -1;
+    QTest::newRow("none answers") << QStringList{"normal"} << false << -1;
+}
+
+void TstMacSstar::deviceWalk()
+{
+    QFETCH(QStringList, stages);
+    QFETCH(bool, found);
+    QFETCH(int, productId);
+
+    auto rig = rigWithStages(stages);
+    VirtualBulkUsbBus bus(*rig);
+    sstarusb::DeviceTable table(bus);
+    SCSIConnect connect(table);
+    LogCapture capture;
+
+    QCOMPARE(findUbootDevice(bus, connect), found);
+    if (!found)
+        return;
+    QCOMPARE(connect.g_pid(), productId);
+    QCOMPARE(connect.g_dev_state(), UBoot);
+    QVERIFY(table.isOpen(connect.slot()));
+    // The device held is the one that answered: its command lines reach it.
+    QCOMPARE(table.runCommand(connect.slot(), "setenv a 1", 10), 0);
 }
 
 QTEST_GUILESS_MAIN(TstMacSstar)
