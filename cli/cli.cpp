@@ -587,7 +587,13 @@ Outcome upgradeCommand(const ListedCamera& camera, const QString& archive, QText
     if (!opened->open(camera, &outcome))
         return outcome;
     opened->m_controls.releaseCameraFilter();
-    const UpgradeResult upgrade = runUpgrade(archive, &opened->m_unit, camera.model, progress);
+    UpgradeRequest request;
+    request.archive = archive;
+    request.unit = &opened->m_unit;
+    request.cameraModel = camera.model;
+    request.cameraName = camera.entry.name;
+    request.cameraId = camera.entry.id;
+    const UpgradeResult upgrade = runUpgrade(request, progress);
     if (upgrade.workerAbandoned)
         static_cast<void>(opened.release()); // the worker still uses the extension unit
     return upgradeOutcome(upgrade);
@@ -681,7 +687,10 @@ Outcome dispatch(const Options& options, QTextStream& progress, VirtualCameraSta
                 first.pid = devices.first().productId;
                 return failure(kExitDevice, permissionMessage(bootStageName(first)));
             }
-            return upgradeOutcome(runUpgrade(archive, nullptr, kUnknownModel, progress));
+            UpgradeRequest request;
+            request.archive = archive;
+            request.cameraModel = kUnknownModel;
+            return upgradeOutcome(runUpgrade(request, progress));
         }
     }
 

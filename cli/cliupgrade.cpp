@@ -205,17 +205,47 @@ QString interruptedMessage(int signal, const QString& archive, bool abandoned)
     return QStringLiteral("interrupted by %1: the upgrade was stopped; %2").arg(signalName(signal), repair);
 }
 
+// deckctl-cli's engine: the window's package preparation and upgrade worker.
+class ThreadEngine : public UpgradeEngine
+{
+public:
+    PackageOutcome prepare(const UpgradeRequest& request, QString* reason) override
+    {
+        return preparePackage(request.archive, request.unit != nullptr, request.cameraModel, reason);
+    }
+    void start(WorkerHost& host, const UpgradeRequest& request, const UpgradeSink& sink) override
+    {
+        const int brandIndex = SettingsStore::application().brandIndex();
+        host.start(new UpgradeThread(brandIndex, request.cameraModel, request.unit != nullptr, request.unit),
+                   [&sink](UpgradeThread* worker) { connectUpgradeWorker(worker, sink); });
+    }
+    void finish() override { USB_ExitDevice(); }
+};
+
+std::unique_ptr<UpgradeEngine>& installedEngine()
+{
+    static std::unique_ptr<UpgradeEngine> engine = std::make_unique<ThreadEngine>();
+    return engine;
+}
+
 } // namespace
 
-UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cameraModel,
-                         QTextStream& progress)
+void setUpgradeEngine(std::unique_ptr<UpgradeEngine> engine)
 {
+    installedEngine() = engine ? std::move(engine) : std::make_unique<ThreadEngine>();
+}
+
+UpgradeResult runUpgrade(const UpgradeRequest& request, QTextStream& progress)
+{
+    const QString& archive = request.archive;
+    UVCExtensionUnit* const unit = request.unit;
+    UpgradeEngine& engine = *installedEngine();
     UpgradeResult result;
     StopSignals stopSignals;
     progress << programName() << ": preparing " << archive << '\n';
     progress.flush();
     QString reason;
-    const PackageOutcome outcome = preparePackage(archive, unit != nullptr, cameraModel, &reason);
+    const PackageOutcome outcome = engine.prepare(request, &reason);
     if (const int signal = stopSignals.take()) {
         // Interrupted while the package was prepared: the camera was not touched.
         clearUpgradeWorkFolder();
@@ -236,7 +266,6 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
         return result;
     }
 
-    const int brandIndex = SettingsStore::application().brandIndex();
     g_bOpenCamera = unit != nullptr;
     QEventLoop loop;
     bool reported = false;
@@ -284,18 +313,16 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     if (printer.terminal())
         ticker.start();
     // The loop ends when the worker's thread has ended (or on giving up on it, above).
-    host.start(new UpgradeThread(brandIndex, cameraModel, unit != nullptr, unit), [&](UpgradeThread* worker) {
-        QObject::connect(worker->thread(), &QThread::finished, &loop, &QEventLoop::quit);
-        QObject::connect(worker, &UpgradeThread::onUpgradeReport, &loop,
-                         [&](bool success, int, const QString& message) {
-                             reported = true;
-                             result.success = success;
-                             result.message = message;
-                         });
-        QObject::connect(
-            worker->progressNotifier(), &UpgradeProgressNotifier::progressChanged, &loop,
-            [&printer](const UpgradeProgress& step) { printer.step(step); }, Qt::QueuedConnection);
-    });
+    UpgradeSink sink;
+    sink.context = &loop;
+    sink.finished = [&loop] { loop.quit(); };
+    sink.report = [&](bool success, const QString& message) {
+        reported = true;
+        result.success = success;
+        result.message = message;
+    };
+    sink.step = [&printer](const UpgradeProgress& step) { printer.step(step); };
+    engine.start(host, request, sink);
     loop.exec();
     ticker.stop();
     grace.stop();
@@ -315,7 +342,7 @@ UpgradeResult runUpgrade(const QString& archive, UVCExtensionUnit* unit, int cam
     result.workerAbandoned = false;
     host.stop();
 
-    USB_ExitDevice();
+    engine.finish();
     clearUpgradeWorkFolder();
     g_bOpenCamera = false;
     if (result.interruptedBy != 0 && !result.success) {

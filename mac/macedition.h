@@ -82,4 +82,18 @@ constexpr int kBootStageVendorId = 0x1d6b;
 constexpr int kUbootReturnTries = 120;
 constexpr int kUbootReturnWaitMs = 500;
 
+// Upgrade sequencing. Instead of looking for the boot-stage device until it shows up, the upgrade
+// waits fixed times after an entry block: after the main-SoC entry before the main board's
+// script, and after the camera entry before the camera's script.
+constexpr int kMainBoardEntryWaitMs = 8000;
+constexpr int kCameraEntryWaitMs = 6000;
+// Both scripts have this name; the camera's lies in the package folder, the main board's in its
+// "images" folder (folders are given with their trailing slash).
+constexpr const char kUpgradeScript[] = "auto_update.txt";
+constexpr const char kCameraScriptFolder[] = "/";
+constexpr const char kMainBoardScriptFolder[] = "/images/";
+// Which models upgrade their audio module first: a camera title holding one of these (a "QB18Z"
+// title holds "QB18" as well).
+constexpr const char* kAudioFirstModels[] = {"QB17", "QB18"};
+
 } // namespace macedition

@@ -1,7 +1,9 @@
 #include "macpackage.h"
 
 #include "maclogging.h"
+#include "upgrade/zip7z.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <unzip.h>
@@ -118,6 +120,70 @@ bool readEntry(const QString& archive, const QString& fragment, QByteArray* data
         return true;
     }
     return false;
+}
+
+PackageOutcome preparePackage(const QString& archive, bool checkModel, const QString& cameraTitle,
+                              QString* reason)
+{
+    QString why;
+    const auto outcome = [&](PackageOutcome result) {
+        if (reason)
+            *reason = why;
+        if (result != PackageOutcome::PackageReady)
+            qCWarning(lcMac).noquote() << "Package" << archive << "refused:" << why;
+        return result;
+    };
+    QStringList names;
+    if (!entryNames(archive, &names)) {
+        why = QStringLiteral("not a zip archive");
+        return outcome(PackageOutcome::PackageFormatWrong);
+    }
+    const EntryMarks marks = markEntries(names);
+    qCInfo(lcMac).noquote() << marksLine(marks);
+    if (!marks.complete()) {
+        const bool present[] = {marks.autoUpdate, marks.script, marks.kernel, marks.miservice};
+        for (std::size_t i = 0; i < kEntryMarks.size(); ++i) {
+            if (!present[i]) {
+                why = QStringLiteral("no entry name holds %1").arg(QLatin1String(kEntryMarks[i]));
+                break;
+            }
+        }
+        return outcome(PackageOutcome::PackageFormatWrong);
+    }
+
+    const QString folder = upgradeWorkFolder();
+    if (!QDir().mkpath(folder)) {
+        why = QStringLiteral("cannot create the working folder %1").arg(folder);
+        return outcome(PackageOutcome::PackageFormatWrong);
+    }
+    // Nothing of an earlier package may complete or disturb this one.
+    if (!clearUpgradeWorkFolder()) {
+        why = QStringLiteral("cannot empty the working folder %1").arg(folder);
+        return outcome(PackageOutcome::PackageFormatWrong);
+    }
+    QString message;
+    if (!Zip7z::extract(archive, folder, message, &why))
+        return outcome(PackageOutcome::PackageFormatWrong);
+    if (!checkModel)
+        return outcome(PackageOutcome::PackageReady);
+
+    QByteArray image;
+    if (!readEntry(archive, QLatin1String(kModelImageEntry), &image)) {
+        why = QStringLiteral("%1 cannot be read (or is larger than %2 bytes)")
+                  .arg(QLatin1String(kModelImageEntry))
+                  .arg(kMaxModelImage);
+        return outcome(PackageOutcome::PackageCorrupted);
+    }
+    const QString model = scanModel(image);
+    if (model.isEmpty()) {
+        why = QStringLiteral("no known model in %1").arg(QLatin1String(kModelImageEntry));
+        return outcome(PackageOutcome::PackageCorrupted);
+    }
+    if (!cameraTitle.isEmpty() && !cameraTitle.contains(model)) {
+        why = QStringLiteral("the package is for %1, the camera is %2").arg(model, cameraTitle);
+        return outcome(PackageOutcome::PackageMismatch);
+    }
+    return outcome(PackageOutcome::PackageReady);
 }
 
 } // namespace macpackage

@@ -5,6 +5,8 @@
 // names, found by position (the first offset at which any model's mark starts decides; deckctl
 // searches mark by mark).
 
+#include "upgrade/package.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -57,5 +59,16 @@ bool entryNames(const QString& archive, QStringList* names);
 // cannot be read, or it is larger than maxSize.
 bool readEntry(const QString& archive, const QString& fragment, QByteArray* data,
                qint64 maxSize = kMaxModelImage);
+
+// The edition's whole preparation of a package in the upgrade working folder (upgrade/package.h):
+//  1. the entry names give the marks, and the marks line is logged;
+//  2. without all four marks the package is refused (PackageFormatWrong);
+//  3. the archive is unpacked by the shared extractor (upgrade/zip7z.h: every entry checked, staged,
+//     moved into place only when all of it was written); a failure is PackageFormatWrong;
+//  4. with checkModel, the model image is scanned: no model is PackageCorrupted, a model that a
+//     non-empty cameraTitle does not contain is PackageMismatch.
+// For every outcome but PackageReady, reason (when given) says why in fixed English text.
+PackageOutcome preparePackage(const QString& archive, bool checkModel, const QString& cameraTitle,
+                              QString* reason = nullptr);
 
 } // namespace macpackage

@@ -200,20 +200,49 @@ QVector<VideoDeviceInfo> RawUsbVideoBackend::listCaptureDevices()
     return list;
 }
 
+namespace {
+
+// "<bus-port>/<vid><pid>", as listCaptureDevices() names a camera's node.
+bool placeFromNode(const QString& node, RawUsbVideoBackend::Place* place)
+{
+    bool vendorOk = false;
+    bool productOk = false;
+    place->busPort = node.section(QLatin1Char('/'), 0, -2);
+    place->vendorId = node.right(8).left(4).toInt(&vendorOk, 16);
+    place->productId = node.right(4).toInt(&productOk, 16);
+    return vendorOk && productOk;
+}
+
+} // namespace
+
 std::unique_ptr<VideoDeviceHandle> RawUsbVideoBackend::open(const VideoDeviceInfo& device, int* error)
 {
     auto camera = std::make_unique<UVCCameraDevices>(m_bus);
-    const QString busPort = device.node.section(QLatin1Char('/'), 0, -2);
-    bool vendorOk = false;
-    bool productOk = false;
-    const int vendorId = device.node.right(8).left(4).toInt(&vendorOk, 16);
-    const int productId = device.node.right(4).toInt(&productOk, 16);
-    if (!vendorOk || !productOk || !camera->initAt(vendorId, productId, busPort)) {
+    Place place;
+    if (!placeFromNode(device.node, &place) ||
+        !camera->initAt(place.vendorId, place.productId, place.busPort)) {
         if (error)
             *error = -ENODEV;
         return nullptr;
     }
     return std::make_unique<RawUsbDeviceHandle>(std::move(camera));
+}
+
+std::unique_ptr<UVCCameraDevices> RawUsbVideoBackend::openCamera(const QString& devicePath, Place* place)
+{
+    for (const VideoDeviceInfo& device : listCaptureDevices()) {
+        if (!device.devicePath.contains(devicePath))
+            continue;
+        Place found;
+        auto camera = std::make_unique<UVCCameraDevices>(m_bus);
+        if (!placeFromNode(device.node, &found) ||
+            !camera->initAt(found.vendorId, found.productId, found.busPort))
+            return nullptr;
+        if (place)
+            *place = found;
+        return camera;
+    }
+    return nullptr;
 }
 
 QVector<InaccessibleVideoDevice> RawUsbVideoBackend::listInaccessibleDevices()

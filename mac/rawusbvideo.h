@@ -12,6 +12,10 @@
 #include "device/usbcontrolpipe.h"
 #include "device/videobackend.h"
 
+#include <memory>
+
+class UVCCameraDevices;
+
 class RawUsbVideoBackend : public VideoBackend
 {
 public:
@@ -19,6 +23,17 @@ public:
     QVector<VideoDeviceInfo> listCaptureDevices() override;
     std::unique_ptr<VideoDeviceHandle> open(const VideoDeviceInfo& device, int* error) override;
     QVector<InaccessibleVideoDevice> listInaccessibleDevices() override;
+
+    // The camera control of the first listed camera whose device path contains devicePath,
+    // opened; nullptr when none is listed or it cannot be opened. place, when given, receives
+    // where it was found, so that it can be opened again after a restart.
+    struct Place
+    {
+        int vendorId = 0;
+        int productId = 0;
+        QString busPort;
+    };
+    std::unique_ptr<UVCCameraDevices> openCamera(const QString& devicePath, Place* place = nullptr);
 
 private:
     uvc::UsbBus& m_bus;
@@ -36,6 +51,8 @@ public:
     MassStorageBackend& massStorage() override { return m_inner->massStorage(); }
     PreviewBackend& preview() override { return m_inner->preview(); }
     DevicePlatform& inner() { return *m_inner; }
+    RawUsbVideoBackend& rawVideo() { return m_video; }
+    uvc::UsbBus& bus() { return *m_bus; }
 
 private:
     std::unique_ptr<DevicePlatform> m_inner;

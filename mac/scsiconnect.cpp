@@ -93,12 +93,14 @@ void SCSIConnect::do_updater(const QString& file, const QString& folder)
     m_state = Updater;
 }
 
-bool SCSIConnect::do_Uboot(const QString& file, const QString& folder)
+bool SCSIConnect::do_Uboot(const QString& file, const QString& folder, const std::function<void()>& loaded)
 {
     qCInfo(lcMac).noquote() << QStringLiteral("uboot updater");
     MacScriptTarget target(m_table, m_slot);
     if (target.loadFile(folder + file, sstar::kBootLoaderAddress) != 0)
         return false;
+    if (loaded)
+        loaded();
     bool back = false;
     for (int i = 0; i < m_returnTries && !back; ++i) {
         if (i > 0)
@@ -112,11 +114,12 @@ bool SCSIConnect::do_Uboot(const QString& file, const QString& folder)
     return true;
 }
 
-bool SCSIConnect::autoUpdate(const QString& script, const QString& folder)
+bool SCSIConnect::autoUpdate(const QString& script, const QString& folder, const ScriptLineProgress& progress,
+                             const QString& root)
 {
-    setUpgradeFileFolder(folder);
+    setUpgradeFileFolder(folder, root);
     MacScriptTarget target(m_table, m_slot);
-    const int result = runUpgradeScript(script, 0, ScriptLineProgress(), target);
+    const int result = runUpgradeScript(script, 0, progress, target);
     if (result != 0) {
         qCWarning(lcMac).noquote() << QStringLiteral("升级失败！");
         usbDeviceCanclExit();
@@ -135,24 +138,30 @@ void SCSIConnect::usbDeviceCanclExit()
     qCInfo(lcMac).noquote() << QStringLiteral("exit exit exit ======1111");
 }
 
-bool findUbootDevice(usbbulk::Bus& bus, SCSIConnect& connect)
+BootStageWalk walkBootStageDevices(usbbulk::Bus& bus, SCSIConnect& connect)
 {
-    int answered = 0;
-    usbbulk::UsbIds found;
+    BootStageWalk walk;
     for (const usbbulk::UsbIds& ids : bus.listDevices()) {
         if (ids.vendorId != macedition::kBootStageVendorId)
             continue;
         connect.setG_vid(ids.vendorId);
         connect.setG_pid(ids.productId);
         if (connect.upgradeStart()) {
-            ++answered;
-            found = ids;
+            ++walk.answered;
+            walk.found = ids;
         }
     }
-    if (answered != 1)
-        return false;
+    if (walk.answered != 1)
+        return walk;
     // Back to the device that answered: the walk may have gone on past it.
-    connect.setG_vid(found.vendorId);
-    connect.setG_pid(found.productId);
-    return connect.upgradeStart() && connect.g_dev_state() == UBoot;
+    connect.setG_vid(walk.found.vendorId);
+    connect.setG_pid(walk.found.productId);
+    if (!connect.upgradeStart())
+        walk.answered = 0;
+    return walk;
+}
+
+bool findUbootDevice(usbbulk::Bus& bus, SCSIConnect& connect)
+{
+    return walkBootStageDevices(bus, connect).answered == 1 && connect.g_dev_state() == UBoot;
 }

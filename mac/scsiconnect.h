@@ -12,6 +12,8 @@
 
 #include <QString>
 
+#include <functional>
+
 // The runner's device actions on a slot: single status reads, the reset sequence with its
 // terminating zeros, loads with their own messages and pause.
 class MacScriptTarget : public ScriptTarget
@@ -52,9 +54,14 @@ public:
     void do_updater(const QString& file, const QString& folder);
     // The boot loader loaded at 0xFFFFFFFF; then the device is looked for again until it answers
     // (at most kUbootReturnTries times). False when the load failed or it did not come back.
-    bool do_Uboot(const QString& file, const QString& folder);
-    // Runs the script folder + script; the device is closed afterwards either way.
-    bool autoUpdate(const QString& script, const QString& folder);
+    // loaded, when given, is told when the load was taken and the wait begins.
+    bool do_Uboot(const QString& file, const QString& folder, const std::function<void()>& loaded = {});
+    // Runs the script folder + script; the device is closed afterwards either way. Names in the
+    // script resolve against folder and may not leave root (folder when empty): the main board's
+    // script, run from "images/", reaches the package's other entries with "../".
+    bool autoUpdate(const QString& script, const QString& folder,
+                    const ScriptLineProgress& progress = ScriptLineProgress(),
+                    const QString& root = QString());
     void usbDeviceCanclExit();
 
     // How long do_Uboot looks for the restarted device.
@@ -73,6 +80,16 @@ private:
     int m_returnTries = macedition::kUbootReturnTries;
     int m_returnWaitMs = macedition::kUbootReturnWaitMs;
 };
+
+// How many devices of macedition::kBootStageVendorId answered a walk, and the last that did.
+struct BootStageWalk
+{
+    int answered = 0;
+    usbbulk::UsbIds found;
+};
+// Identifies every such device in turn; with exactly one answer, connect then holds that device
+// (its ids, state and slot), also when devices walked after it did not answer.
+BootStageWalk walkBootStageDevices(usbbulk::Bus& bus, SCSIConnect& connect);
 
 // The upgrade's device walk: every USB device of macedition::kBootStageVendorId on the bus is
 // identified in turn. True when exactly one answered and it is in U-Boot; connect then holds that

@@ -586,7 +586,8 @@ QString writePackage(const QString& path, const QByteArray& modelText, bool with
         {"auto_update.txt", "# camera\ntftp 0x21000000 kernel\nsaveenv\nreset\n"},
         {"scripts/readme", "s"},
         {"kernel", QByteArray(4000, 'k')},
-        {"miservice.ubifs", "image of " + modelText + " firmware"},
+        // deckctl-mac's model scan ends 21 bytes before the end of the image.
+        {"miservice.ubifs", "image of " + modelText + " firmware" + QByteArray(32, '\0')},
         {"xmos.dfu", QByteArray(50, 'x')},
     };
     if (withLoaders) {
@@ -807,7 +808,7 @@ void TstCli::refusedPackages()
     QFETCH(QString, message);
     QString package = m_dir->filePath(QStringLiteral("package.zip"));
     if (kind.startsWith(QLatin1String("mismatch")))
-        writePackage(package, "ARDEN 320", kind.endsWith(QLatin1String("with loaders")));
+        writePackage(package, "Orbi+TM40", kind.endsWith(QLatin1String("with loaders")));
     else if (kind == QLatin1String("corrupted"))
         writePackage(package, "nothing known", false);
     else if (kind == QLatin1String("format"))
@@ -1000,11 +1001,16 @@ void TstCli::upgradeNeedsNoArchiverProgram()
         writeStoredZip(package, {{"auto_update.txt", "# camera\ntftp 0x21000000 kernel\nsaveenv\nreset\n"},
                                  {"scripts\\readme", "s"},
                                  {"kernel", QByteArray(4000, 'k')},
-                                 {"miservice.ubifs", "image of QB18 firmware"},
+                                 {"miservice.ubifs", "image of QB18 firmware" + QByteArray(32, '\0')},
                                  {"xmos.dfu", QByteArray(50, 'x')},
                                  {"firmware/rootfs.img", QByteArray(20000, 'f'), 0100644, false, true}}));
     const QString hostile = m_dir->filePath(QStringLiteral("hostile.zip"));
-    QVERIFY(writeStoredZip(hostile, {{"auto_update.txt", "reset\n"}, {"..\\evil.txt", "evil"}}));
+    // Complete by its entry names (as deckctl-mac checks first), refused by the unpacking.
+    QVERIFY(writeStoredZip(hostile, {{"auto_update.txt", "reset\n"},
+                                     {"scripts/readme", "s"},
+                                     {"kernel", "k"},
+                                     {"miservice.ubifs", "m"},
+                                     {"..\\evil.txt", "evil"}}));
 
     const QString emptyBin = m_dir->filePath(QStringLiteral("empty-bin"));
     QVERIFY(QDir().mkpath(emptyBin));

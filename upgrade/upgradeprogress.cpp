@@ -122,6 +122,9 @@ void UpgradeProgressTracker::setPlan(Plan plan)
     case Plan::FromBootLoader:
         m_planned = bit(UpgradeStep::CameraScript);
         break;
+    case Plan::CameraOnly:
+        m_planned = bit(UpgradeStep::CameraLoader) | bit(UpgradeStep::CameraScript);
+        break;
     }
 }
 

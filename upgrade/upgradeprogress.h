@@ -73,6 +73,7 @@ public:
         FromRom,             // a camera found in the boot ROM
         FromUpdater,         // a camera found in its updater
         FromBootLoader,      // a camera found in its boot loader
+        CameraOnly,          // a camera in normal operation without an audio-module step
     };
     void setPlan(Plan plan);
 

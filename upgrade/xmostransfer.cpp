@@ -16,16 +16,37 @@ namespace {
 
 const char* const kClosedCamera = "Tran Xmos file Failed--g_bOpenCamera!!!";
 
-bool writePacket(UVCExtensionUnit& unit, std::array<std::uint8_t, xu::kAudioPacketLength>& packet)
-{
-    unsigned long returned = 0;
-    return unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_AUDIO_DATA, xu::kFlagsSet, packet.data(),
-                                    packet.size(), &returned) == 0;
-}
-
 } // namespace
 
+bool ExtensionUnitXmosLink::sendPacket(const std::uint8_t* packet)
+{
+    std::array<std::uint8_t, xu::kAudioPacketLength> copy{};
+    std::copy(packet, packet + copy.size(), copy.begin());
+    unsigned long returned = 0;
+    return m_unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_AUDIO_DATA, xu::kFlagsSet, copy.data(),
+                                      copy.size(), &returned) == 0;
+}
+
+bool ExtensionUnitXmosLink::readStatus(std::uint8_t* status)
+{
+    unsigned long returned = 0;
+    return m_unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_AUDIO_STATUS, xu::kFlagsGet, status,
+                                      xu::kBlockLength, &returned) == 0;
+}
+
 bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath, const XmosTransferProgress& progress)
+{
+    ExtensionUnitXmosLink link(unit);
+    return transXmosToDev(link, imagePath, progress);
+}
+
+bool queryXmosUpOver(UVCExtensionUnit& unit, const XmosPollTiming& timing)
+{
+    ExtensionUnitXmosLink link(unit);
+    return queryXmosUpOver(link, timing);
+}
+
+bool transXmosToDev(XmosLink& link, const QString& imagePath, const XmosTransferProgress& progress)
 {
     QFile file(imagePath);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -50,7 +71,7 @@ bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath, const Xmos
             qCDebug(lcUpgrade, "%s", kClosedCamera);
             return false;
         }
-        if (!writePacket(unit, packet)) {
+        if (!link.sendPacket(packet.data())) {
             qCDebug(lcUpgrade, "Tran Xmos file Failed!!!");
             return false;
         }
@@ -60,7 +81,7 @@ bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath, const Xmos
     }
     packet.fill(0);
     packet[xmos::kOffsetMarker] = xmos::kPacketMarker;
-    if (!writePacket(unit, packet)) {
+    if (!link.sendPacket(packet.data())) {
         qCDebug(lcUpgrade, "Tran Xmos file Failed!!!");
         return false;
     }
@@ -68,7 +89,7 @@ bool transXmosToDev(UVCExtensionUnit& unit, const QString& imagePath, const Xmos
     return true;
 }
 
-bool queryXmosUpOver(UVCExtensionUnit& unit, const XmosPollTiming& timing)
+bool queryXmosUpOver(XmosLink& link, const XmosPollTiming& timing)
 {
     if (!g_bOpenCamera) {
         qCDebug(lcUpgrade, "%s", kClosedCamera);
@@ -79,9 +100,7 @@ bool queryXmosUpOver(UVCExtensionUnit& unit, const XmosPollTiming& timing)
             return false;
         std::array<std::uint8_t, xu::kBlockLength> status{};
         status[0] = xmos::kStatusPrefill;
-        unsigned long returned = 0;
-        if (unit.SetGetExtensionUnit(xu::kUnitGuid, xu::SELECTOR_AUDIO_STATUS, xu::kFlagsGet, status.data(),
-                                     status.size(), &returned) == 0) {
+        if (link.readStatus(status.data())) {
             const int result = status[xmos::kOffsetStatus];
             qCDebug(lcUpgrade) << "Upgrad Result:" << result;
             if (result == 0) {

@@ -11,10 +11,13 @@
 #include "app/catalogue.h"
 #include "app/logging.h"
 #include "cli/cli.h"
+#include "cli/cliupgrade.h"
 #include "cli/clivirtual.h"
 #include "device/deviceplatform.h"
+#include "mac/libusbbulkbus.h"
 #include "mac/libusbbus.h"
 #include "mac/rawusbvideo.h"
+#include "programs/deckctl-mac/macupgradeengine.h"
 #include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
 #include "sim/virtualusb.h"
@@ -69,19 +72,30 @@ int main(int argc, char* argv[])
         err << "deckctl-mac: " << error << '\n';
         return cli::kExitUsage;
     }
+    // Upgrades walk the boot-stage devices on the same bus.
     std::unique_ptr<RigState> virtualState;
+    std::unique_ptr<RawUsbPlatform> platform;
+    MacUpgradeEngine::BusFactory bulk;
     if (rig) {
         auto inner = std::make_unique<VirtualPlatform>(std::move(rig));
         VirtualRig& virtualRig = inner->rig();
         if (!virtualRig.statePath().isEmpty())
             virtualState = std::make_unique<RigState>(virtualRig);
-        installDevicePlatform(
-            std::make_unique<RawUsbPlatform>(std::move(inner), std::make_unique<VirtualUsbBus>(virtualRig)));
+        bulk = [&virtualRig]() -> std::unique_ptr<usbbulk::Bus> {
+            return std::make_unique<VirtualBulkUsbBus>(virtualRig);
+        };
+        platform =
+            std::make_unique<RawUsbPlatform>(std::move(inner), std::make_unique<VirtualUsbBus>(virtualRig));
     } else {
-        installDevicePlatform(
-            std::make_unique<RawUsbPlatform>(createLinuxPlatform(), std::make_unique<LibusbBus>(detach)));
+        bulk = []() -> std::unique_ptr<usbbulk::Bus> { return std::make_unique<LibusbBulkBus>(); };
+        platform =
+            std::make_unique<RawUsbPlatform>(createLinuxPlatform(), std::make_unique<LibusbBus>(detach));
     }
+    RawUsbPlatform& raw = *platform;
+    installDevicePlatform(std::move(platform));
+    cli::setUpgradeEngine(std::make_unique<MacUpgradeEngine>(raw, std::move(bulk)));
     const int status = cli::run(arguments, out, err, virtualState.get());
+    cli::setUpgradeEngine(nullptr);
     installDevicePlatform(nullptr);
     return status;
 }
