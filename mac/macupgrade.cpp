@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -130,7 +131,7 @@ void MacUpgradeWorker::upgradeCamera()
         return;
     if (audio && !upgradeAudio())
         return;
-    if (stopRequested() || !enterCameraLoader())
+    if (stopRequested() || !enterCameraLoader(mainBoard))
         return;
     if (!wait(m_timing.cameraEntryWaitMs))
         return;
@@ -153,20 +154,7 @@ bool MacUpgradeWorker::upgradeMainBoard()
         return false;
     sstarusb::DeviceTable table(m_bus);
     SCSIConnect connect(table);
-    if (!runScript(connect, macedition::kMainBoardScriptFolder, UpgradeStep::MainBoardScript))
-        return false;
-    // The main board restarts into its new firmware; the camera's control pipe is opened again
-    // when the camera has come back.
-    for (int i = 0; i < m_timing.cameraReturnTries && !stopRequested(); ++i) {
-        if (m_camera->isOpen() || m_camera->initAt(m_vendorId, m_productId, m_busPort))
-            return true;
-        if (!wait(m_timing.cameraReturnWaitMs))
-            return false;
-    }
-    if (!stopRequested())
-        report(false,
-               kFailed + QStringLiteral(" The camera did not come back after the main board's upgrade."));
-    return false;
+    return runScript(connect, macedition::kMainBoardScriptFolder, UpgradeStep::MainBoardScript);
 }
 
 bool MacUpgradeWorker::upgradeAudio()
@@ -176,10 +164,7 @@ bool MacUpgradeWorker::upgradeAudio()
         return false;
     }
     QFileInfoList images;
-    const QString previous = upgradeWorkFolder();
-    setUpgradeWorkFolder(m_packageFolder);
-    listFilesBySuffix(QStringLiteral("dfu"), images);
-    setUpgradeWorkFolder(previous);
+    listFilesBySuffix(m_packageFolder, QStringLiteral("dfu"), images);
     qCInfo(lcMac, "xmos filenums:%d", static_cast<int>(images.size()));
     if (images.size() != 1) {
         report(false, kAudioFailed +
@@ -204,16 +189,31 @@ bool MacUpgradeWorker::upgradeAudio()
     return true;
 }
 
-bool MacUpgradeWorker::enterCameraLoader()
+bool MacUpgradeWorker::enterCameraLoader(bool afterRestart)
 {
     m_progress.enter(UpgradeStep::CameraLoader);
-    if (!m_camera->updateDev()) {
-        report(false, kNotAble + QStringLiteral(" (the camera refused the camera's entry block)"));
-        return false;
+    // After the main board's script the camera restarts into its new firmware: its control pipe
+    // is opened again, and the entry block tried, until the camera is back.
+    const int tries = afterRestart ? std::max(1, m_timing.cameraReturnTries) : 1;
+    for (int i = 0; i < tries; ++i) {
+        if (afterRestart) {
+            if (!wait(m_timing.cameraReturnWaitMs))
+                return false;
+            if (m_vendorId != 0 && !m_camera->initAt(m_vendorId, m_productId, m_busPort))
+                continue;
+        }
+        if (m_camera->updateDev()) {
+            // The camera restarts into its loader: its control pipe is gone.
+            m_camera.reset();
+            return true;
+        }
     }
-    // The camera restarts into its loader: its control pipe is gone.
-    m_camera.reset();
-    return true;
+    if (!stopRequested())
+        report(false,
+               kNotAble + (afterRestart ? QStringLiteral(" (the camera did not come back after the main "
+                                                         "board's upgrade, or refused its entry block)")
+                                        : QStringLiteral(" (the camera refused its entry block)")));
+    return false;
 }
 
 bool MacUpgradeWorker::runScript(SCSIConnect& connect, const char* folder, UpgradeStep step)

@@ -50,8 +50,8 @@ struct MacUpgradeTiming
 {
     int mainBoardEntryWaitMs = macedition::kMainBoardEntryWaitMs;
     int cameraEntryWaitMs = macedition::kCameraEntryWaitMs;
-    // After the main board's script the camera restarts: its control pipe is opened again this
-    // many times, this far apart, until the camera entry block is taken.
+    // After the main board's script the camera restarts: this far apart, its control pipe is
+    // opened again and the camera entry block sent, at most this many times.
     int cameraReturnTries = 60;
     int cameraReturnWaitMs = 500;
     // After the boot loader's load (repair from the boot ROM or the updater).
@@ -95,7 +95,7 @@ private:
     void repairBootStage();
     bool upgradeMainBoard();
     bool upgradeAudio();
-    bool enterCameraLoader();
+    bool enterCameraLoader(bool afterRestart);
     // The walk for the one device in U-Boot, then its script from folder (relative to the
     // package folder, with its slashes).
     bool runScript(SCSIConnect& connect, const char* folder, UpgradeStep step);

@@ -276,9 +276,14 @@ std::optional<int> modelInSearchWindow(const QByteArray& window)
 
 int listFilesBySuffix(const QString& suffix, QFileInfoList& out)
 {
+    return listFilesBySuffix(upgradeWorkFolder(), suffix, out);
+}
+
+int listFilesBySuffix(const QString& folder, const QString& suffix, QFileInfoList& out)
+{
     out.clear();
     const QFileInfoList entries =
-        QDir(upgradeWorkFolder()).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
     for (const QFileInfo& entry : entries) {
         if (entry.isFile() && !entry.isSymLink() && entry.suffix().compare(suffix, Qt::CaseInsensitive) == 0)
             out.append(entry);

@@ -102,6 +102,8 @@ std::optional<int> modelInSearchWindow(const QByteArray& window);
 // count) whose suffix (after the last dot) equals suffix ignoring case, in the listing's name
 // order. Returns how many.
 int listFilesBySuffix(const QString& suffix, QFileInfoList& out);
+// The same in folder.
+int listFilesBySuffix(const QString& folder, const QString& suffix, QFileInfoList& out);
 
 // The whole preparation of a package, for the window and the command-line tool: clean-up,
 // extraction into the working folder, presence check and, with checkModel, the model check
