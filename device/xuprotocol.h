@@ -71,6 +71,12 @@ constexpr std::uint8_t kMainSocLoaderParam = 0x00; // [0x30, tag, 0x00, signatur
 constexpr std::uint8_t kBootCommandByte0 = 0x00;   // [0x00, 0xFF, 0x07, signature] on selector 4
 constexpr std::uint8_t kBootCommandByte1 = 0xFF;
 constexpr std::uint8_t kBootCommandByte2 = 0x07;
+// The camera takes both entries in a second form too, which the raw-USB edition sends (see
+// mac/macedition.h): the main SoC's with byte 2 = 0x01, and the camera's as the command block
+// [0x50, tag, 0x07, signature] on the command selector.
+constexpr std::uint8_t kMainSocLoaderParamCommandForm = 0x01;
+constexpr std::uint8_t XU_CAMERA_LOADER = 0x50;
+constexpr std::uint8_t kCameraLoaderParamCommandForm = 0x07;
 // Five bytes that every loader entry block carries, so that a stray block never restarts a
 // camera into its loader.
 constexpr std::array<std::uint8_t, 5> kLoaderSignature = {0x4C, 0x44, 0x55, 0x50, 0x47}; // "LDUPG"

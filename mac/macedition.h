@@ -26,6 +26,8 @@
 //  - The command line: deckctl-mac runs the cli/ commands over the same device objects as
 //    deckctl-cli; programs/deckctl-mac picks the raw-USB platform instead of the kernel's.
 
+#include "device/xuprotocol.h"
+
 #include <cstdint>
 
 namespace macedition {
@@ -45,9 +47,10 @@ constexpr int kFallbackZoomCurrent = 100;
 
 // Loader entry blocks of this edition (deckctl uses [0x30, tag, 0x00, signature] and the boot
 // command on selector 4).
-constexpr std::uint8_t kMainSocLoaderParam = 0x01; // [0x30, tag, 0x01, signature]
-constexpr std::uint8_t kCameraLoaderCode = 0x50;   // [0x50, tag, 0x07, signature] on selector 1
-constexpr std::uint8_t kCameraLoaderParam = 0x07;
+constexpr std::uint8_t kMainSocLoaderParam =
+    xu::kMainSocLoaderParamCommandForm;                          // [0x30, tag, 0x01, signature]
+constexpr std::uint8_t kCameraLoaderCode = xu::XU_CAMERA_LOADER; // [0x50, tag, 0x07, signature] on selector 1
+constexpr std::uint8_t kCameraLoaderParam = xu::kCameraLoaderParamCommandForm;
 
 // Time-out of one control transfer: the platform's default for a synchronous request.
 constexpr int kControlTimeoutMs = 5000;

@@ -500,14 +500,15 @@ int VirtualCamera::handleCommandBlock(const std::uint8_t* block, QVector<Journal
                                         block + xu::kOffsetSignature);
         if (allZero)
             m_audioModule.announce(journal);
-        else if (signed_ && (block[2] == xu::kMainSocLoaderParam || block[2] == 0x01))
+        else if (signed_ &&
+                 (block[2] == xu::kMainSocLoaderParam || block[2] == xu::kMainSocLoaderParamCommandForm))
             enterLoader("main-soc", journal);
         else
             return -EPIPE;
         break;
     }
-    case 0x50: // the camera-loader entry in its command-selector form
-        if (block[2] != xu::kBootCommandByte2 ||
+    case xu::XU_CAMERA_LOADER: // the camera-loader entry in its command-selector form
+        if (block[2] != xu::kCameraLoaderParamCommandForm ||
             !std::equal(xu::kLoaderSignature.begin(), xu::kLoaderSignature.end(),
                         block + xu::kOffsetSignature))
             return -EPIPE;
