@@ -115,6 +115,9 @@ public:
     EmulatedLoaderNodes nodes(int camera) const;
     // Every USB device camera's loader enumerated as, the oldest first.
     QVector<EmulatedUsbActivity> enumerations(int camera) const;
+    // Every USB device camera enumerated as in normal operation, the oldest first (usbfs nodes of
+    // the cameras themselves; "driver" is that of the camera's VideoControl interface).
+    QVector<EmulatedUsbActivity> cameraEnumerations(int camera) const;
 
     // Brings the presented devices in line with the models: for changes the test makes through
     // the rig itself (requests through the emulated nodes do this on their own).
