@@ -16,6 +16,9 @@
 //         video4linux/video<N+2>   /dev/video<N+2>                  "<name> MIC Array" capture
 //                                                                   node, when the camera has one
 //
+//   /dev/bus/usb/<BBB>/<DDD>                                        the camera's usbfs node (a plain
+//                                                                   file; EmulatedLoaders serves it)
+//
 // Node numbers are handed out in rig order. The capture node answers as uvcvideo does, so that
 // real V4L2 clients (v4l2-ctl, v4l2-compliance) can be run against it: VIDIOC_QUERYCAP (with
 // V4L2_CAP_EXT_PIX_FORMAT, as the V4L2 core adds it), UVCIOC_CTRL_QUERY (through
