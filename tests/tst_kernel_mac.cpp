@@ -27,7 +27,9 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <cstring>
 #include <functional>
+#include <linux/usbdevice_fs.h>
 #include <linux/videodev2.h>
 #include <memory>
 #include <sys/ioctl.h>
@@ -116,6 +118,46 @@ int queryCapture(const QString& node)
     return ::ioctl(fd.fd, VIDIOC_QUERYCAP, &capability) == 0 ? 0 : errno;
 }
 
+int usbfs(int fd, unsigned long request, void* arg)
+{
+    return ::ioctl(fd, request, arg) < 0 ? errno : 0;
+}
+
+// The driver of interface, or the errno.
+QString driverOf(int fd, unsigned int interface)
+{
+    usbdevfs_getdriver request{};
+    request.interface = interface;
+    const int error = usbfs(fd, USBDEVFS_GETDRIVER, &request);
+    return error ? QString::fromLatin1(strerrorname_np(error)) : QString::fromLatin1(request.driver);
+}
+
+// USBDEVFS_IOCTL with DISCONNECT or CONNECT: the result, or minus the errno.
+int driverCommand(int fd, int interface, unsigned long command)
+{
+    usbdevfs_ioctl request{};
+    request.ifno = interface;
+    request.ioctl_code = static_cast<int>(command);
+    const int result = ::ioctl(fd, USBDEVFS_IOCTL, &request);
+    return result < 0 ? -errno : result;
+}
+
+// GET_INFO of the processing unit's brightness with USBDEVFS_CONTROL: the bytes, or minus the errno.
+int syncGetInfo(int fd)
+{
+    std::uint8_t info = 0;
+    usbdevfs_ctrltransfer transfer{};
+    transfer.bRequestType = uvc::kRequestTypeGet;
+    transfer.bRequest = uvc::GET_INFO;
+    transfer.wValue = uvc::selectorValue(uvc::PU_BRIGHTNESS);
+    transfer.wIndex = uvc::unitIndex(uvc::kProcessingUnit);
+    transfer.wLength = 1;
+    transfer.timeout = 1000;
+    transfer.data = &info;
+    const int result = ::ioctl(fd, USBDEVFS_CONTROL, &transfer);
+    return result < 0 ? -errno : result;
+}
+
 const QStringList kDetachBoth{kDetached + QStringLiteral(" 0"), kDetached + QStringLiteral(" 1")};
 const QStringList kAttachBoth{kAttached + QStringLiteral(" 0"), kAttached + QStringLiteral(" 1")};
 
@@ -133,6 +175,8 @@ private slots:
     void init();
     void cleanup();
 
+    // The camera's usbfs node keeps the kernel's rules, step by step with raw ioctls.
+    void usbfsRulesOfTheCameraNode();
     // Listing touches no driver and sends no class request.
     void listing();
     // Without consent: the driver keeps the interface, the request fails and says why.
@@ -211,6 +255,69 @@ QStringList TstKernelMac::inProcessTransfers(const QJsonObject& configuration, c
     }
     JournalReader reader(journal);
     return transfers(reader.events());
+}
+
+void TstKernelMac::usbfsRulesOfTheCameraNode()
+{
+    START({camera(QStringLiteral("1-1"))});
+    const EmulatedCameraNodes nodes = m_bench->cameras().nodes(0);
+    m_bench->journal();
+    const Fd node(nodes.usbNode);
+    QVERIFY2(node.fd >= 0, strerror(errno));
+    const int fd = node.fd;
+    unsigned int zero = 0;
+    unsigned int one = 1;
+
+    // uvcvideo holds the function's two interfaces; there is no third.
+    QCOMPARE(driverOf(fd, 0), QStringLiteral("uvcvideo"));
+    QCOMPARE(driverOf(fd, 1), QStringLiteral("uvcvideo"));
+    QCOMPARE(driverOf(fd, 2), QStringLiteral("ENODATA"));
+    QCOMPARE(usbfs(fd, USBDEVFS_CLAIMINTERFACE, &zero), EBUSY);
+    QCOMPARE(syncGetInfo(fd), -EBUSY);
+    QCOMPARE(driverCommand(fd, 0, USBDEVFS_CONNECT), -EBUSY);
+    QCOMPARE(driverCommand(fd, 2, USBDEVFS_DISCONNECT), -EINVAL);
+    QCOMPARE(m_bench->journal(), QVector<QJsonObject>());
+
+    // Detached from the VideoControl interface, uvcvideo gives up the whole function; the
+    // next request claims the free interface on the fly and reaches the camera.
+    QCOMPARE(driverCommand(fd, 0, USBDEVFS_DISCONNECT), 0);
+    QCOMPARE(driverOf(fd, 1), QStringLiteral("ENODATA"));
+    QCOMPARE(queryCapture(nodes.captureNode), ENODEV);
+    QCOMPARE(driverCommand(fd, 0, USBDEVFS_DISCONNECT), -ENODATA);
+    QCOMPARE(syncGetInfo(fd), 1);
+    QCOMPARE(driverOf(fd, 0), QStringLiteral("usbfs"));
+    QVector<QJsonObject> events = m_bench->journal();
+    QCOMPARE(bindings(events), kDetachBoth);
+    QCOMPARE(transfers(events), QStringList{QStringLiteral("a1 86 0200 0300 03")});
+
+    // Held through usbfs, it cannot take its driver back until released.
+    QCOMPARE(driverCommand(fd, 0, USBDEVFS_CONNECT), -EBUSY);
+    QCOMPARE(usbfs(fd, USBDEVFS_RELEASEINTERFACE, &zero), 0);
+    QCOMPARE(usbfs(fd, USBDEVFS_RELEASEINTERFACE, &zero), EINVAL);
+    QCOMPARE(driverCommand(fd, 0, USBDEVFS_CONNECT), 1);
+    QCOMPARE(driverOf(fd, 1), QStringLiteral("uvcvideo"));
+    QCOMPARE(queryCapture(nodes.captureNode), 0);
+    QCOMPARE(bindings(m_bench->journal()), kAttachBoth);
+
+    // A streaming interface alone: detached by itself, and no driver matches it on its own.
+    QCOMPARE(driverCommand(fd, 1, USBDEVFS_DISCONNECT), 0);
+    QCOMPARE(driverOf(fd, 0), QStringLiteral("uvcvideo"));
+    QCOMPARE(driverCommand(fd, 1, USBDEVFS_CONNECT), 0);
+    QCOMPARE(usbfs(fd, USBDEVFS_CLAIMINTERFACE, &one), 0);
+    QCOMPARE(driverOf(fd, 1), QStringLiteral("usbfs"));
+    QCOMPARE(bindings(m_bench->journal()), QStringList{kDetached + QStringLiteral(" 1")});
+
+    // DISCONNECT_CLAIM: only from the driver named, when asked so.
+    usbdevfs_disconnect_claim claim{};
+    claim.interface = 0;
+    claim.flags = USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER;
+    std::strcpy(claim.driver, "usb-storage");
+    QCOMPARE(usbfs(fd, USBDEVFS_DISCONNECT_CLAIM, &claim), EBUSY);
+    std::strcpy(claim.driver, "uvcvideo");
+    QCOMPARE(usbfs(fd, USBDEVFS_DISCONNECT_CLAIM, &claim), 0);
+    QCOMPARE(driverOf(fd, 0), QStringLiteral("usbfs"));
+    QCOMPARE(bindings(m_bench->journal()), QStringList{kDetached + QStringLiteral(" 0")});
+    QCOMPARE(m_bench->usb(0).unknownIoctls, QStringList());
 }
 
 void TstKernelMac::listing()

@@ -544,6 +544,8 @@ void EmulatedLoaders::Private::setDriver(UsbDevice* device, Interface* interface
 void EmulatedLoaders::Private::journalBinding(UsbDevice* device, const char* event,
                                               const QVector<unsigned int>& interfaces)
 {
+    if (interfaces.isEmpty())
+        return;
     rig->withCamera(device->camera, [&](VirtualCamera&, QVector<JournalEvent>* journal) {
         for (const unsigned int number : interfaces) {
             JournalEvent e;
