@@ -5,35 +5,68 @@
 #include <libusb.h>
 
 #include <cerrno>
+#include <map>
+#include <mutex>
+#include <utility>
 
 namespace {
 
 constexpr std::uint8_t kClassVideo = 0x0E;
 constexpr std::uint8_t kSubclassVideoControl = 0x01;
 
-class LibusbControlPipe : public uvc::ControlPipe
+} // namespace
+
+// One opened device, shared by every pipe to it. usbfs keeps claims per open descriptor: a second
+// descriptor of the same process would find the interface held by the first (a claim made with
+// consent, or the one usbfs makes on the fly for a free interface) and every request of it would
+// fail with EBUSY. Releases the interface, reattaches the driver and closes when the last pipe
+// goes.
+struct LibusbOpenDevice
 {
-public:
-    LibusbControlPipe(libusb_device_handle* handle, int interfaceNumber, bool reattach)
-        : m_handle(handle), m_interface(interfaceNumber), m_reattach(reattach)
+    libusb_device_handle* handle = nullptr;
+    int interfaceNumber = 0;
+    bool reattach = false;
+
+    ~LibusbOpenDevice()
     {
-    }
-    ~LibusbControlPipe() override
-    {
-        if (m_reattach) {
-            libusb_release_interface(m_handle, m_interface);
-            const int result = libusb_attach_kernel_driver(m_handle, m_interface);
+        if (reattach) {
+            libusb_release_interface(handle, interfaceNumber);
+            const int result = libusb_attach_kernel_driver(handle, interfaceNumber);
             if (result != 0)
                 qCWarning(lcMac).noquote()
                     << "Reattaching the kernel driver failed:" << libusb_error_name(result);
         }
-        libusb_close(m_handle);
+        libusb_close(handle);
+    }
+};
+
+struct LibusbBus::OpenDevices
+{
+    std::mutex lock;
+    std::map<std::pair<int, int>, std::weak_ptr<LibusbOpenDevice>> byAddress; // bus, address
+};
+
+namespace {
+
+class LibusbControlPipe : public uvc::ControlPipe
+{
+public:
+    explicit LibusbControlPipe(std::shared_ptr<LibusbOpenDevice> device)
+        : m_device(std::move(device)), m_handle(m_device->handle), m_interface(m_device->interfaceNumber)
+    {
     }
     int controlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data, int timeoutMs) override
     {
-        const int result =
+        int result =
             libusb_control_transfer(m_handle, setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex,
                                     data, setup.wLength, static_cast<unsigned>(timeoutMs));
+#ifdef __linux__
+        // usbfs refuses a request to an interface that a kernel driver holds with EBUSY, which
+        // libusb reports for a control transfer as an I/O error; the driver's hold tells the two
+        // apart (no request of this process reaches the device while the driver holds it).
+        if (result == LIBUSB_ERROR_IO && libusb_kernel_driver_active(m_handle, m_interface) == 1)
+            result = LIBUSB_ERROR_BUSY;
+#endif
         if (result == LIBUSB_ERROR_BUSY)
             qCWarning(lcMac).noquote()
                 << "The kernel's video driver holds the camera's control interface; --detach-kernel-driver "
@@ -41,12 +74,15 @@ public:
                    "deckctl-mac take it for the command (it is given back afterwards).";
         return result < 0 ? errnoFromLibusb(result) : result;
     }
-    int videoControlInterface() const override { return m_interface; }
+    int videoControlInterface() const override
+    {
+        return m_interface;
+    }
 
 private:
+    std::shared_ptr<LibusbOpenDevice> m_device;
     libusb_device_handle* m_handle;
     int m_interface;
-    bool m_reattach;
 };
 
 // The number of the first VideoControl interface of the active configuration, or -1.
@@ -114,7 +150,8 @@ int errnoFromLibusb(int libusbError)
     }
 }
 
-LibusbBus::LibusbBus(bool detachKernelDriver) : m_detach(detachKernelDriver)
+LibusbBus::LibusbBus(bool detachKernelDriver)
+    : m_detach(detachKernelDriver), m_open(std::make_unique<OpenDevices>())
 {
     const int result = libusb_init(&m_context);
     if (result != 0) {
@@ -175,6 +212,13 @@ std::unique_ptr<uvc::ControlPipe> LibusbBus::openAt(int vendorId, int productId,
             err = -ENOENT;
             continue;
         }
+        std::lock_guard<std::mutex> guard(m_open->lock);
+        const std::pair<int, int> address{libusb_get_bus_number(list[i]), libusb_get_device_address(list[i])};
+        if (std::shared_ptr<LibusbOpenDevice> shared = m_open->byAddress[address].lock()) {
+            pipe = std::make_unique<LibusbControlPipe>(std::move(shared));
+            err = 0;
+            continue;
+        }
         libusb_device_handle* handle = nullptr;
         const int opened = libusb_open(list[i], &handle);
         if (opened != 0) {
@@ -198,7 +242,12 @@ std::unique_ptr<uvc::ControlPipe> LibusbBus::openAt(int vendorId, int productId,
                 continue;
             }
         }
-        pipe = std::make_unique<LibusbControlPipe>(handle, interfaceNumber, reattach);
+        auto shared = std::make_shared<LibusbOpenDevice>();
+        shared->handle = handle;
+        shared->interfaceNumber = interfaceNumber;
+        shared->reattach = reattach;
+        m_open->byAddress[address] = shared;
+        pipe = std::make_unique<LibusbControlPipe>(std::move(shared));
         err = 0;
     }
     libusb_free_device_list(list, 1);

@@ -10,7 +10,10 @@
 // therefore never detaches the driver: requests then work where no driver holds the interface,
 // and fail with a reason that names --detach-kernel-driver otherwise. With consent
 // (detachKernelDriver) the pipe detaches the driver when it opens, claims the interface, and
-// releases it and reattaches the driver when it closes, also when a request failed.
+// releases it and reattaches the driver when it closes, also when a request failed. Pipes to
+// the same device share one open device (one usbfs descriptor, whose claim covers them all): the
+// driver is detached when the first opens and reattached when the last closes. Every pipe must
+// be closed before the bus.
 
 #include "device/usbcontrolpipe.h"
 
@@ -31,7 +34,9 @@ public:
                                              int* error) override;
 
 private:
+    struct OpenDevices;
     bool m_detach;
+    std::unique_ptr<OpenDevices> m_open;
     libusb_context* m_context = nullptr;
     int m_initError = 0;
 };

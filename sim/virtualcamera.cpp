@@ -658,6 +658,7 @@ QJsonObject VirtualCamera::toJson() const
     json.insert(QStringLiteral("leadingFunctionUnit"), m_leadingFunctionUnit);
     json.insert(QStringLiteral("micNode"), m_microphoneNode);
     json.insert(QStringLiteral("denied"), m_denied);
+    json.insert(QStringLiteral("kernelDriver"), m_kernelDriver);
     json.insert(QStringLiteral("present"), m_present);
     json.insert(QStringLiteral("stage"), m_stage);
     json.insert(QStringLiteral("streaming"), m_streaming);
@@ -752,6 +753,7 @@ bool VirtualCamera::fromJson(const QJsonObject& json, VirtualCamera* out, QStrin
     reader.integer("leadingFunctionUnit", -1, 255, camera.m_leadingFunctionUnit); // -1: none
     reader.flag("micNode", camera.m_microphoneNode);
     reader.flag("denied", camera.m_denied);
+    reader.flag("kernelDriver", camera.m_kernelDriver);
     reader.flag("present", camera.m_present);
     reader.flag("streaming", camera.m_streaming);
     // A sound server may boost a sink over 100 % (desktops offer up to 150 %).

@@ -75,6 +75,10 @@ public:
     // Its device nodes (video and, in a boot stage, mass storage) refuse this user, as they do
     // before a udev rule gives access: opening them fails with EACCES.
     bool deniedToUser() const { return m_denied; }
+    // Whether the kernel's video driver (uvcvideo) binds the camera's video function on a machine
+    // (true, as it does wherever the driver is installed); false: its interfaces are free, as
+    // where uvcvideo is not loaded. Only the emulated kernel face (sim/umockdev) shows it.
+    bool kernelDriverBound() const { return m_kernelDriver; }
     int extensionUnitId() const { return m_unitId; } // -1: the camera has no vendor unit
     // The USB interface of the camera's VideoControl interface (its video function takes it and
     // the next one): 0, or 2 when another video function comes first in the descriptors.
@@ -155,6 +159,7 @@ private:
     int m_leadingFunctionUnit = -1; // -1: no other video function before the camera's own
     bool m_microphoneNode = true;
     bool m_denied = false;
+    bool m_kernelDriver = true;
     bool m_present = true;
     QString m_stage = QStringLiteral("normal");
     bool m_streaming = false;

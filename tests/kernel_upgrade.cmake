@@ -15,3 +15,19 @@ add_test(NAME tst_kernel_upgrade COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:tst_k
 set_tests_properties(tst_kernel_upgrade PROPERTIES
   ENVIRONMENT "${DECKCTL_KERNEL_TEST_ENV}" WORKING_DIRECTORY ${DECKCTL_SANITIZER_REPORTS}
   TIMEOUT 120 SKIP_RETURN_CODE 77)
+
+# deckctl-mac's camera control (LibusbBus) against the cameras' emulated usbfs nodes, with
+# uvcvideo bound to their interfaces; also runs the built deckctl-mac under the same testbed.
+add_executable(tst_kernel_mac tst_kernel_mac.cpp support/emulatedbench.cpp support/emulatedbench.h)
+target_link_libraries(tst_kernel_mac PRIVATE deckctl_testsupport
+  deckctl_sim_umockdev deckctl_sim deckctl_mac deckctl_device Qt5::Test)
+add_test(NAME tst_kernel_mac COMMAND ${UMOCKDEV_WRAPPER} $<TARGET_FILE:tst_kernel_mac>)
+set_tests_properties(tst_kernel_mac PROPERTIES
+  ENVIRONMENT "${DECKCTL_KERNEL_TEST_ENV}" WORKING_DIRECTORY ${DECKCTL_SANITIZER_REPORTS}
+  TIMEOUT 120 SKIP_RETURN_CODE 77)
+if(TARGET deckctl-mac)
+  add_dependencies(tst_kernel_mac deckctl-mac)
+  target_compile_definitions(tst_kernel_mac PRIVATE DECKCTL_MAC_PROGRAM="$<TARGET_FILE:deckctl-mac>")
+else()
+  target_compile_definitions(tst_kernel_mac PRIVATE DECKCTL_MAC_PROGRAM="")
+endif()

@@ -140,6 +140,7 @@ struct Node
     gulong signalId = 0;
     bool attached = false;
     std::atomic<bool> removed{false};
+    std::atomic<bool> unbound{false}; // uvcvideo is not bound to the VideoControl interface
     // Told about every request that reached the model (EmulatedCameras::setRequestObserver).
     const std::function<void(int)>* observer = nullptr;
 
@@ -184,7 +185,7 @@ int Node::answer(gulong request, UMockdevIoctlData* arg)
 {
     // A disconnected device's open descriptors fail every call, as V4L2 does for an
     // unregistered video device.
-    if (removed.load())
+    if (removed.load() || unbound.load())
         return ENODEV;
     if (request == VIDIOC_QUERYCAP)
         return queryCapability(arg);
@@ -656,9 +657,12 @@ struct EmulatedCameras::Private
     struct Camera
     {
         bool presented = false;
+        bool driverBound = true;
         QString usbDevice;
         QString usbInterface;
-        QVector<Node*> nodes; // capture, metadata, microphone
+        QString usbNode;
+        QByteArray interfaceEvent; // the interface's uevent text while uvcvideo is bound
+        QVector<Node*> nodes;      // capture, metadata, microphone
     };
 
     std::unique_ptr<VirtualRig> ownRig;
@@ -677,6 +681,7 @@ struct EmulatedCameras::Private
     ~Private();
     void build();
     void remove(int camera);
+    void setDriverBound(int camera, bool bound);
     void addCamera(int index, const VirtualCamera& camera, int bus, int devnum, int* nextNode);
     QString rootHub(int bus);
     Node* addNode(int camera, NodeKind kind, int number, const VirtualCamera& model);
@@ -850,6 +855,10 @@ void EmulatedCameras::Private::addCamera(int index, const VirtualCamera& camera,
                                     {"INTERFACE", "14/1/0"}});
     if (entry.usbInterface.isEmpty())
         return;
+    entry.usbNode = QString::fromLatin1(usbNode);
+    entry.interfaceEvent =
+        "DEVTYPE=usb_interface\nDRIVER=uvcvideo\nPRODUCT=" + product + "\nTYPE=239/2/1\nINTERFACE=14/1/0\n";
+    setDriverBound(index, camera.kernelDriverBound());
 
     for (int i = 0; i < entry.nodes.size(); ++i) {
         Node* node = entry.nodes.at(i);
@@ -954,6 +963,7 @@ EmulatedCameraNodes EmulatedCameras::nodes(int camera) const
     const Private::Camera& entry = d->cameras.at(camera);
     result.usbDevice = entry.usbDevice;
     result.usbInterface = entry.usbInterface;
+    result.usbNode = entry.usbNode;
     for (const Node* node : entry.nodes) {
         const QString devnode = QString::fromUtf8(node->devnode);
         switch (node->kind) {
@@ -1064,4 +1074,32 @@ bool EmulatedCameras::withdraw(int camera)
         return false;
     d->remove(camera);
     return true;
+}
+
+void EmulatedCameras::Private::setDriverBound(int camera, bool bound)
+{
+    Camera& entry = cameras[camera];
+    entry.driverBound = bound;
+    for (Node* node : qAsConst(entry.nodes))
+        node->unbound.store(!bound);
+    if (entry.usbInterface.isEmpty())
+        return;
+    // The kernel writes the interface's uevent from its current driver.
+    QByteArray text = entry.interfaceEvent;
+    if (!bound)
+        text.replace("DRIVER=uvcvideo\n", "");
+    umockdev_testbed_set_attribute(testbed, entry.usbInterface.toUtf8().constData(), "uevent",
+                                   text.constData());
+}
+
+void EmulatedCameras::setDriverBound(int camera, bool bound)
+{
+    if (camera >= 0 && camera < d->cameras.size() && d->cameras.at(camera).presented)
+        d->setDriverBound(camera, bound);
+}
+
+bool EmulatedCameras::driverBound(int camera) const
+{
+    return camera >= 0 && camera < d->cameras.size() && d->cameras.at(camera).presented &&
+           d->cameras.at(camera).driverBound;
 }

@@ -16,6 +16,9 @@
 //         video4linux/video<N+2>   /dev/video<N+2>                  "<name> MIC Array" capture
 //                                                                   node, when the camera has one
 //
+//   /dev/bus/usb/<BBB>/<DDD>                                        the camera's usbfs node (a plain
+//                                                                   file; EmulatedLoaders serves it)
+//
 // Node numbers are handed out in rig order. The capture node answers as uvcvideo does, so that
 // real V4L2 clients (v4l2-ctl, v4l2-compliance) can be run against it: VIDIOC_QUERYCAP (with
 // V4L2_CAP_EXT_PIX_FORMAT, as the V4L2 core adds it), UVCIOC_CTRL_QUERY (through
@@ -55,6 +58,7 @@ struct EmulatedCameraNodes
     QString captureNode;    // /dev/videoN
     QString metadataNode;   // /dev/videoN+1
     QString microphoneNode; // /dev/videoN+2, only when the camera has a microphone node
+    QString usbNode;        // /dev/bus/usb/BBB/DDD (served by EmulatedLoaders' usbfs face)
 };
 
 class EmulatedCameras
@@ -107,6 +111,13 @@ public:
     // Removes camera's nodes as the kernel does for a disconnect (remove uevents, children first)
     // without changing the model: the camera went away by itself (it restarted into its loader).
     bool withdraw(int camera);
+    // Whether uvcvideo is bound to camera's VideoControl interface. Unbound (the driver detached
+    // through usbfs, or never bound: VirtualCamera::kernelDriverBound()), the video nodes answer
+    // every request with ENODEV, as the driver's unregistered devices do, and the interface's
+    // uevent names no driver. Bound again, they answer as before (a real machine would number
+    // them anew).
+    void setDriverBound(int camera, bool bound);
+    bool driverBound(int camera) const;
 
 private:
     struct Private;

@@ -51,6 +51,13 @@ constexpr int kInquiryLength = 36;
 
 const QString kStorageDriver = QStringLiteral("usb-storage");
 const QString kUsbfsDriver = QStringLiteral("usbfs");
+const QString kVideoDriver = QStringLiteral("uvcvideo");
+
+// Interface class and subclasses of a video function.
+constexpr std::uint8_t kClassVideo = 0x0E;
+constexpr std::uint8_t kSubclassVideoControl = 0x01;
+constexpr std::uint8_t kSubclassVideoStreaming = 0x02;
+constexpr std::uint8_t kDescriptorInterface = 0x04;
 
 // What usbfs offers on a current xHCI controller.
 constexpr std::uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_BULK_CONTINUATION |
@@ -61,6 +68,15 @@ constexpr std::uint32_t kCapabilities = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_
 constexpr std::uint8_t kRequestGetStatus = 0x00;
 constexpr std::uint8_t kRequestClearFeature = 0x01;
 constexpr std::uint8_t kRequestGetDescriptor = 0x06;
+constexpr std::uint8_t kRequestGetConfiguration = 0x08;
+constexpr std::uint8_t kDescriptorTypeDevice = 0x01;
+constexpr std::uint8_t kDescriptorTypeConfiguration = 0x02;
+constexpr std::uint8_t kDescriptorTypeString = 0x03;
+constexpr std::uint8_t kRequestTypeMask = 0x60; // 0: standard, 0x20: class, 0x40: vendor
+constexpr std::uint16_t kLanguageUsEnglish = 0x0409;
+// String indexes in the camera's device descriptor.
+constexpr int kStringProduct = 2;
+constexpr int kStringSerial = 3;
 constexpr std::uint8_t kRequestMassStorageReset = 0xFF;
 constexpr std::uint8_t kRequestGetMaxLun = 0xFE;
 constexpr std::uint16_t kFeatureEndpointHalt = 0;
@@ -138,6 +154,8 @@ struct Urb
     unsigned long clientAddress() const { return data->client_addr; }
     usbdevfs_urb get() const { return load<usbdevfs_urb>(data.get()); }
     std::uint8_t* bytes() const { return buffer ? buffer->data : nullptr; }
+    // A control request the device never answers: in flight until the client discards it.
+    bool unanswered = false;
     // Ends the URB; the values reach the client when it is reaped.
     void finish(int status, int actualLength)
     {
@@ -157,14 +175,26 @@ struct Client
     UMockdevIoctlClient* client = nullptr; // referenced
     gulong notifyId = 0;
     UsbDevice* device = nullptr;
-    bool claimed = false;
     std::deque<Urb> completed;
-    std::vector<Urb> pending; // IN URBs the device has nothing for yet
+    std::vector<Urb> pending; // IN URBs the device has nothing for yet, unanswered control URBs
 };
 
-// One enumeration of a loader: a USB device with its nodes.
+// One interface of a USB device as usbfs sees it.
+struct Interface
+{
+    unsigned int number = 0;
+    std::uint8_t interfaceClass = 0;
+    std::uint8_t subclass = 0;
+    unsigned int function = 0; // a video interface: the number of its function's VideoControl
+    QString driver;            // bound now: a kernel driver, "usbfs", or empty
+    Client* owner = nullptr;   // the descriptor that holds it through usbfs
+};
+
+// One enumeration of a loader, or a camera in normal operation: a USB device with its nodes.
 struct UsbDevice
 {
+    bool isCamera = false; // a camera's usb_device (sysfs and video nodes: EmulatedCameras)
+    int videoControl = -1; // a camera: its own VideoControl interface
     int camera = 0;
     int generation = 0;
     QString port;
@@ -178,7 +208,7 @@ struct UsbDevice
     QByteArray product; // INQUIRY product identification, 16 bytes, at the last scan
     int vendorId = 0;
     int productId = 0;
-    Client* owner = nullptr; // the descriptor that holds the interface
+    std::vector<Interface> interfaces; // of the active configuration
     std::vector<Client*> clients;
     int fifo = -1;      // this side of the node's pipe
     bool ready = false; // the pipe is writable for the clients: something waits to be reaped
@@ -196,6 +226,52 @@ struct Slot
     UsbDevice* device = nullptr; // the device presented at this path last
 };
 
+Interface* interfaceOf(UsbDevice* device, unsigned int number)
+{
+    for (Interface& interface : device->interfaces) {
+        if (interface.number == number)
+            return &interface;
+    }
+    return nullptr;
+}
+
+// The interfaces of configuration 1 (alternate setting 0) in a device's descriptors; video
+// interfaces know their function by the VideoControl interface that comes before them.
+std::vector<Interface> interfacesOf(const QByteArray& descriptors)
+{
+    std::vector<Interface> result;
+    unsigned int function = 0;
+    for (int at = 0; at + 1 < descriptors.size();) {
+        const int length = static_cast<std::uint8_t>(descriptors.at(at));
+        if (length < 2 || at + length > descriptors.size())
+            break;
+        if (descriptors.at(at + 1) == char(kDescriptorInterface) && length >= 9 &&
+            descriptors.at(at + 3) == 0) {
+            Interface interface;
+            interface.number = static_cast<std::uint8_t>(descriptors.at(at + 2));
+            interface.interfaceClass = static_cast<std::uint8_t>(descriptors.at(at + 5));
+            interface.subclass = static_cast<std::uint8_t>(descriptors.at(at + 6));
+            if (interface.interfaceClass == kClassVideo && interface.subclass == kSubclassVideoControl)
+                function = interface.number;
+            interface.function = function;
+            result.push_back(interface);
+        }
+        at += length;
+    }
+    return result;
+}
+
+// A string descriptor: its length, type 3, the text in UTF-16LE.
+QByteArray stringDescriptor(const QString& text)
+{
+    QByteArray d;
+    d.append(char(0)).append(char(kDescriptorTypeString));
+    for (const QChar c : text.left(126))
+        appendWord(d, c.unicode());
+    d[0] = char(d.size());
+    return d;
+}
+
 } // namespace
 
 struct EmulatedLoaders::Private : std::enable_shared_from_this<EmulatedLoaders::Private>
@@ -212,12 +288,15 @@ struct EmulatedLoaders::Private : std::enable_shared_from_this<EmulatedLoaders::
     QMap<QByteArray, Slot*> slotOf;                  // by devnode
     std::vector<std::unique_ptr<UsbDevice>> devices; // every enumeration, the oldest first
     QVector<UsbDevice*> current;                     // by camera; nullptr: no loader presented
+    QVector<UsbDevice*> currentCamera;               // by camera; nullptr: no camera presented
     std::map<UMockdevIoctlClient*, std::unique_ptr<Client>> clients;
     int nextScsiHost = kFirstScsiHost;
 
     void prepare(int bus);
     void synchronize();
     UsbDevice* plug(int camera, const VirtualCamera& model);
+    UsbDevice* plugCamera(int camera, const VirtualCamera& model, const QByteArray& devnode);
+    bool makeNode(UsbDevice* device);
     void unplug(UsbDevice* device);
     void bindStorage(UsbDevice* device, bool announce);
     void unbindStorage(UsbDevice* device);
@@ -232,7 +311,13 @@ struct EmulatedLoaders::Private : std::enable_shared_from_this<EmulatedLoaders::
     // Lets go of the descriptors whose client side is closed. umockdev does not always tell
     // (notify::connected), so this also runs whenever this face is asked something.
     void collectClosed();
-    void release(Client* client);
+    // The descriptor lets go of an interface it holds (RELEASEINTERFACE, a close, a detach).
+    void release(Client* client, Interface* interface);
+    void setDriver(UsbDevice* device, Interface* interface, const QString& driver);
+    // USBDEVFS_DISCONNECT of a kernel driver, and USBDEVFS_CONNECT: whether a driver took it.
+    void unbindKernelDriver(UsbDevice* device, Interface* interface);
+    bool bindKernelDriver(UsbDevice* device, Interface* interface);
+    void journalBinding(UsbDevice* device, const char* event, const QVector<unsigned int>& interfaces);
     // Answers one ioctl: the result for the client, or -1 with *error set.
     long answer(Slot* slot, UMockdevIoctlClient* client, int* error);
     int checkInterface(Client* client, unsigned int interface);
@@ -240,6 +325,13 @@ struct EmulatedLoaders::Private : std::enable_shared_from_this<EmulatedLoaders::
     int submit(Client* client, UMockdevIoctlData* arg);
     int runBulk(Client* client, Urb& urb);
     int runControl(Client* client, Urb& urb);
+    // One control request in usbfs's buffer layout (setup packet, then data): 0 with *status
+    // (0, or the URB's negative status) and *actual set, or the errno to fail the submission with.
+    int controlRequest(Client* client, std::uint8_t* bytes, int bufferLength, int* status, int* actual,
+                       bool* unanswered);
+    void loaderControl(UsbDevice* device, std::uint8_t* bytes, int* status, int* actual);
+    void cameraControl(UsbDevice* device, std::uint8_t* bytes, int* status, int* actual, bool* unanswered);
+    int syncControl(Client* client, UMockdevIoctlData* arg, long* result);
     int reap(Client* client, UMockdevIoctlData* arg);
     int discard(Client* client, UMockdevIoctlData* arg);
     int clearHalt(Client* client, UMockdevIoctlData* arg);
@@ -375,8 +467,7 @@ void EmulatedLoaders::Private::bindStorage(UsbDevice* device, bool announce)
         device->vendor = model.loader().vendor(model);
         device->product = model.loader().product(model);
     }
-    device->activity.driver = kStorageDriver;
-    writeInterfaceEvent(device);
+    setDriver(device, &device->interfaces.front(), kStorageDriver);
     const int host = nextScsiHost++;
     const QString hostName = QStringLiteral("host%1").arg(host);
     const QString target = QStringLiteral("%1:0:0").arg(host);
@@ -430,8 +521,92 @@ void EmulatedLoaders::Private::unbindStorage(UsbDevice* device)
     device->scsiDevice.clear();
     device->scsiTarget.clear();
     device->scsiHost.clear();
-    device->activity.driver.clear();
+    setDriver(device, &device->interfaces.front(), QString());
+}
+
+void EmulatedLoaders::Private::setDriver(UsbDevice* device, Interface* interface, const QString& driver)
+{
+    interface->driver = driver;
+    if (device->isCamera) {
+        // The camera's own VideoControl interface is the one its report names.
+        const std::vector<Interface>& all = device->interfaces;
+        for (const Interface& i : all) {
+            if (i.interfaceClass == kClassVideo && i.subclass == kSubclassVideoControl &&
+                static_cast<int>(i.number) == device->videoControl)
+                device->activity.driver = i.driver;
+        }
+        return;
+    }
+    device->activity.driver = driver;
     writeInterfaceEvent(device);
+}
+
+void EmulatedLoaders::Private::journalBinding(UsbDevice* device, const char* event,
+                                              const QVector<unsigned int>& interfaces)
+{
+    if (interfaces.isEmpty())
+        return;
+    rig->withCamera(device->camera, [&](VirtualCamera&, QVector<JournalEvent>* journal) {
+        for (const unsigned int number : interfaces) {
+            JournalEvent e;
+            e.insert(QStringLiteral("event"), QLatin1String(event));
+            e.insert(QStringLiteral("interface"), static_cast<int>(number));
+            e.insert(QStringLiteral("driver"), kVideoDriver);
+            journal->append(e);
+        }
+        return 0;
+    });
+}
+
+void EmulatedLoaders::Private::unbindKernelDriver(UsbDevice* device, Interface* interface)
+{
+    if (!device->isCamera) {
+        unbindStorage(device);
+        return;
+    }
+    // uvcvideo lets go of a streaming interface alone; unbound from the VideoControl interface it
+    // unregisters the function's video nodes and gives back the function's streaming interfaces.
+    QVector<unsigned int> changed;
+    const bool wholeFunction = interface->subclass == kSubclassVideoControl;
+    for (Interface& i : device->interfaces) {
+        const bool affected = &i == interface || (wholeFunction && i.function == interface->number &&
+                                                  i.subclass == kSubclassVideoStreaming);
+        if (affected && i.driver == kVideoDriver) {
+            setDriver(device, &i, QString());
+            changed << i.number;
+        }
+    }
+    if (wholeFunction && static_cast<int>(interface->number) == device->videoControl)
+        cameras->setDriverBound(device->camera, false);
+    journalBinding(device, "kernel-driver-detached", changed);
+}
+
+bool EmulatedLoaders::Private::bindKernelDriver(UsbDevice* device, Interface* interface)
+{
+    if (!device->isCamera) {
+        bindStorage(device, true);
+        return true;
+    }
+    // uvcvideo matches VideoControl interfaces only, and claims the function's free streaming
+    // interfaces as it binds; where the machine has no driver for the camera, nothing binds.
+    const QVector<VirtualCamera> models = rig->cameras();
+    const bool installed = device->camera < models.size() && models.at(device->camera).kernelDriverBound();
+    if (!installed || interface->interfaceClass != kClassVideo ||
+        interface->subclass != kSubclassVideoControl)
+        return false;
+    QVector<unsigned int> changed;
+    for (Interface& i : device->interfaces) {
+        const bool part =
+            &i == interface || (i.function == interface->number && i.subclass == kSubclassVideoStreaming);
+        if (part && i.driver.isEmpty()) {
+            setDriver(device, &i, kVideoDriver);
+            changed << i.number;
+        }
+    }
+    if (static_cast<int>(interface->number) == device->videoControl)
+        cameras->setDriverBound(device->camera, true);
+    journalBinding(device, "kernel-driver-attached", changed);
+    return true;
 }
 
 void EmulatedLoaders::Private::setReady(UsbDevice* device)
@@ -492,6 +667,11 @@ UsbDevice* EmulatedLoaders::Private::plug(int camera, const VirtualCamera& model
     device->activity.devnum = devnum;
     device->activity.stage = model.stage();
     device->activity.present = true;
+    Interface storage;
+    storage.number = kInterface;
+    storage.interfaceClass = 0x08;
+    storage.subclass = 0x06;
+    device->interfaces = {storage};
 
     const QByteArray minor = QByteArray::number((bus - 1) * 128 + devnum - 1);
     // The product string the loader reports: its INQUIRY product without padding.
@@ -536,22 +716,8 @@ UsbDevice* EmulatedLoaders::Private::plug(int camera, const VirtualCamera& model
     if (!addEndpointDirectory(device->usbDevice, 0x00, "Control"))
         return device;
 
-    // The node: a FIFO (see the header), this side of it open for good.
-    const QByteArray path = QFile::encodeName(rootDir) + devnode;
-    if (!QDir().mkpath(QFileInfo(QString::fromLocal8Bit(path)).absolutePath()) ||
-        (::mkfifo(path.constData(), 0666) != 0 && errno != EEXIST)) {
-        errors << QStringLiteral("cannot create %1").arg(QString::fromLocal8Bit(path));
+    if (!makeNode(device))
         return device;
-    }
-    device->fifo = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (device->fifo < 0) {
-        errors << QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(path));
-        return device;
-    }
-    // One page is enough to tell "full" from "empty"; keeps filling cheap.
-    ::fcntl(device->fifo, F_SETPIPE_SZ, 4096);
-    device->ready = true;
-    setReady(device); // nothing to reap yet: full
 
     device->usbInterface = addDevice("usb", device->port + QStringLiteral(":1.0"), device->usbDevice,
                                      {{"bInterfaceNumber", line("00")},
@@ -572,6 +738,69 @@ UsbDevice* EmulatedLoaders::Private::plug(int camera, const VirtualCamera& model
     umockdev_testbed_uevent(testbed, device->usbDevice.toUtf8().constData(), "add");
     umockdev_testbed_uevent(testbed, device->usbInterface.toUtf8().constData(), "add");
     bindStorage(device, true);
+    return device;
+}
+
+bool EmulatedLoaders::Private::makeNode(UsbDevice* device)
+{
+    // The node: a FIFO (see the header), this side of it open for good. A plain file that stands
+    // at the path (EmulatedCameras' node of a camera) gives way to it.
+    const QByteArray path = QFile::encodeName(rootDir) + device->devnode;
+    struct stat status = {};
+    if (::stat(path.constData(), &status) == 0 && !S_ISFIFO(status.st_mode))
+        ::unlink(path.constData());
+    if (!QDir().mkpath(QFileInfo(QString::fromLocal8Bit(path)).absolutePath()) ||
+        (::mkfifo(path.constData(), 0666) != 0 && errno != EEXIST)) {
+        errors << QStringLiteral("cannot create %1").arg(QString::fromLocal8Bit(path));
+        return false;
+    }
+    device->fifo = ::open(path.constData(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (device->fifo < 0) {
+        errors << QStringLiteral("cannot open %1").arg(QString::fromLocal8Bit(path));
+        return false;
+    }
+    // One page is enough to tell "full" from "empty"; keeps filling cheap.
+    ::fcntl(device->fifo, F_SETPIPE_SZ, 4096);
+    device->ready = true;
+    setReady(device); // nothing to reap yet: full
+    return true;
+}
+
+UsbDevice* EmulatedLoaders::Private::plugCamera(int camera, const VirtualCamera& model,
+                                                const QByteArray& devnode)
+{
+    // EmulatedCameras presented the device (sysfs, uevents, video nodes); this face serves its
+    // usbfs node.
+    Slot* slot = slotOf.value(devnode);
+    if (!slot || !slot->attached) {
+        errors << QStringLiteral("camera %1: no usbfs node was prepared for %2")
+                      .arg(camera)
+                      .arg(QString::fromLatin1(devnode));
+        return nullptr;
+    }
+    auto owned = std::make_unique<UsbDevice>();
+    UsbDevice* device = owned.get();
+    devices.push_back(std::move(owned));
+    device->isCamera = true;
+    device->camera = camera;
+    device->generation = model.loader().generation();
+    device->videoControl = model.videoControlInterface();
+    device->port = model.busPort();
+    device->devnode = devnode;
+    device->vendorId = model.vendorId();
+    device->productId = model.productId();
+    device->activity.bus = devnode.mid(13, 3).toInt();
+    device->activity.devnum = devnode.mid(17, 3).toInt();
+    device->activity.stage = model.stage();
+    device->activity.present = true;
+    device->interfaces = interfacesOf(model.usbDescriptors());
+    for (Interface& interface : device->interfaces) {
+        if (interface.interfaceClass == kClassVideo && model.kernelDriverBound())
+            setDriver(device, &interface, kVideoDriver);
+    }
+    if (!makeNode(device))
+        return device;
+    slot->device = device;
     return device;
 }
 
@@ -620,6 +849,19 @@ void EmulatedLoaders::Private::synchronize()
             current[i] = plug(i, model);
         else if (model.present() && !cameras->presented(i))
             cameras->present(i);
+    }
+    // The cameras' own usbfs nodes follow what EmulatedCameras presents.
+    if (currentCamera.size() < models.size())
+        currentCamera.resize(models.size());
+    for (int i = 0; i < models.size(); ++i) {
+        UsbDevice* device = currentCamera.at(i);
+        const QByteArray node = cameras->presented(i) ? cameras->nodes(i).usbNode.toLatin1() : QByteArray();
+        if (device && device->devnode != node) {
+            unplug(device);
+            currentCamera[i] = device = nullptr;
+        }
+        if (!device && !node.isEmpty())
+            currentCamera[i] = plugCamera(i, models.at(i), node);
     }
 }
 
@@ -687,10 +929,12 @@ void EmulatedLoaders::Private::disconnect(UMockdevIoctlClient* ioctlClient)
     Client* client = found->second.get();
     UsbDevice* device = client->device;
     if (device) {
-        // Closing releases the claim but attaches no driver; URBs in flight are killed.
-        if (client->claimed && device->activity.present) {
-            ++device->activity.releases;
-            release(client);
+        // Closing releases the claims but attaches no driver; URBs in flight are killed.
+        for (Interface& interface : device->interfaces) {
+            if (interface.owner == client && device->activity.present) {
+                ++device->activity.releases;
+                release(client, &interface);
+            }
         }
         device->clients.erase(std::remove(device->clients.begin(), device->clients.end(), client),
                               device->clients.end());
@@ -715,15 +959,15 @@ void EmulatedLoaders::Private::collectClosed()
         disconnect(client);
 }
 
-void EmulatedLoaders::Private::release(Client* client)
+void EmulatedLoaders::Private::release(Client* client, Interface* interface)
 {
     UsbDevice* device = client->device;
-    client->claimed = false;
-    if (device->owner == client) {
-        device->owner = nullptr;
-        device->activity.driver.clear();
-        writeInterfaceEvent(device);
+    if (interface->owner == client) {
+        interface->owner = nullptr;
+        setDriver(device, interface, QString());
     }
+    if (device->isCamera)
+        return;
     // The host let go: the loader may restart if it was only waiting for that.
     const int generation = device->generation;
     withLoader(device,
@@ -750,9 +994,10 @@ int EmulatedLoaders::Private::withLoader(
 int EmulatedLoaders::Private::checkInterface(Client* client, unsigned int interface)
 {
     // usbfs: a request to an interface this descriptor has not claimed claims it on the spot.
-    if (interface != kInterface)
+    const Interface* state = interfaceOf(client->device, interface);
+    if (!state)
         return ENOENT;
-    if (client->claimed)
+    if (state->owner == client)
         return 0;
     const int error = claim(client, interface);
     if (error == 0) {
@@ -765,17 +1010,16 @@ int EmulatedLoaders::Private::checkInterface(Client* client, unsigned int interf
 int EmulatedLoaders::Private::claim(Client* client, unsigned int interface)
 {
     UsbDevice* device = client->device;
-    if (interface != kInterface)
+    Interface* state = interfaceOf(device, interface);
+    if (!state)
         return ENOENT;
-    if (client->claimed)
+    if (state->owner == client)
         return 0;
-    if (!device->activity.driver.isEmpty())
-        return EBUSY; // usb-storage, or another descriptor
-    client->claimed = true;
-    device->owner = client;
-    device->activity.driver = kUsbfsDriver;
+    if (!state->driver.isEmpty())
+        return EBUSY; // a kernel driver (usb-storage, uvcvideo), or another descriptor
+    state->owner = client;
+    setDriver(device, state, kUsbfsDriver);
     ++device->activity.claims;
-    writeInterfaceEvent(device);
     return 0;
 }
 
@@ -828,15 +1072,16 @@ long EmulatedLoaders::Private::answer(Slot* slot, UMockdevIoctlClient* ioctlClie
             break;
         }
         const auto interface = load<unsigned int>(data.get());
+        Interface* state = interfaceOf(device, interface);
         if (request == USBDEVFS_CLAIMINTERFACE) {
             *error = claim(client, interface);
-        } else if (interface != kInterface) {
+        } else if (!state) {
             *error = ENOENT;
-        } else if (!client->claimed) {
+        } else if (state->owner != client) {
             *error = EINVAL;
         } else {
             ++device->activity.releases;
-            release(client);
+            release(client, state);
         }
         break;
     }
@@ -849,7 +1094,12 @@ long EmulatedLoaders::Private::answer(Slot* slot, UMockdevIoctlClient* ioctlClie
     case USBDEVFS_DISCONNECT_CLAIM:
         *error = disconnectClaim(client, arg);
         break;
+    case USBDEVFS_CONTROL:
+        *error = syncControl(client, arg, &result);
+        break;
     case USBDEVFS_RESET: {
+        if (device->isCamera)
+            break; // the camera's video function keeps its state over a port reset
         // A port reset brings the device's transport back to its start.
         const int generation = device->generation;
         const int reset = withLoader(device, [generation](VirtualCamera& model, VirtualLoader& loader,
@@ -877,8 +1127,10 @@ long EmulatedLoaders::Private::answer(Slot* slot, UMockdevIoctlClient* ioctlClie
             *error = EFAULT;
         else if (load<unsigned int>(data.get()) != 1)
             *error = EINVAL;
-        else if (!device->activity.driver.isEmpty() && !client->claimed)
-            *error = EBUSY;
+        for (const Interface& interface : device->interfaces) {
+            if (*error == 0 && !interface.driver.isEmpty() && interface.owner != client)
+                *error = EBUSY;
+        }
         break;
     }
     case USBDEVFS_RESETEP: {
@@ -886,7 +1138,7 @@ long EmulatedLoaders::Private::answer(Slot* slot, UMockdevIoctlClient* ioctlClie
         const unsigned int endpoint = data ? load<unsigned int>(data.get()) : 0;
         if (!data)
             *error = EFAULT;
-        else if (endpoint != kEndpointIn && endpoint != kEndpointOut)
+        else if (device->isCamera || (endpoint != kEndpointIn && endpoint != kEndpointOut))
             *error = ENOENT;
         else
             *error = checkInterface(client, kInterface);
@@ -921,9 +1173,10 @@ int EmulatedLoaders::Private::getDriver(Client* client, UMockdevIoctlData* arg)
     if (!data)
         return EFAULT;
     auto request = load<usbdevfs_getdriver>(data.get());
-    const QString driver = client->device->activity.driver;
-    if (request.interface != kInterface || driver.isEmpty())
+    const Interface* interface = interfaceOf(client->device, request.interface);
+    if (!interface || interface->driver.isEmpty())
         return ENODATA;
+    const QString driver = interface->driver;
     std::memset(request.driver, 0, sizeof request.driver);
     const QByteArray name = driver.toLatin1();
     std::memcpy(request.driver, name.constData(), static_cast<std::size_t>(name.size()));
@@ -938,32 +1191,34 @@ int EmulatedLoaders::Private::driverIoctl(Client* client, UMockdevIoctlData* arg
         return EFAULT;
     const auto command = load<usbdevfs_ioctl>(data.get());
     UsbDevice* device = client->device;
-    if (command.ifno != static_cast<int>(kInterface))
+    Interface* interface =
+        command.ifno >= 0 ? interfaceOf(device, static_cast<unsigned int>(command.ifno)) : nullptr;
+    if (!interface)
         return EINVAL;
     if (command.ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
-        if (device->activity.driver.isEmpty())
+        if (interface->driver.isEmpty())
             return ENODATA;
         ++device->activity.driverDetaches;
-        if (device->owner) {
-            // The usbfs "driver" of another descriptor lets go of the interface.
-            Client* owner = device->owner;
+        if (interface->owner) {
+            // The usbfs "driver" of a descriptor (this one or another) lets go of the interface.
             ++device->activity.releases;
-            release(owner);
+            release(interface->owner, interface);
         } else {
-            unbindStorage(device);
+            unbindKernelDriver(device, interface);
         }
         return 0;
     }
     if (command.ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
-        if (!device->activity.driver.isEmpty())
+        if (!interface->driver.isEmpty())
             return EBUSY;
-        ++device->activity.driverAttaches;
-        bindStorage(device, true);
-        *result = 1; // device_attach(): bound
+        const bool bound = bindKernelDriver(device, interface);
+        if (bound)
+            ++device->activity.driverAttaches;
+        *result = bound ? 1 : 0; // device_attach(): 1 when a driver took the interface
         return 0;
     }
-    // usb-storage has no ioctls of its own.
-    return device->activity.driver.isEmpty() ? ENODATA : ENOTTY;
+    // Neither usb-storage nor uvcvideo has ioctls of its own here.
+    return interface->driver.isEmpty() ? ENODATA : ENOTTY;
 }
 
 int EmulatedLoaders::Private::disconnectClaim(Client* client, UMockdevIoctlData* arg)
@@ -974,21 +1229,22 @@ int EmulatedLoaders::Private::disconnectClaim(Client* client, UMockdevIoctlData*
     auto request = load<usbdevfs_disconnect_claim>(data.get());
     request.driver[sizeof request.driver - 1] = '\0';
     UsbDevice* device = client->device;
-    if (request.interface != kInterface)
+    Interface* interface = interfaceOf(device, request.interface);
+    if (!interface)
         return EINVAL;
-    const QString driver = device->activity.driver;
-    if (!driver.isEmpty() && !client->claimed) {
+    const QString driver = interface->driver;
+    if (!driver.isEmpty() && interface->owner != client) {
         const bool same = driver == QLatin1String(request.driver);
         if ((request.flags & USBDEVFS_DISCONNECT_CLAIM_IF_DRIVER) && !same)
             return EBUSY;
         if ((request.flags & USBDEVFS_DISCONNECT_CLAIM_EXCEPT_DRIVER) && same)
             return EBUSY;
         ++device->activity.driverDetaches;
-        if (device->owner) {
+        if (interface->owner) {
             ++device->activity.releases;
-            release(device->owner);
+            release(interface->owner, interface);
         } else {
-            unbindStorage(device);
+            unbindKernelDriver(device, interface);
         }
     }
     return claim(client, request.interface);
@@ -1000,8 +1256,8 @@ int EmulatedLoaders::Private::clearHalt(Client* client, UMockdevIoctlData* arg)
     if (!data)
         return EFAULT;
     const auto endpoint = load<unsigned int>(data.get());
-    if (endpoint != kEndpointIn && endpoint != kEndpointOut)
-        return ENOENT;
+    if (client->device->isCamera || (endpoint != kEndpointIn && endpoint != kEndpointOut))
+        return ENOENT; // the camera's video function has no bulk endpoints
     if (const int error = checkInterface(client, kInterface))
         return error;
     UsbDevice* device = client->device;
@@ -1027,7 +1283,7 @@ int EmulatedLoaders::Private::submit(Client* client, UMockdevIoctlData* arg)
     UsbDevice* device = client->device;
     int error = 0;
     if (request.type == USBDEVFS_URB_TYPE_BULK) {
-        if (request.endpoint != kEndpointIn && request.endpoint != kEndpointOut)
+        if (device->isCamera || (request.endpoint != kEndpointIn && request.endpoint != kEndpointOut))
             return ENOENT;
         error = checkInterface(client, kInterface);
     } else if (request.type == USBDEVFS_URB_TYPE_CONTROL) {
@@ -1036,7 +1292,7 @@ int EmulatedLoaders::Private::submit(Client* client, UMockdevIoctlData* arg)
         if (request.buffer_length < kSetupLength)
             return EINVAL;
     } else {
-        return EINVAL; // the loader has no interrupt or isochronous endpoints
+        return EINVAL; // no interrupt or isochronous endpoint is emulated
     }
     if (error != 0)
         return error;
@@ -1051,7 +1307,7 @@ int EmulatedLoaders::Private::submit(Client* client, UMockdevIoctlData* arg)
     if (error != 0)
         return error;
     ++device->activity.urbs;
-    if (request.type == USBDEVFS_URB_TYPE_BULK && runBulk(client, urb) == -ETIMEDOUT) {
+    if (urb.unanswered || (request.type == USBDEVFS_URB_TYPE_BULK && runBulk(client, urb) == -ETIMEDOUT)) {
         client->pending.push_back(std::move(urb)); // NAKed until the device has something
         return 0;
     }
@@ -1060,7 +1316,7 @@ int EmulatedLoaders::Private::submit(Client* client, UMockdevIoctlData* arg)
     client->completed.push_back(std::move(urb));
     // Another transfer may have given a waiting IN URB its data.
     for (auto it = client->pending.begin(); it != client->pending.end();) {
-        if (device->activity.present && runBulk(client, *it) == -ETIMEDOUT) {
+        if (it->unanswered || (device->activity.present && runBulk(client, *it) == -ETIMEDOUT)) {
             ++it;
             continue;
         }
@@ -1106,14 +1362,23 @@ int EmulatedLoaders::Private::runBulk(Client* client, Urb& urb)
 
 int EmulatedLoaders::Private::runControl(Client* client, Urb& urb)
 {
+    int status = 0;
+    int actual = 0;
+    const int error =
+        controlRequest(client, urb.bytes(), urb.get().buffer_length, &status, &actual, &urb.unanswered);
+    if (error == 0 && !urb.unanswered)
+        urb.finish(status, actual);
+    return error;
+}
+
+int EmulatedLoaders::Private::controlRequest(Client* client, std::uint8_t* bytes, int bufferLength,
+                                             int* status, int* actual, bool* unanswered)
+{
     UsbDevice* device = client->device;
-    std::uint8_t* bytes = urb.bytes();
     const std::uint8_t requestType = bytes[0];
-    const std::uint8_t request = bytes[1];
-    const int value = qFromLittleEndian<quint16>(bytes + 2);
     const int index = qFromLittleEndian<quint16>(bytes + 4);
     const int length = qFromLittleEndian<quint16>(bytes + 6);
-    if (length > urb.get().buffer_length - kSetupLength)
+    if (length > bufferLength - kSetupLength)
         return EINVAL;
     device->activity.controlSetups << QString::fromLatin1(
         QByteArray(reinterpret_cast<const char*>(bytes), kSetupLength).toHex());
@@ -1123,25 +1388,40 @@ int EmulatedLoaders::Private::runControl(Client* client, Urb& urb)
         if (const int error = checkInterface(client, static_cast<unsigned int>(index & 0xFF)))
             return error;
     } else if (recipient == 2 && (index & 0xFF) != 0) {
-        if ((index & 0xFF) != kEndpointIn && (index & 0xFF) != kEndpointOut)
+        if (device->isCamera || ((index & 0xFF) != kEndpointIn && (index & 0xFF) != kEndpointOut))
             return ENOENT;
         if (const int error = checkInterface(client, kInterface))
             return error;
     }
+    *unanswered = false;
+    if (device->isCamera)
+        cameraControl(device, bytes, status, actual, unanswered);
+    else
+        loaderControl(device, bytes, status, actual);
+    return 0;
+}
+
+void EmulatedLoaders::Private::loaderControl(UsbDevice* device, std::uint8_t* bytes, int* status, int* actual)
+{
+    const std::uint8_t requestType = bytes[0];
+    const std::uint8_t request = bytes[1];
+    const int value = qFromLittleEndian<quint16>(bytes + 2);
+    const int index = qFromLittleEndian<quint16>(bytes + 4);
+    const int length = qFromLittleEndian<quint16>(bytes + 6);
     std::uint8_t* data = bytes + kSetupLength;
     const int generation = device->generation;
-    int status = -EPIPE;
-    int actual = 0;
+    *status = -EPIPE;
+    *actual = 0;
     if (requestType == 0x21 && request == kRequestMassStorageReset && value == 0 && length == 0) {
         const int result = withLoader(device, [generation](VirtualCamera& model, VirtualLoader& loader,
                                                            QVector<JournalEvent>* journal) {
             return loader.resetRecovery(model, generation, journal);
         });
-        status = result == 0 ? 0 : result == -ENODEV ? -ESHUTDOWN : -EPIPE;
+        *status = result == 0 ? 0 : result == -ENODEV ? -ESHUTDOWN : -EPIPE;
     } else if (requestType == 0xA1 && request == kRequestGetMaxLun && value == 0 && length >= 1) {
         data[0] = 0; // one logical unit
-        status = 0;
-        actual = 1;
+        *status = 0;
+        *actual = 1;
     } else if (requestType == 0x02 && request == kRequestClearFeature && value == kFeatureEndpointHalt &&
                length == 0 && ((index & 0xFF) == kEndpointIn || (index & 0xFF) == kEndpointOut)) {
         const auto which =
@@ -1150,12 +1430,12 @@ int EmulatedLoaders::Private::runControl(Client* client, Urb& urb)
                                                                   QVector<JournalEvent>* journal) {
             return loader.clearHalt(model, generation, which, journal);
         });
-        status = result == 0 ? 0 : -EPIPE;
+        *status = result == 0 ? 0 : -EPIPE;
     } else if ((requestType & 0x80) && request == kRequestGetStatus && length >= 2) {
         data[0] = 0;
         data[1] = 0;
-        status = 0;
-        actual = 2;
+        *status = 0;
+        *actual = 2;
     } else if (requestType == 0x80 && request == kRequestGetDescriptor) {
         const QByteArray all = loaderDescriptors(device->vendorId, device->productId);
         QByteArray answer;
@@ -1164,12 +1444,121 @@ int EmulatedLoaders::Private::runControl(Client* client, Urb& urb)
         else if ((value >> 8) == 0x02 && (value & 0xFF) == 0)
             answer = all.mid(18);
         if (!answer.isEmpty()) {
-            actual = std::min(length, static_cast<int>(answer.size()));
-            std::memcpy(data, answer.constData(), static_cast<std::size_t>(actual));
-            status = 0;
+            *actual = std::min(length, static_cast<int>(answer.size()));
+            std::memcpy(data, answer.constData(), static_cast<std::size_t>(*actual));
+            *status = 0;
         }
     }
-    urb.finish(status, actual);
+}
+
+void EmulatedLoaders::Private::cameraControl(UsbDevice* device, std::uint8_t* bytes, int* status, int* actual,
+                                             bool* unanswered)
+{
+    uvc::SetupPacket setup;
+    setup.bmRequestType = bytes[0];
+    setup.bRequest = bytes[1];
+    setup.wValue = qFromLittleEndian<quint16>(bytes + 2);
+    setup.wIndex = qFromLittleEndian<quint16>(bytes + 4);
+    setup.wLength = qFromLittleEndian<quint16>(bytes + 6);
+    std::uint8_t* data = bytes + kSetupLength;
+    const int length = setup.wLength;
+    *status = -EPIPE;
+    *actual = 0;
+    if ((setup.bmRequestType & kRequestTypeMask) == 0) {
+        // Standard requests: the device's USB core answers them, the video function never sees
+        // them. Descriptors, status and configuration; everything else stalls.
+        const QVector<VirtualCamera> models = rig->cameras();
+        if (device->camera >= models.size())
+            return;
+        const VirtualCamera& model = models.at(device->camera);
+        const int type = setup.wValue >> 8;
+        const int which = setup.wValue & 0xFF;
+        QByteArray answer;
+        if (setup.bmRequestType == 0x80 && setup.bRequest == kRequestGetDescriptor) {
+            const QByteArray all = model.usbDescriptors();
+            if (type == kDescriptorTypeDevice)
+                answer = all.left(18);
+            else if (type == kDescriptorTypeConfiguration && which == 0)
+                answer = all.mid(18);
+            else if (type == kDescriptorTypeString && which == 0)
+                answer = QByteArray::fromHex("04030904");
+            else if (type == kDescriptorTypeString && setup.wIndex == kLanguageUsEnglish &&
+                     which == kStringProduct)
+                answer = stringDescriptor(model.friendlyName());
+            else if (type == kDescriptorTypeString && setup.wIndex == kLanguageUsEnglish &&
+                     which == kStringSerial && !model.serial().isEmpty())
+                answer = stringDescriptor(model.serial());
+        } else if ((setup.bmRequestType & 0x80) && setup.bRequest == kRequestGetStatus) {
+            answer = QByteArray(2, '\0');
+        } else if (setup.bmRequestType == 0x80 && setup.bRequest == kRequestGetConfiguration) {
+            answer = QByteArray(1, char(1));
+        }
+        if (!answer.isEmpty()) {
+            *actual = std::min(length, static_cast<int>(answer.size()));
+            std::memcpy(data, answer.constData(), static_cast<std::size_t>(*actual));
+            *status = 0;
+        }
+        return;
+    }
+    // Class and vendor requests reach the camera's function as the in-process face hands them on.
+    const int result =
+        rig->withCamera(device->camera, [&](VirtualCamera& model, QVector<JournalEvent>* journal) {
+            return model.controlTransfer(setup, data, journal);
+        });
+    synchronize(); // the camera may have gone
+    if (result >= 0) {
+        *status = 0;
+        *actual = result;
+    } else if (result == -ETIMEDOUT) {
+        *unanswered = true; // the camera NAKs; the client's time-out discards the URB
+    } else if (result == -ENODEV) {
+        *status = -ESHUTDOWN;
+    } else if (result != -EPIPE) {
+        *status = -EPROTO;
+    }
+}
+
+int EmulatedLoaders::Private::syncControl(Client* client, UMockdevIoctlData* arg, long* result)
+{
+    // USBDEVFS_CONTROL: the same request, waited for within the call.
+    const DataPtr data = resolve(arg, 0, sizeof(usbdevfs_ctrltransfer));
+    if (!data)
+        return EFAULT;
+    const auto transfer = load<usbdevfs_ctrltransfer>(data.get());
+    DataPtr buffer;
+    if (transfer.wLength > 0) {
+        buffer = resolve(data.get(), offsetof(usbdevfs_ctrltransfer, data), transfer.wLength);
+        if (!buffer)
+            return EFAULT;
+    }
+    std::vector<std::uint8_t> bytes(kSetupLength + transfer.wLength);
+    bytes[0] = transfer.bRequestType;
+    bytes[1] = transfer.bRequest;
+    qToLittleEndian<quint16>(transfer.wValue, bytes.data() + 2);
+    qToLittleEndian<quint16>(transfer.wIndex, bytes.data() + 4);
+    qToLittleEndian<quint16>(transfer.wLength, bytes.data() + 6);
+    const bool in = transfer.bRequestType & 0x80;
+    if (buffer && !in)
+        std::memcpy(bytes.data() + kSetupLength, buffer->data, transfer.wLength);
+    int status = 0;
+    int actual = 0;
+    bool unanswered = false;
+    if (const int error = controlRequest(client, bytes.data(), static_cast<int>(bytes.size()), &status,
+                                         &actual, &unanswered))
+        return error;
+    ++client->device->activity.urbs;
+    if (unanswered)
+        return ETIMEDOUT;
+    if (status == -ESHUTDOWN)
+        return ENODEV;
+    if (status != 0) {
+        if (status == -EPIPE)
+            ++client->device->activity.stalledUrbs;
+        return -status;
+    }
+    if (buffer && in)
+        std::memcpy(buffer->data, bytes.data() + kSetupLength, static_cast<std::size_t>(actual));
+    *result = actual;
     return 0;
 }
 
@@ -1320,7 +1709,20 @@ QVector<EmulatedUsbActivity> EmulatedLoaders::enumerations(int camera) const
         d->collectClosed();
     QVector<EmulatedUsbActivity> result;
     for (const std::unique_ptr<UsbDevice>& device : d->devices) {
-        if (device->camera == camera)
+        if (device->camera == camera && !device->isCamera)
+            result << device->activity;
+    }
+    return result;
+}
+
+QVector<EmulatedUsbActivity> EmulatedLoaders::cameraEnumerations(int camera) const
+{
+    std::lock_guard<std::mutex> guard(d->lock);
+    if (!d->closed)
+        d->collectClosed();
+    QVector<EmulatedUsbActivity> result;
+    for (const std::unique_ptr<UsbDevice>& device : d->devices) {
+        if (device->camera == camera && device->isCamera)
             result << device->activity;
     }
     return result;

@@ -51,6 +51,27 @@
 // thread within the request that caused it, before the request is answered, so the code under
 // test finds the new devices as soon as the call that restarted the device returns.
 //
+// The cameras in normal operation: EmulatedCameras presents their usb_device (sysfs, uevents,
+// video nodes); this face serves its usbfs node /dev/bus/usb/BBB/DDD (a FIFO as above) with the
+// same usbfs rules, per interface of the camera's descriptors. uvcvideo holds every interface of
+// each video function (GETDRIVER answers "uvcvideo"), unless the camera's "kernelDriver" is
+// false (no driver at all). Claiming a held interface, and a transfer or request to it from a
+// descriptor that has not claimed it, fail with EBUSY; a free one is claimed on the fly. IOCTL
+// DISCONNECT of a VideoControl interface unbinds uvcvideo from it and from its function's
+// streaming interfaces (the capture, metadata and microphone nodes then answer ENODEV,
+// EmulatedCameras::setDriverBound), of a streaming interface from that one alone; IOCTL CONNECT
+// of a free VideoControl interface binds uvcvideo again with the function's free streaming
+// interfaces (result 1; 0 where no driver matches: a streaming interface, or no driver on the
+// machine), of a held one fails with EBUSY; DISCONNECT_CLAIM detaches and claims in one. Every
+// such change journals "kernel-driver-detached" or "kernel-driver-attached" with "interface" and
+// "driver", tagged with the camera's index. Control URBs and USBDEVFS_CONTROL: standard requests
+// are the USB core's (device and configuration descriptors, strings 0, 2 = product and
+// 3 = serial, GET_STATUS, GET_CONFIGURATION; anything else stalls) and reach no model; class and
+// vendor requests go to VirtualCamera::controlTransfer, as the in-process face sends them (a
+// stall as URB status -EPIPE, an I/O error as -EPROTO, a camera that never answers leaves the URB
+// in flight until it is discarded, a camera gone as -ESHUTDOWN). The camera has no bulk or
+// interrupt endpoints here (ENOENT); a port reset changes nothing.
+//
 // Create this object right after the EmulatedCameras it extends, before the code under test
 // creates a udev monitor or a libusb context; destroy it before the EmulatedCameras, once every
 // descriptor on its nodes is closed (for libusb: after libusb_exit). umockdev.h stays out of this
@@ -115,6 +136,9 @@ public:
     EmulatedLoaderNodes nodes(int camera) const;
     // Every USB device camera's loader enumerated as, the oldest first.
     QVector<EmulatedUsbActivity> enumerations(int camera) const;
+    // Every USB device camera enumerated as in normal operation, the oldest first (usbfs nodes of
+    // the cameras themselves; "driver" is that of the camera's VideoControl interface).
+    QVector<EmulatedUsbActivity> cameraEnumerations(int camera) const;
 
     // Brings the presented devices in line with the models: for changes the test makes through
     // the rig itself (requests through the emulated nodes do this on their own).
