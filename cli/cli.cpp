@@ -806,6 +806,13 @@ int run(const QStringList& arguments, QTextStream& out, QTextStream& err, Virtua
         outcome.result.insert(QStringLiteral("version"), QStringLiteral(DECKCTL_VERSION));
     } else {
         outcome = dispatch(options, err, virtualState);
+        // What the user can do about a camera that could not be reached, when the device layer
+        // knows (the raw-USB edition: a kernel driver holds the camera's interface).
+        if (outcome.status == kExitDevice) {
+            const QString hint = devicePlatform().video().failureHint();
+            if (!hint.isEmpty())
+                outcome.reason += QStringLiteral(" (%1)").arg(hint);
+        }
     }
 
     const int status = print(outcome, options, out, err);

@@ -119,6 +119,8 @@ public:
     // The same, for the device at busPort ("1-2.3") only; an empty busPort matches any.
     virtual std::unique_ptr<ControlPipe> openAt(int vendorId, int productId, const QString& busPort,
                                                 int* error) = 0;
+    // Why requests failed, when it is something the user can change; empty otherwise.
+    virtual QString failureHint() const { return {}; }
 };
 
 } // namespace uvc

@@ -81,4 +81,7 @@ public:
     // The USB video nodes that could not be opened for lack of permission, one per USB device.
     // The default has none.
     virtual QVector<InaccessibleVideoDevice> listInaccessibleDevices() { return {}; }
+    // Why requests to a camera failed, when it is something the user can change (one line of
+    // fixed English text); empty when nothing is known. The default knows nothing.
+    virtual QString failureHint() { return {}; }
 };

@@ -4,6 +4,7 @@
 
 #include <libusb.h>
 
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <mutex>
@@ -42,6 +43,7 @@ struct LibusbOpenDevice
 
 struct LibusbBus::OpenDevices
 {
+    std::atomic<bool> driverHeld{false}; // a request was refused for a kernel driver's hold
     std::mutex lock;
     std::map<std::pair<int, int>, std::weak_ptr<LibusbOpenDevice>> byAddress; // bus, address
 };
@@ -51,8 +53,9 @@ namespace {
 class LibusbControlPipe : public uvc::ControlPipe
 {
 public:
-    explicit LibusbControlPipe(std::shared_ptr<LibusbOpenDevice> device)
-        : m_device(std::move(device)), m_handle(m_device->handle), m_interface(m_device->interfaceNumber)
+    LibusbControlPipe(std::shared_ptr<LibusbOpenDevice> device, std::atomic<bool>& driverHeld)
+        : m_device(std::move(device)), m_handle(m_device->handle), m_interface(m_device->interfaceNumber),
+          m_driverHeld(driverHeld)
     {
     }
     int controlTransfer(const uvc::SetupPacket& setup, std::uint8_t* data, int timeoutMs) override
@@ -67,6 +70,8 @@ public:
         if (result == LIBUSB_ERROR_IO && libusb_kernel_driver_active(m_handle, m_interface) == 1)
             result = LIBUSB_ERROR_BUSY;
 #endif
+        if (result == LIBUSB_ERROR_BUSY)
+            m_driverHeld = true;
         if (result == LIBUSB_ERROR_BUSY)
             qCWarning(lcMac).noquote()
                 << "The kernel's video driver holds the camera's control interface; --detach-kernel-driver "
@@ -83,6 +88,7 @@ private:
     std::shared_ptr<LibusbOpenDevice> m_device;
     libusb_device_handle* m_handle;
     int m_interface;
+    std::atomic<bool>& m_driverHeld; // the bus's; the bus outlives its pipes
 };
 
 // The number of the first VideoControl interface of the active configuration, or -1.
@@ -215,7 +221,7 @@ std::unique_ptr<uvc::ControlPipe> LibusbBus::openAt(int vendorId, int productId,
         std::lock_guard<std::mutex> guard(m_open->lock);
         const std::pair<int, int> address{libusb_get_bus_number(list[i]), libusb_get_device_address(list[i])};
         if (std::shared_ptr<LibusbOpenDevice> shared = m_open->byAddress[address].lock()) {
-            pipe = std::make_unique<LibusbControlPipe>(std::move(shared));
+            pipe = std::make_unique<LibusbControlPipe>(std::move(shared), m_open->driverHeld);
             err = 0;
             continue;
         }
@@ -247,7 +253,7 @@ std::unique_ptr<uvc::ControlPipe> LibusbBus::openAt(int vendorId, int productId,
         shared->interfaceNumber = interfaceNumber;
         shared->reattach = reattach;
         m_open->byAddress[address] = shared;
-        pipe = std::make_unique<LibusbControlPipe>(std::move(shared));
+        pipe = std::make_unique<LibusbControlPipe>(std::move(shared), m_open->driverHeld);
         err = 0;
     }
     libusb_free_device_list(list, 1);
@@ -294,4 +300,13 @@ QVector<uvc::UsbCamera> LibusbBus::listCameras()
     if (count >= 0)
         libusb_free_device_list(list, 1);
     return cameras;
+}
+
+QString LibusbBus::failureHint() const
+{
+    if (!m_open->driverHeld)
+        return QString();
+    return QStringLiteral(
+        "the kernel's video driver holds the camera's control interface; with "
+        "--detach-kernel-driver deckctl-mac takes it for the command and gives it back afterwards");
 }

@@ -32,6 +32,9 @@ public:
     }
     std::unique_ptr<uvc::ControlPipe> openAt(int vendorId, int productId, const QString& busPort,
                                              int* error) override;
+    // Once a request was refused because a kernel driver holds the camera's interface: what to
+    // do about it.
+    QString failureHint() const override;
 
 private:
     struct OpenDevices;

@@ -23,6 +23,7 @@ public:
     QVector<VideoDeviceInfo> listCaptureDevices() override;
     std::unique_ptr<VideoDeviceHandle> open(const VideoDeviceInfo& device, int* error) override;
     QVector<InaccessibleVideoDevice> listInaccessibleDevices() override;
+    QString failureHint() override { return m_bus.failureHint(); }
 
     // The camera control of the first listed camera whose device path contains devicePath,
     // opened; nullptr when none is listed or it cannot be opened. place, when given, receives

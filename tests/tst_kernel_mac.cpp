@@ -621,10 +621,11 @@ void TstKernelMac::deckctlMacProgram()
     const QVector<QJsonObject> events = m_bench->journal();
     QCOMPARE(::bindings(events), bindings);
     QCOMPARE(m_bench->rig().cameras().first().setting(0x01), hdr);
-    // The reason goes to the program's log.
+    // The reason goes to the program's log, and what to do about it to standard error.
     QFile log(home.filePath(QStringLiteral(".ld/ld.log")));
     QVERIFY(log.open(QIODevice::ReadOnly));
     QCOMPARE(log.readAll().contains("--detach-kernel-driver"), status != 0);
+    QCOMPARE(err.contains(QLatin1String("with --detach-kernel-driver deckctl-mac takes it")), status != 0);
     QCOMPARE(m_bench->usb(0).driver, QStringLiteral("uvcvideo"));
     QTRY_COMPARE(m_bench->usb(0).openNow, 0);
 }
