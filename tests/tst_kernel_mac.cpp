@@ -9,8 +9,11 @@
 //
 // Without umockdev's preload library the whole program reports SKIP (exit code 77).
 
+#include "app/globals.h"
 #include "device/usbcontrolpipe.h"
+#include "mac/libusbbulkbus.h"
 #include "mac/libusbbus.h"
+#include "mac/macupgrade.h"
 #include "mac/uvccameradevices.h"
 #include "sim/umockdev/umockdevcamera.h"
 #include "sim/umockdev/umockdevloader.h"
@@ -19,6 +22,8 @@
 #include "sim/virtualusb.h"
 #include "tests/support/emulatedbench.h"
 #include "tests/support/logcapture.h"
+#include "tests/support/packagebuilder.h"
+#include "upgrade/upgradescript.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -196,6 +201,13 @@ private slots:
     // The program itself.
     void deckctlMacProgram_data();
     void deckctlMacProgram();
+    // A whole upgrade with this edition's sequencing over usbfs: the camera's entry blocks and
+    // audio transfer on its control pipe, the script on the boot-stage device found by the walk.
+    void wholeUpgrade_data();
+    void wholeUpgrade();
+    // deckctl-mac upgrade and recover, the program itself.
+    void deckctlMacUpgradeProgram_data();
+    void deckctlMacUpgradeProgram();
 
 private:
     bool start(const QVector<QJsonObject>& configurations);
@@ -628,6 +640,155 @@ void TstKernelMac::deckctlMacProgram()
     QCOMPARE(err.contains(QLatin1String("with --detach-kernel-driver deckctl-mac takes it")), status != 0);
     QCOMPARE(m_bench->usb(0).driver, QStringLiteral("uvcvideo"));
     QTRY_COMPARE(m_bench->usb(0).openNow, 0);
+}
+
+namespace {
+
+const QByteArray kCameraScript = "setenv camera 1\ntftp 0x21000000 kernel\nreset\n";
+
+// The package's files in folder, for the worker; with the boot stages' loaders for a repair.
+void writePackageFolder(const QString& folder)
+{
+    QVERIFY(writeFile(folder + QStringLiteral("/auto_update.txt"), kCameraScript));
+    QVERIFY(writeFile(folder + QStringLiteral("/kernel"), pattern(3000, 2)));
+    QVERIFY(writeFile(folder + QStringLiteral("/xmos.dfu"), pattern(100, 3)));
+    QVERIFY(writeFile(folder + QStringLiteral("/usb_updater.bin"), pattern(1500, 4)));
+    QVERIFY(writeFile(folder + QStringLiteral("/u-boot.bin"), pattern(2000, 5)));
+}
+
+// What the camera saw, in order: the audio image, loader entries (by reason), loads (by stage)
+// and command lines.
+QStringList upgradeTrace(const QVector<QJsonObject>& events)
+{
+    QStringList tokens;
+    for (const QJsonObject& e : events) {
+        const QString name = e.value(QLatin1String("event")).toString();
+        if (name == QLatin1String("audio-image"))
+            tokens << name;
+        else if (name == QLatin1String("reenumerate") && e.contains(QLatin1String("reason")))
+            tokens << QStringLiteral("entry:") + e.value(QLatin1String("reason")).toString();
+        else if (name == QLatin1String("load"))
+            tokens << QStringLiteral("load:") + e.value(QLatin1String("stage")).toString();
+        else if (name == QLatin1String("runcmd"))
+            tokens << QStringLiteral("cmd:") + e.value(QLatin1String("text")).toString();
+    }
+    return tokens;
+}
+
+const QStringList kScriptTrace{"cmd:setenv camera 1", "load:uboot", "cmd:setenv ota_upgrade_status 0",
+                               "cmd:saveenv", "cmd:reset"};
+
+} // namespace
+
+void TstKernelMac::wholeUpgrade_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<QStringList>("trace");
+    QTest::newRow("QB18 in normal operation: audio module first")
+        << "normal" << QStringList{"audio-image", "entry:camera"} + kScriptTrace;
+    QTest::newRow("camera already in U-Boot") << "uboot" << kScriptTrace;
+    QTest::newRow("camera in its boot ROM")
+        << "rom" << QStringList{"load:rom", "load:updater"} + kScriptTrace;
+}
+
+void TstKernelMac::wholeUpgrade()
+{
+    QFETCH(QString, stage);
+    QFETCH(QStringList, trace);
+    START({camera(QStringLiteral("1-1"), QJsonObject{{QStringLiteral("stage"), stage}})});
+    QTemporaryDir package;
+    writePackageFolder(package.path());
+    m_bench->journal();
+    const VirtualCamera model = m_bench->rig().cameras().first();
+    bool success = false;
+    QString message;
+    {
+        LibusbBus bus(true);
+        LibusbBulkBus bulk;
+        std::unique_ptr<UVCCameraDevices> camera;
+        if (stage == QLatin1String("normal")) {
+            camera = std::make_unique<UVCCameraDevices>(bus);
+            QVERIFY(camera->initWithVendorID(model.vendorId(), model.productId()));
+        }
+        MacUpgradeWorker worker(std::move(camera), 7, model.friendlyName(), bulk);
+        worker.setPackageFolder(package.path());
+        MacUpgradeTiming timing;
+        timing.cameraEntryWaitMs = 200;
+        timing.ubootReturnWaitMs = 50;
+        timing.audio.intervalMs = 10;
+        worker.setTiming(timing);
+        connect(&worker, &MacUpgradeWorker::onUpgradeReport, this, [&](bool ok, int, const QString& text) {
+            success = ok;
+            message = text;
+        });
+        g_bOpenCamera = true;
+        worker.doWork();
+        g_bOpenCamera = false;
+    }
+    setUpgradeFileFolder(QString());
+    QVERIFY2(success, qPrintable(message));
+    const QVector<QJsonObject> events = m_bench->journal();
+    QCOMPARE(upgradeTrace(events), trace);
+    // The camera's interfaces were taken for the audio module and the entry block; the camera
+    // then left the bus, and comes back as a new device with its driver bound.
+    if (stage == QLatin1String("normal"))
+        QCOMPARE(::bindings(events), kDetachBoth);
+    QTRY_VERIFY(!m_bench->rig().cameras().first().inBootStage());
+    QCOMPARE(m_bench->usb(0).driver, QStringLiteral("uvcvideo"));
+}
+
+void TstKernelMac::deckctlMacUpgradeProgram_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("trace");
+    QTest::addColumn<QString>("out"); // standard output, or for a failure a part of standard error
+    QTest::newRow("upgrade") << "normal" << QStringList{"--detach-kernel-driver", "upgrade"}
+                             << QStringList{"audio-image", "entry:camera"} + kScriptTrace
+                             << "Upgrade done.\n";
+    QTest::newRow("recover") << "uboot" << QStringList{"recover"} << kScriptTrace << "Upgrade done.\n";
+    // Without consent the camera is left alone, and the reason says what to do.
+    QTest::newRow("upgrade without consent") << "normal" << QStringList{"upgrade"} << QStringList()
+                                             << "with --detach-kernel-driver deckctl-mac takes it";
+}
+
+void TstKernelMac::deckctlMacUpgradeProgram()
+{
+    QFETCH(QString, stage);
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, trace);
+    QFETCH(QString, out);
+    if (QStringLiteral(DECKCTL_MAC_PROGRAM).isEmpty())
+        QSKIP("deckctl-mac is not built in this configuration");
+    START({camera(QStringLiteral("1-1"), QJsonObject{{QStringLiteral("stage"), stage}})});
+    m_bench->journal();
+    QTemporaryDir home;
+    const QString archive = home.filePath(QStringLiteral("qb18.zip"));
+    QVERIFY(writeStoredZip(archive, {{"auto_update.txt", kCameraScript},
+                                     {"scripts/readme", "s"},
+                                     {"kernel", pattern(3000, 2)},
+                                     {"miservice.ubifs", "image of QB18 firmware" + QByteArray(32, '\0')},
+                                     {"xmos.dfu", pattern(100, 3)}}));
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.remove(QStringLiteral("DECKCTL_VIRTUAL_CAMERA"));
+    env.remove(QStringLiteral("DECKCTL_VERBOSE"));
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(DECKCTL_MAC_PROGRAM), arguments << archive);
+    // The fixed wait after the camera's entry block is part of the run.
+    QVERIFY(process.waitForFinished(90000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const bool succeeds = !trace.isEmpty();
+    QVERIFY2(process.exitCode() == (succeeds ? 0 : 1), qPrintable(err));
+    if (succeeds)
+        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), out);
+    else
+        QVERIFY2(err.contains(out), qPrintable(err));
+    QCOMPARE(upgradeTrace(m_bench->journal()), trace);
+    QTRY_VERIFY(!m_bench->rig().cameras().first().inBootStage());
+    QCOMPARE(m_bench->usb(0).driver, QStringLiteral("uvcvideo"));
 }
 
 // The test's own main: without the preload the program reports SKIP to CTest.
