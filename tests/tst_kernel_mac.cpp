@@ -656,25 +656,6 @@ void writePackageFolder(const QString& folder)
     QVERIFY(writeFile(folder + QStringLiteral("/u-boot.bin"), pattern(2000, 5)));
 }
 
-// What the camera saw, in order: the audio image, loader entries (by reason), loads (by stage)
-// and command lines.
-QStringList upgradeTrace(const QVector<QJsonObject>& events)
-{
-    QStringList tokens;
-    for (const QJsonObject& e : events) {
-        const QString name = e.value(QLatin1String("event")).toString();
-        if (name == QLatin1String("audio-image"))
-            tokens << name;
-        else if (name == QLatin1String("reenumerate") && e.contains(QLatin1String("reason")))
-            tokens << QStringLiteral("entry:") + e.value(QLatin1String("reason")).toString();
-        else if (name == QLatin1String("load"))
-            tokens << QStringLiteral("load:") + e.value(QLatin1String("stage")).toString();
-        else if (name == QLatin1String("runcmd"))
-            tokens << QStringLiteral("cmd:") + e.value(QLatin1String("text")).toString();
-    }
-    return tokens;
-}
-
 const QStringList kScriptTrace{"cmd:setenv camera 1", "load:uboot", "cmd:setenv ota_upgrade_status 0",
                                "cmd:saveenv", "cmd:reset"};
 

@@ -62,23 +62,9 @@ QString stepName(UpgradeStep step)
     return QString();
 }
 
-// What the camera saw, in order: the audio image, the entries into a loader (by reason), the
-// loads, and the command lines of the scripts.
 QStringList trace(JournalReader& journal)
 {
-    QStringList tokens;
-    for (const QJsonObject& e : journal.fresh()) {
-        const QString name = e.value(QLatin1String("event")).toString();
-        if (name == QLatin1String("audio-image"))
-            tokens << name;
-        else if (name == QLatin1String("reenumerate") && e.contains(QLatin1String("reason")))
-            tokens << QStringLiteral("entry:") + e.value(QLatin1String("reason")).toString();
-        else if (name == QLatin1String("load"))
-            tokens << QStringLiteral("load:") + e.value(QLatin1String("stage")).toString();
-        else if (name == QLatin1String("runcmd"))
-            tokens << QStringLiteral("cmd:") + e.value(QLatin1String("text")).toString();
-    }
-    return tokens;
+    return upgradeTrace(journal.fresh());
 }
 
 } // namespace

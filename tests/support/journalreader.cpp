@@ -76,3 +76,20 @@ QStringList eventFields(const QVector<QJsonObject>& events, const QString& name,
     }
     return result;
 }
+
+QStringList upgradeTrace(const QVector<QJsonObject>& events)
+{
+    QStringList tokens;
+    for (const QJsonObject& e : events) {
+        const QString name = e.value(QLatin1String("event")).toString();
+        if (name == QLatin1String("audio-image"))
+            tokens << name;
+        else if (name == QLatin1String("reenumerate") && e.contains(QLatin1String("reason")))
+            tokens << QStringLiteral("entry:") + e.value(QLatin1String("reason")).toString();
+        else if (name == QLatin1String("load"))
+            tokens << QStringLiteral("load:") + e.value(QLatin1String("stage")).toString();
+        else if (name == QLatin1String("runcmd"))
+            tokens << QStringLiteral("cmd:") + e.value(QLatin1String("text")).toString();
+    }
+    return tokens;
+}

@@ -34,3 +34,6 @@ private:
 int countEvents(const QVector<QJsonObject>& events, const QString& name);
 // The field of every event named name, as text.
 QStringList eventFields(const QVector<QJsonObject>& events, const QString& name, const QString& field);
+// An upgrade as the camera saw it, in order: "audio-image", "entry:<reason>" for each entry into
+// a loader, "load:<stage>" for each load, "cmd:<text>" for each command line.
+QStringList upgradeTrace(const QVector<QJsonObject>& events);
