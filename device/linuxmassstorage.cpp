@@ -1,6 +1,7 @@
 #include "linuxmassstorage.h"
 
 #include "device/botframing.h"
+#include "device/libusberrno.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,38 +23,6 @@ constexpr int kResetTimeoutMs = 2000;
 // USB interface class of mass storage and its bulk-only transport protocol.
 constexpr int kClassMassStorage = 0x08;
 constexpr int kProtocolBulkOnly = 0x50;
-
-int errnoFromLibusb(int error)
-{
-    switch (error) {
-    case LIBUSB_SUCCESS:
-        return 0;
-    case LIBUSB_ERROR_INVALID_PARAM:
-        return -EINVAL;
-    case LIBUSB_ERROR_ACCESS:
-        return -EACCES;
-    case LIBUSB_ERROR_NO_DEVICE:
-        return -ENODEV;
-    case LIBUSB_ERROR_NOT_FOUND:
-        return -ENOENT;
-    case LIBUSB_ERROR_BUSY:
-        return -EBUSY;
-    case LIBUSB_ERROR_TIMEOUT:
-        return -ETIMEDOUT;
-    case LIBUSB_ERROR_OVERFLOW:
-        return -EOVERFLOW;
-    case LIBUSB_ERROR_PIPE:
-        return -EPIPE;
-    case LIBUSB_ERROR_INTERRUPTED:
-        return -EINTR;
-    case LIBUSB_ERROR_NO_MEM:
-        return -ENOMEM;
-    case LIBUSB_ERROR_NOT_SUPPORTED:
-        return -EOPNOTSUPP;
-    default:
-        return -EIO;
-    }
-}
 
 // A USB id attribute ("idVendor", "idProduct": four hex digits); 0 when it cannot be read.
 int usbId(udev_device* device, const char* attribute)

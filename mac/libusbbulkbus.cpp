@@ -1,5 +1,6 @@
 #include "libusbbulkbus.h"
 
+#include "device/libusberrno.h"
 #include "mac/libusbbus.h"
 
 #include <libusb.h>

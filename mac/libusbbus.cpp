@@ -1,5 +1,6 @@
 #include "libusbbus.h"
 
+#include "device/libusberrno.h"
 #include "mac/maclogging.h"
 
 #include <libusb.h>
@@ -123,38 +124,6 @@ QString portOf(libusb_device* device)
 }
 
 } // namespace
-
-int errnoFromLibusb(int libusbError)
-{
-    switch (libusbError) {
-    case LIBUSB_ERROR_IO:
-        return -EIO;
-    case LIBUSB_ERROR_INVALID_PARAM:
-        return -EINVAL;
-    case LIBUSB_ERROR_ACCESS:
-        return -EACCES;
-    case LIBUSB_ERROR_NO_DEVICE:
-        return -ENODEV;
-    case LIBUSB_ERROR_NOT_FOUND:
-        return -ENOENT;
-    case LIBUSB_ERROR_BUSY:
-        return -EBUSY;
-    case LIBUSB_ERROR_TIMEOUT:
-        return -ETIMEDOUT;
-    case LIBUSB_ERROR_OVERFLOW:
-        return -EOVERFLOW;
-    case LIBUSB_ERROR_PIPE:
-        return -EPIPE;
-    case LIBUSB_ERROR_INTERRUPTED:
-        return -EINTR;
-    case LIBUSB_ERROR_NO_MEM:
-        return -ENOMEM;
-    case LIBUSB_ERROR_NOT_SUPPORTED:
-        return -EOPNOTSUPP;
-    default:
-        return -EIO;
-    }
-}
 
 LibusbBus::LibusbBus(bool detachKernelDriver)
     : m_detach(detachKernelDriver), m_open(std::make_unique<OpenDevices>())

@@ -43,6 +43,3 @@ private:
     libusb_context* m_context = nullptr;
     int m_initError = 0;
 };
-
-// libusb's error code as a negative errno.
-int errnoFromLibusb(int libusbError);
