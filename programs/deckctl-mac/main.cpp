@@ -13,6 +13,7 @@
 #include "cli/cli.h"
 #include "cli/clivirtual.h"
 #include "device/deviceplatform.h"
+#include "device/portableplatform.h"
 #include "mac/libusbbus.h"
 #include "mac/rawusbvideo.h"
 #include "sim/virtualplatform.h"
@@ -78,8 +79,15 @@ int main(int argc, char* argv[])
         installDevicePlatform(
             std::make_unique<RawUsbPlatform>(std::move(inner), std::make_unique<VirtualUsbBus>(virtualRig)));
     } else {
+#ifdef DECKCTL_RAWUSB_ONLY
+        // Built without the Linux bindings (as on macOS): no sound server, boot-stage mass storage,
+        // preview or hot-plug beside the raw USB.
+        auto inner = createPortablePlatform();
+#else
+        auto inner = createLinuxPlatform();
+#endif
         installDevicePlatform(
-            std::make_unique<RawUsbPlatform>(createLinuxPlatform(), std::make_unique<LibusbBus>(detach)));
+            std::make_unique<RawUsbPlatform>(std::move(inner), std::make_unique<LibusbBus>(detach)));
     }
     const int status = cli::run(arguments, out, err, virtualState.get());
     installDevicePlatform(nullptr);
