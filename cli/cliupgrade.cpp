@@ -66,9 +66,18 @@ class StopSignals
 public:
     StopSignals()
     {
-        if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        // pipe() and fcntl() rather than pipe2(), which macOS lacks.
+        if (::pipe(m_pipe) != 0) {
             m_pipe[0] = m_pipe[1] = -1;
             return;
+        }
+        for (const int fd : m_pipe) {
+            if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 || ::fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
+                ::close(m_pipe[0]);
+                ::close(m_pipe[1]);
+                m_pipe[0] = m_pipe[1] = -1;
+                return;
+            }
         }
         g_signalWriteFd = m_pipe[1];
         struct sigaction action = {};

@@ -2,6 +2,7 @@
 
 #include "app/logcategories.h"
 #include "device/cameracontroltable.h"
+#include "device/controlids.h"
 #include "device/deviceid.h"
 #include "device/deviceplatform.h"
 #include "device/videobackend.h"
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <linux/videodev2.h>
 
 namespace {
 
@@ -27,24 +27,24 @@ struct ControlBinding
     const char* rangeError;
 };
 
-const ControlBinding kPan = {CameraControl::Pan, V4L2_CID_PAN_ABSOLUTE,     0, 3600,
+const ControlBinding kPan = {CameraControl::Pan, v4l2::kCidPanAbsolute,     0, 3600,
                              "Pan--->",          "Get Pan Parameter Error."};
-const ControlBinding kTilt = {CameraControl::Tilt, V4L2_CID_TILT_ABSOLUTE,     0, 3600,
+const ControlBinding kTilt = {CameraControl::Tilt, v4l2::kCidTiltAbsolute,     0, 3600,
                               "Tilt--->",          "Get Tilt Parameter Error."};
-const ControlBinding kZoom = {CameraControl::Zoom, V4L2_CID_ZOOM_ABSOLUTE,     0, 1,
+const ControlBinding kZoom = {CameraControl::Zoom, v4l2::kCidZoomAbsolute,     0, 1,
                               "Zoom--->",          "Get Zoom Parameter Error."};
-const ControlBinding kBrightness = {CameraControl::Brightness, V4L2_CID_BRIGHTNESS,
-                                    V4L2_CID_AUTOBRIGHTNESS,   1,
+const ControlBinding kBrightness = {CameraControl::Brightness, v4l2::kCidBrightness,
+                                    v4l2::kCidAutoBrightness,  1,
                                     "Brightness--->",          "Get Brightness Parameter Error."};
-const ControlBinding kContrast = {CameraControl::Contrast,        V4L2_CID_CONTRAST, 0, 1, "Contrast--->",
+const ControlBinding kContrast = {CameraControl::Contrast,        v4l2::kCidContrast, 0, 1, "Contrast--->",
                                   "Get Contrast Parameter Error."};
-const ControlBinding kHue = {CameraControl::Hue,        V4L2_CID_HUE, V4L2_CID_HUE_AUTO, 1, "Hue--->",
+const ControlBinding kHue = {CameraControl::Hue,        v4l2::kCidHue, v4l2::kCidHueAuto, 1, "Hue--->",
                              "Get Hue Parameter Error."};
 const ControlBinding kSaturation = {
-    CameraControl::Saturation,        V4L2_CID_SATURATION, 0, 1, "Saturation--->",
+    CameraControl::Saturation,        v4l2::kCidSaturation, 0, 1, "Saturation--->",
     "Get Saturation Parameter Error."};
-const ControlBinding kSharpness = {CameraControl::Sharpness,        V4L2_CID_SHARPNESS, 0, 1, "Sharpness--->",
-                                   "Get Sharpness Parameter Error."};
+const ControlBinding kSharpness = {
+    CameraControl::Sharpness, v4l2::kCidSharpness, 0, 1, "Sharpness--->", "Get Sharpness Parameter Error."};
 
 const ControlBinding* cameraControlBinding(int id)
 {

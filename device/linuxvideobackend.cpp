@@ -1,5 +1,6 @@
 #include "linuxvideobackend.h"
 
+#include "device/controlids.h"
 #include "device/deviceid.h"
 #include "device/usbdescriptors.h"
 
@@ -21,6 +22,20 @@
 #include <unistd.h>
 
 namespace {
+
+// The control ids that the parts built without the Linux headers spell out are the kernel's.
+static_assert(v4l2::kCidBrightness == V4L2_CID_BRIGHTNESS);
+static_assert(v4l2::kCidContrast == V4L2_CID_CONTRAST);
+static_assert(v4l2::kCidSaturation == V4L2_CID_SATURATION);
+static_assert(v4l2::kCidHue == V4L2_CID_HUE);
+static_assert(v4l2::kCidAutoBrightness == V4L2_CID_AUTOBRIGHTNESS);
+static_assert(v4l2::kCidHueAuto == V4L2_CID_HUE_AUTO);
+static_assert(v4l2::kCidSharpness == V4L2_CID_SHARPNESS);
+static_assert(v4l2::kCidPanAbsolute == V4L2_CID_PAN_ABSOLUTE);
+static_assert(v4l2::kCidTiltAbsolute == V4L2_CID_TILT_ABSOLUTE);
+static_assert(v4l2::kCidFocusAbsolute == V4L2_CID_FOCUS_ABSOLUTE);
+static_assert(v4l2::kCidFocusAuto == V4L2_CID_FOCUS_AUTO);
+static_assert(v4l2::kCidZoomAbsolute == V4L2_CID_ZOOM_ABSOLUTE);
 
 // Owning wrappers for the udev objects.
 struct UdevDeleter

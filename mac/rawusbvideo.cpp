@@ -1,5 +1,6 @@
 #include "rawusbvideo.h"
 
+#include "device/controlids.h"
 #include "device/deviceid.h"
 #include "device/xuprotocol.h"
 #include "mac/uvccameradevices.h"
@@ -10,19 +11,7 @@
 
 namespace {
 
-// V4L2 control ids (stable kernel ABI values, spelt out so that the layer builds without the
-// Linux headers).
-constexpr std::uint32_t kCidBrightness = 0x00980900;
-constexpr std::uint32_t kCidContrast = 0x00980901;
-constexpr std::uint32_t kCidSaturation = 0x00980902;
-constexpr std::uint32_t kCidHue = 0x00980903;
-constexpr std::uint32_t kCidHueAuto = 0x00980919;
-constexpr std::uint32_t kCidSharpness = 0x0098091b;
-constexpr std::uint32_t kCidPanAbsolute = 0x009a0908;
-constexpr std::uint32_t kCidTiltAbsolute = 0x009a0909;
-constexpr std::uint32_t kCidFocusAbsolute = 0x009a090a;
-constexpr std::uint32_t kCidFocusAuto = 0x009a090c;
-constexpr std::uint32_t kCidZoomAbsolute = 0x009a090d;
+using namespace v4l2; // the standard controls' ids (device/controlids.h)
 
 // Where a control's value sits: unit, selector, payload length, and the byte offset and width of
 // this control's part (pan and tilt share one 8-byte control).

@@ -2,6 +2,7 @@
 
 #include "app/catalogue.h"
 #include "app/logcategories.h"
+#include "device/controlids.h"
 #include "device/usbdescriptors.h"
 #include "device/xuprotocol.h"
 
@@ -14,7 +15,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <linux/videodev2.h>
 
 namespace {
 
@@ -84,15 +84,15 @@ QVector<VirtualControl> factoryControls()
     const int pan = 30 * kArcSecondsPerDegree;
     const int tilt = 20 * kArcSecondsPerDegree;
     return {
-        {V4L2_CID_PAN_ABSOLUTE, -pan, pan, kArcSecondsPerDegree, 0, 0, false},
-        {V4L2_CID_TILT_ABSOLUTE, -tilt, tilt, kArcSecondsPerDegree, 0, 0, false},
-        {V4L2_CID_ZOOM_ABSOLUTE, 100, 800, 1, 100, 100, false},
-        {V4L2_CID_BRIGHTNESS, 0, 100, 1, 50, 50, true},
-        {V4L2_CID_CONTRAST, 0, 100, 1, 50, 50, true},
-        {V4L2_CID_HUE, 0, 30, 1, 15, 15, true},
-        {V4L2_CID_SATURATION, 0, 127, 1, 63, 63, true},
-        {V4L2_CID_SHARPNESS, 0, 255, 1, 128, 128, true},
-        {V4L2_CID_HUE_AUTO, 0, 1, 1, 0, 0, false},
+        {v4l2::kCidPanAbsolute, -pan, pan, kArcSecondsPerDegree, 0, 0, false},
+        {v4l2::kCidTiltAbsolute, -tilt, tilt, kArcSecondsPerDegree, 0, 0, false},
+        {v4l2::kCidZoomAbsolute, 100, 800, 1, 100, 100, false},
+        {v4l2::kCidBrightness, 0, 100, 1, 50, 50, true},
+        {v4l2::kCidContrast, 0, 100, 1, 50, 50, true},
+        {v4l2::kCidHue, 0, 30, 1, 15, 15, true},
+        {v4l2::kCidSaturation, 0, 127, 1, 63, 63, true},
+        {v4l2::kCidSharpness, 0, 255, 1, 128, 128, true},
+        {v4l2::kCidHueAuto, 0, 1, 1, 0, 0, false},
     };
 }
 
@@ -477,7 +477,7 @@ int VirtualCamera::handleCommandBlock(const std::uint8_t* block, QVector<Journal
         const int preset = block[2];
         if (preset != 1 && preset != 2)
             return -EPIPE;
-        const std::uint32_t axes[] = {V4L2_CID_PAN_ABSOLUTE, V4L2_CID_TILT_ABSOLUTE, V4L2_CID_ZOOM_ABSOLUTE};
+        const std::uint32_t axes[] = {v4l2::kCidPanAbsolute, v4l2::kCidTiltAbsolute, v4l2::kCidZoomAbsolute};
         if (code == xu::XU_PRESET_SAVE) {
             QVector<std::int32_t> position;
             for (std::uint32_t axis : axes)
@@ -845,16 +845,16 @@ struct UsbControl
 };
 
 constexpr UsbControl kUsbControls[] = {
-    {uvc::kCameraTerminal, uvc::CT_ZOOM_ABSOLUTE, 2, V4L2_CID_ZOOM_ABSOLUTE, 0},
-    {uvc::kCameraTerminal, uvc::CT_PANTILT_ABSOLUTE, 8, V4L2_CID_PAN_ABSOLUTE, V4L2_CID_TILT_ABSOLUTE},
-    {uvc::kCameraTerminal, uvc::CT_FOCUS_ABSOLUTE, 2, V4L2_CID_FOCUS_ABSOLUTE, 0},
-    {uvc::kCameraTerminal, uvc::CT_FOCUS_AUTO, 1, V4L2_CID_FOCUS_AUTO, 0},
-    {uvc::kProcessingUnit, uvc::PU_BRIGHTNESS, 2, V4L2_CID_BRIGHTNESS, 0},
-    {uvc::kProcessingUnit, uvc::PU_CONTRAST, 2, V4L2_CID_CONTRAST, 0},
-    {uvc::kProcessingUnit, uvc::PU_HUE, 2, V4L2_CID_HUE, 0},
-    {uvc::kProcessingUnit, uvc::PU_SATURATION, 2, V4L2_CID_SATURATION, 0},
-    {uvc::kProcessingUnit, uvc::PU_SHARPNESS, 2, V4L2_CID_SHARPNESS, 0},
-    {uvc::kProcessingUnit, uvc::PU_HUE_AUTO, 1, V4L2_CID_HUE_AUTO, 0},
+    {uvc::kCameraTerminal, uvc::CT_ZOOM_ABSOLUTE, 2, v4l2::kCidZoomAbsolute, 0},
+    {uvc::kCameraTerminal, uvc::CT_PANTILT_ABSOLUTE, 8, v4l2::kCidPanAbsolute, v4l2::kCidTiltAbsolute},
+    {uvc::kCameraTerminal, uvc::CT_FOCUS_ABSOLUTE, 2, v4l2::kCidFocusAbsolute, 0},
+    {uvc::kCameraTerminal, uvc::CT_FOCUS_AUTO, 1, v4l2::kCidFocusAuto, 0},
+    {uvc::kProcessingUnit, uvc::PU_BRIGHTNESS, 2, v4l2::kCidBrightness, 0},
+    {uvc::kProcessingUnit, uvc::PU_CONTRAST, 2, v4l2::kCidContrast, 0},
+    {uvc::kProcessingUnit, uvc::PU_HUE, 2, v4l2::kCidHue, 0},
+    {uvc::kProcessingUnit, uvc::PU_SATURATION, 2, v4l2::kCidSaturation, 0},
+    {uvc::kProcessingUnit, uvc::PU_SHARPNESS, 2, v4l2::kCidSharpness, 0},
+    {uvc::kProcessingUnit, uvc::PU_HUE_AUTO, 1, v4l2::kCidHueAuto, 0},
 };
 
 void putValue(std::uint8_t* data, int length, std::int32_t value)

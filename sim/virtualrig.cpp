@@ -17,6 +17,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace {
+
+// The modification time of a stat() result; macOS names the field st_mtimespec.
+const struct timespec& modificationTime(const struct stat& info)
+{
+#if defined(__APPLE__)
+    return info.st_mtimespec;
+#else
+    return info.st_mtim;
+#endif
+}
+
+} // namespace
+
 // An exclusive lock on "<state>.lock" that serialises processes sharing the state file.
 class VirtualRig::FileLock
 {
@@ -369,7 +383,8 @@ QByteArray VirtualRig::changeToken() const
     if (!m_statePath.isEmpty() && ::stat(QFile::encodeName(m_statePath).constData(), &info) == 0) {
         for (const long long field :
              {static_cast<long long>(info.st_ino), static_cast<long long>(info.st_size),
-              static_cast<long long>(info.st_mtim.tv_sec), static_cast<long long>(info.st_mtim.tv_nsec)})
+              static_cast<long long>(modificationTime(info).tv_sec),
+              static_cast<long long>(modificationTime(info).tv_nsec)})
             token += ':' + QByteArray::number(field);
     }
     return token;

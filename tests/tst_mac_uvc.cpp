@@ -2,8 +2,17 @@
 // packets and payloads of every operation, byte for byte, the fallbacks of failed queries and the
 // tag range.
 
+#include "device/deviceplatform.h"
+#include "device/hotplug.h"
+#include "device/massstorage.h"
+#include "device/portableplatform.h"
+#include "device/previewbackend.h"
+#include "device/soundserver.h"
+#include "device/speakervolume.h"
 #include "device/usbcontrolpipe.h"
+#include "device/videobackend.h"
 #include "device/xuprotocol.h"
+#include "mac/rawusbvideo.h"
 #include "mac/uvccameradevices.h"
 #include "sim/virtualcamera.h"
 #include "sim/virtualrig.h"
@@ -15,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cerrno>
 #include <climits>
 #include <functional>
 #include <memory>
@@ -44,6 +54,7 @@ private slots:
     void tagRange();
     void openingByUniqueId();
     void withoutInterfaceNothingIsSent();
+    void overPortablePlatform();
 
 private:
     // The control transfers since the last call, each as
@@ -322,6 +333,49 @@ void TstMacUvc::withoutInterfaceNothingIsSent()
     QVERIFY(transfers().isEmpty());
     QVERIFY(log.contains(
         QStringLiteral("[sendControlRequest][CameraControl Error]: No interface to send request")));
+}
+
+// deckctl-mac where the Linux bindings are not built (DECKCTL_RAWUSB_ONLY, as on macOS): the
+// raw-USB video face over the portable platform reaches the cameras, and the inner platform has
+// nothing to offer: no capture device, a reachable sound server without the camera's speaker, no
+// boot-stage device, a preview input that cannot open, a hot-plug source that starts and stays
+// silent.
+void TstMacUvc::overPortablePlatform()
+{
+    RawUsbPlatform platform(createPortablePlatform(), std::make_unique<VirtualUsbBus>(*m_rig));
+    const QVector<VideoDeviceInfo> cameras = platform.video().listCaptureDevices();
+    QCOMPARE(cameras.size(), 1);
+    int error = 0;
+    QVERIFY(platform.video().open(cameras.first(), &error));
+
+    DevicePlatform& inner = platform.inner();
+    QVERIFY(inner.video().listCaptureDevices().isEmpty());
+    error = 0;
+    QVERIFY(!inner.video().open(cameras.first(), &error));
+    QCOMPARE(error, -ENODEV);
+
+    SpeakerVolume speaker(m_rig->cameras().first().friendlyName(), &platform.sound());
+    QCOMPARE(speaker.readVolume().status, SpeakerStatus::NoSpeaker);
+    QCOMPARE(speaker.writeVolume(50), SpeakerStatus::NoSpeaker);
+
+    QVERIFY(platform.massStorage().listDevices().isEmpty());
+    error = 0;
+    QVERIFY(!platform.massStorage().open(QStringLiteral("1-1"), &error));
+    QCOMPARE(error, -ENODEV);
+
+    const PreviewInput preview = platform.preview().input(cameras.first().friendlyName);
+    QCOMPARE(preview.kind, PreviewInput::Kind::Input);
+    QVERIFY(preview.url.isEmpty());
+
+    std::unique_ptr<HotplugMonitor> monitor = inner.createHotplugMonitor();
+    QVERIFY(monitor->start());
+
+#ifdef DECKCTL_RAWUSB_ONLY
+    // Such a build's default platform is the portable one.
+    QVector<SinkInfo> sinks{SinkInfo{}};
+    QVERIFY(createDefaultDevicePlatform()->sound().listSinks(&sinks));
+    QVERIFY(sinks.isEmpty());
+#endif
 }
 
 QTEST_GUILESS_MAIN(TstMacUvc)

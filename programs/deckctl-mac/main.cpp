@@ -14,6 +14,7 @@
 #include "cli/cliupgrade.h"
 #include "cli/clivirtual.h"
 #include "device/deviceplatform.h"
+#include "device/portableplatform.h"
 #include "mac/libusbbulkbus.h"
 #include "mac/libusbbus.h"
 #include "mac/rawusbvideo.h"
@@ -87,9 +88,15 @@ int main(int argc, char* argv[])
         platform =
             std::make_unique<RawUsbPlatform>(std::move(inner), std::make_unique<VirtualUsbBus>(virtualRig));
     } else {
+#ifdef DECKCTL_RAWUSB_ONLY
+        // Built without the Linux bindings (as on macOS): no sound server, boot-stage mass storage,
+        // preview or hot-plug beside the raw USB.
+        auto inner = createPortablePlatform();
+#else
+        auto inner = createLinuxPlatform();
+#endif
         bulk = []() -> std::unique_ptr<usbbulk::Bus> { return std::make_unique<LibusbBulkBus>(); };
-        platform =
-            std::make_unique<RawUsbPlatform>(createLinuxPlatform(), std::make_unique<LibusbBus>(detach));
+        platform = std::make_unique<RawUsbPlatform>(std::move(inner), std::make_unique<LibusbBus>(detach));
     }
     RawUsbPlatform& raw = *platform;
     installDevicePlatform(std::move(platform));
