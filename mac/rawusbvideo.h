@@ -9,6 +9,7 @@
 // is also what the UVC pan/tilt control carries).
 
 #include "device/deviceplatform.h"
+#include "device/hotplug.h"
 #include "device/usbcontrolpipe.h"
 #include "device/videobackend.h"
 
@@ -51,6 +52,10 @@ public:
     SoundServer& sound() override { return m_inner->sound(); }
     MassStorageBackend& massStorage() override { return m_inner->massStorage(); }
     PreviewBackend& preview() override { return m_inner->preview(); }
+    std::unique_ptr<HotplugMonitor> createHotplugMonitor() override
+    {
+        return m_inner->createHotplugMonitor();
+    }
     DevicePlatform& inner() { return *m_inner; }
     RawUsbVideoBackend& rawVideo() { return m_video; }
     uvc::UsbBus& bus() { return *m_bus; }

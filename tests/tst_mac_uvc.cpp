@@ -15,6 +15,8 @@
 #include "mac/rawusbvideo.h"
 #include "mac/uvccameradevices.h"
 #include "sim/virtualcamera.h"
+#include "sim/virtualhotplug.h"
+#include "sim/virtualplatform.h"
 #include "sim/virtualrig.h"
 #include "sim/virtualusb.h"
 #include "tests/support/journalreader.h"
@@ -369,6 +371,13 @@ void TstMacUvc::overPortablePlatform()
 
     std::unique_ptr<HotplugMonitor> monitor = inner.createHotplugMonitor();
     QVERIFY(monitor->start());
+
+    // Arrivals and removals are the inner platform's to report.
+    auto virtualInner = std::make_unique<VirtualPlatform>(
+        std::make_unique<VirtualRig>(QVector<VirtualCamera>{VirtualCamera(7)}));
+    VirtualRig& innerRig = virtualInner->rig();
+    RawUsbPlatform overVirtual(std::move(virtualInner), std::make_unique<VirtualUsbBus>(innerRig));
+    QVERIFY(dynamic_cast<VirtualHotplugMonitor*>(overVirtual.createHotplugMonitor().get()));
 
 #ifdef DECKCTL_RAWUSB_ONLY
     // Such a build's default platform is the portable one.
