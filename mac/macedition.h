@@ -22,7 +22,12 @@
 //    over device/usbbulkdevice.h: libusb in mac/libusbbulkbus, the virtual camera in sim/) and
 //    mac/scsiconnect (the upgrade steps, and the script runner of upgrade/upgradescript.h driven
 //    through a ScriptTarget of this edition's form).
-//  - Packages: mac/macpackage reads the zip archive with minizip.
+//  - Packages: mac/macpackage reads the zip archive with minizip (entry-name marks, model scan) and
+//    unpacks it with the shared extractor (upgrade/zip7z.h).
+//  - Upgrade sequencing: mac/macupgrade (a worker: main board, audio module, camera entry, fixed
+//    waits, the walk for the one device in U-Boot, repair from a boot stage); deckctl-mac's
+//    upgrade and recover run it through the command-line tool's upgrade engine
+//    (programs/deckctl-mac/macupgradeengine).
 //  - The command line: deckctl-mac runs the cli/ commands over the same device objects as
 //    deckctl-cli; programs/deckctl-mac picks the raw-USB platform instead of the kernel's.
 

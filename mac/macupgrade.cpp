@@ -38,6 +38,20 @@ QString walkFailure(const BootStageWalk& walk, DeviceState state)
 
 } // namespace
 
+bool bootStagesReachable(int model)
+{
+    const CameraModel* entry = cameraModel(model);
+    if (!entry)
+        return true; // nothing known against it
+    if (entry->vendorId != macedition::kBootStageVendorId)
+        return false;
+    for (const char* prefix : macedition::kAcceptedVendors) {
+        if (entry->loaderVendorPrefix.startsWith(prefix))
+            return true;
+    }
+    return false;
+}
+
 bool upgradesAudioFirst(const QString& cameraTitle)
 {
     for (const char* model : macedition::kAudioFirstModels) {
@@ -122,6 +136,14 @@ void MacUpgradeWorker::report(bool success, const QString& message)
 
 void MacUpgradeWorker::upgradeCamera()
 {
+    // A camera sent into its loader that the walk cannot find again would be left there.
+    if (!bootStagesReachable(m_model)) {
+        report(false,
+               kNotAble + QStringLiteral(" (this program cannot reach the boot stages of a %1; the camera "
+                                         "was not changed, deckctl-cli upgrades it)")
+                              .arg(m_cameraTitle));
+        return;
+    }
     const bool mainBoard = upgradesMainBoardFirst(m_model);
     const bool audio = !mainBoard && upgradesAudioFirst(m_cameraTitle);
     m_progress.setPlan(mainBoard ? UpgradeProgressTracker::Plan::MainBoardThenCamera

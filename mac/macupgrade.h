@@ -30,6 +30,10 @@
 class SCSIConnect;
 class UVCCameraDevices;
 
+// Whether this edition can find the model's boot stages again once the camera entered its loader:
+// the walk looks only at macedition::kBootStageVendorId and accepts only the vendor
+// identifications of macedition::kAcceptedVendors. True for a model the catalogue does not know.
+bool bootStagesReachable(int model);
 // Whether the camera title names a model that upgrades its audio module first.
 bool upgradesAudioFirst(const QString& cameraTitle);
 

@@ -280,6 +280,12 @@ void TstMacUpgrade::faults_data()
     QTest::newRow("camera script fails")
         << QJsonArray{QJsonObject{{"model", 0}}} << true << QByteArray("tftp 0x21000000 missing.bin\nreset\n")
         << "Upgrade failed." << QStringList{"entry:camera"};
+    QTest::newRow("a model whose boot stages this edition cannot reach is left alone")
+        << QJsonArray{QJsonObject{{"model", 2}}} << true << QByteArray()
+        << "The device is not able to upgrade, please try again. (this program cannot reach the boot stages "
+           "of a "
+           "Kestrelix ARDEN 320; the camera was not changed, deckctl-cli upgrades it)"
+        << QStringList();
     QTest::newRow("repair: nothing attached")
         << QJsonArray{QJsonObject{{"model", 7}}} << false << QByteArray()
         << "No device detected, please make sure your device is connected "
@@ -303,8 +309,7 @@ void TstMacUpgrade::faults()
     m_journal.fresh();
     const QJsonObject first = cameras.first().toObject();
     const Run run = runUpgrade(withCamera, first.value("model").toInt(),
-                               first.value("model").toInt() == 7 ? QStringLiteral("PX QB18")
-                                                                 : QStringLiteral("PX-K27-000"));
+                               VirtualCamera(first.value("model").toInt()).friendlyName());
     QVERIFY(run.reported);
     QVERIFY(!run.success);
     QCOMPARE(run.message, message);
