@@ -82,25 +82,6 @@ private:
     EmulatedLoaders m_usbfs; // destroyed before the testbed it extends
 };
 
-// "<bmRequestType> <bRequest> <wValue> <wIndex> [<data>]" of every control transfer.
-QStringList transfers(const QVector<QJsonObject>& events)
-{
-    QStringList lines;
-    for (const QJsonObject& e : events) {
-        if (e.value(QLatin1String("event")).toString() != QLatin1String("control-transfer"))
-            continue;
-        QString line = QString::asprintf(
-            "%02x %02x %04x %04x", e.value(QLatin1String("bmRequestType")).toInt(),
-            e.value(QLatin1String("bRequest")).toInt(), e.value(QLatin1String("wValue")).toInt(),
-            e.value(QLatin1String("wIndex")).toInt());
-        const QString data = e.value(QLatin1String("data")).toString();
-        if (!data.isEmpty())
-            line += QLatin1Char(' ') + data;
-        lines << line;
-    }
-    return lines;
-}
-
 // The driver events in order, as "<event> <interface>".
 QStringList bindings(const QVector<QJsonObject>& events)
 {
@@ -266,7 +247,7 @@ QStringList TstKernelMac::inProcessTransfers(const QJsonObject& configuration, c
         operation(camera);
     }
     JournalReader reader(journal);
-    return transfers(reader.events());
+    return controlTransfers(reader.events());
 }
 
 void TstKernelMac::usbfsRulesOfTheCameraNode()
@@ -300,7 +281,7 @@ void TstKernelMac::usbfsRulesOfTheCameraNode()
     QCOMPARE(driverOf(fd, 0), QStringLiteral("usbfs"));
     QVector<QJsonObject> events = m_bench->journal();
     QCOMPARE(bindings(events), kDetachBoth);
-    QCOMPARE(transfers(events), QStringList{QStringLiteral("a1 86 0200 0300 03")});
+    QCOMPARE(controlTransfers(events), QStringList{QStringLiteral("a1 86 0200 0300 03")});
 
     // Held through usbfs, it cannot take its driver back until released.
     QCOMPARE(driverCommand(fd, 0, USBDEVFS_CONNECT), -EBUSY);
@@ -446,7 +427,7 @@ void TstKernelMac::requestsWithConsent()
         operation(device);
     }
     const QVector<QJsonObject> events = m_bench->journal();
-    const QStringList rows = transfers(events);
+    const QStringList rows = controlTransfers(events);
     QVERIFY(!rows.isEmpty());
     QCOMPARE(rows, inProcessTransfers(configuration, operation));
     if (!expected.isEmpty())
@@ -509,7 +490,7 @@ void TstKernelMac::reattachedAfterAFailedRequest()
     }
     const QVector<QJsonObject> events = m_bench->journal();
     QCOMPARE(bindings(events), kDetachBoth + kAttachBoth);
-    QCOMPARE(transfers(events).size(), 2);
+    QCOMPARE(controlTransfers(events).size(), 2);
     const EmulatedUsbActivity usb = m_bench->usb(0);
     QCOMPARE(usb.driver, QStringLiteral("uvcvideo"));
     QCOMPARE(usb.driverDetaches, 1);
@@ -576,7 +557,7 @@ void TstKernelMac::cameraWithoutDriver()
         QCOMPARE(device.getProcessing(uvc::PU_BRIGHTNESS), 80);
     }
     const QVector<QJsonObject> events = m_bench->journal();
-    QCOMPARE(transfers(events),
+    QCOMPARE(controlTransfers(events),
              (QStringList{QStringLiteral("21 01 0200 0300 50 00"), QStringLiteral("a1 86 0200 0300 03"),
                           QStringLiteral("a1 81 0200 0300 50 00")}));
     QCOMPARE(bindings(events), QStringList());

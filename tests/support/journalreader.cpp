@@ -93,3 +93,21 @@ QStringList upgradeTrace(const QVector<QJsonObject>& events)
     }
     return tokens;
 }
+
+QStringList controlTransfers(const QVector<QJsonObject>& events)
+{
+    QStringList lines;
+    for (const QJsonObject& e : events) {
+        if (e.value(QLatin1String("event")).toString() != QLatin1String("control-transfer"))
+            continue;
+        QString line = QString::asprintf(
+            "%02x %02x %04x %04x", e.value(QLatin1String("bmRequestType")).toInt(),
+            e.value(QLatin1String("bRequest")).toInt(), e.value(QLatin1String("wValue")).toInt(),
+            e.value(QLatin1String("wIndex")).toInt());
+        const QString data = e.value(QLatin1String("data")).toString();
+        if (!data.isEmpty())
+            line += QLatin1Char(' ') + data;
+        lines << line;
+    }
+    return lines;
+}

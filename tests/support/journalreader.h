@@ -37,3 +37,5 @@ QStringList eventFields(const QVector<QJsonObject>& events, const QString& name,
 // An upgrade as the camera saw it, in order: "audio-image", "entry:<reason>" for each entry into
 // a loader, "load:<stage>" for each load, "cmd:<text>" for each command line.
 QStringList upgradeTrace(const QVector<QJsonObject>& events);
+// "<bmRequestType> <bRequest> <wValue> <wIndex> [<data>]" (hex) of every control transfer.
+QStringList controlTransfers(const QVector<QJsonObject>& events);
