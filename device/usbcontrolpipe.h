@@ -68,6 +68,19 @@ constexpr std::uint16_t unitIndex(int unit, int interfaceNumber = 0)
 {
     return static_cast<std::uint16_t>(((unit & 0xFF) << 8) | (interfaceNumber & 0xFF));
 }
+// The setup packet of a class request to a unit's control: SET_CUR goes to the device, every
+// other request (GET_CUR, GET_MIN, ..., GET_INFO) comes from it.
+constexpr SetupPacket unitRequest(std::uint8_t request, int unit, int selector, std::uint16_t length,
+                                  int interfaceNumber = 0)
+{
+    SetupPacket setup;
+    setup.bmRequestType = request == SET_CUR ? kRequestTypeSet : kRequestTypeGet;
+    setup.bRequest = request;
+    setup.wValue = selectorValue(selector);
+    setup.wIndex = unitIndex(unit, interfaceNumber);
+    setup.wLength = length;
+    return setup;
+}
 
 class ControlPipe
 {

@@ -101,12 +101,9 @@ bool UVCCameraDevices::setData(const std::uint8_t* payload, int length, int sele
     if (length < 0 || length > 0xFFFF)
         return false;
     QByteArray copy = bytes(payload, length);
-    uvc::SetupPacket setup;
-    setup.bmRequestType = uvc::kRequestTypeSet;
-    setup.bRequest = uvc::SET_CUR;
-    setup.wValue = uvc::selectorValue(selector);
-    setup.wIndex = uvc::unitIndex(unit, m_usbInterface ? m_usbInterface->videoControlInterface() : 0);
-    setup.wLength = static_cast<std::uint16_t>(length);
+    const uvc::SetupPacket setup =
+        uvc::unitRequest(uvc::SET_CUR, unit, selector, static_cast<std::uint16_t>(length),
+                         m_usbInterface ? m_usbInterface->videoControlInterface() : 0);
     return sendControlRequest(setup, reinterpret_cast<std::uint8_t*>(copy.data()));
 }
 
@@ -132,12 +129,9 @@ std::optional<QByteArray> UVCCameraDevices::getDataFor(std::uint8_t request, int
     if (length < 0 || length > 0xFFFF)
         return std::nullopt;
     QByteArray buffer(length, '\0');
-    uvc::SetupPacket setup;
-    setup.bmRequestType = uvc::kRequestTypeGet;
-    setup.bRequest = request;
-    setup.wValue = uvc::selectorValue(selector);
-    setup.wIndex = uvc::unitIndex(unit, m_usbInterface ? m_usbInterface->videoControlInterface() : 0);
-    setup.wLength = static_cast<std::uint16_t>(length);
+    const uvc::SetupPacket setup =
+        uvc::unitRequest(request, unit, selector, static_cast<std::uint16_t>(length),
+                         m_usbInterface ? m_usbInterface->videoControlInterface() : 0);
     if (!sendControlRequest(setup, reinterpret_cast<std::uint8_t*>(buffer.data())))
         return std::nullopt;
     return buffer;

@@ -361,12 +361,8 @@ void TstKernelMac::boundInterfaceWithoutConsent()
     QVERIFY(pipe);
     QCOMPARE(error, 0);
     std::uint8_t data[2] = {};
-    uvc::SetupPacket setup;
-    setup.bmRequestType = uvc::kRequestTypeGet;
-    setup.bRequest = uvc::GET_CUR;
-    setup.wValue = uvc::selectorValue(uvc::PU_BRIGHTNESS);
-    setup.wIndex = uvc::unitIndex(uvc::kProcessingUnit);
-    setup.wLength = 2;
+    const uvc::SetupPacket setup =
+        uvc::unitRequest(uvc::GET_CUR, uvc::kProcessingUnit, uvc::PU_BRIGHTNESS, 2);
     QCOMPARE(pipe->controlTransfer(setup, data, 1000), -EBUSY);
     QVERIFY2(LogCapture::contains(QStringLiteral("--detach-kernel-driver")),
              qPrintable(LogCapture::lines().join(QLatin1Char('\n'))));
@@ -478,12 +474,7 @@ void TstKernelMac::reattachedAfterAFailedRequest()
         // GET_CUR of the vendor unit's answer block: the camera's faults reach it as they are (a
         // standard control's failure is a stall).
         std::uint8_t data[8] = {};
-        uvc::SetupPacket setup;
-        setup.bmRequestType = uvc::kRequestTypeGet;
-        setup.bRequest = uvc::GET_CUR;
-        setup.wValue = uvc::selectorValue(2);
-        setup.wIndex = uvc::unitIndex(uvc::kExtensionUnit);
-        setup.wLength = 8;
+        const uvc::SetupPacket setup = uvc::unitRequest(uvc::GET_CUR, uvc::kExtensionUnit, 2, 8);
         QCOMPARE(pipe->controlTransfer(setup, data, 300), result);
         // The next request goes through.
         QCOMPARE(pipe->controlTransfer(setup, data, 300), 8);
@@ -519,12 +510,8 @@ void TstKernelMac::twoPipesToOneCamera()
     std::unique_ptr<uvc::ControlPipe> second = bus.open(model.vendorId(), model.productId(), &error);
     QVERIFY(first && second);
     std::uint8_t data[1] = {};
-    uvc::SetupPacket setup;
-    setup.bmRequestType = uvc::kRequestTypeGet;
-    setup.bRequest = uvc::GET_INFO;
-    setup.wValue = uvc::selectorValue(uvc::PU_BRIGHTNESS);
-    setup.wIndex = uvc::unitIndex(uvc::kProcessingUnit);
-    setup.wLength = 1;
+    const uvc::SetupPacket setup =
+        uvc::unitRequest(uvc::GET_INFO, uvc::kProcessingUnit, uvc::PU_BRIGHTNESS, 1);
     QCOMPARE(first->controlTransfer(setup, data, 1000), 1);
     QCOMPARE(second->controlTransfer(setup, data, 1000), 1);
     first.reset();
