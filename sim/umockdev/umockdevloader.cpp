@@ -311,6 +311,8 @@ struct EmulatedLoaders::Private : std::enable_shared_from_this<EmulatedLoaders::
     // Lets go of the descriptors whose client side is closed. umockdev does not always tell
     // (notify::connected), so this also runs whenever this face is asked something.
     void collectClosed();
+    // What the nodes of camera's loaders (or of the camera itself) saw, one per enumeration.
+    QVector<EmulatedUsbActivity> activities(int camera, bool ofCamera);
     // The descriptor lets go of an interface it holds (RELEASEINTERFACE, a close, a detach).
     void release(Client* client, Interface* interface);
     void setDriver(UsbDevice* device, Interface* interface, const QString& driver);
@@ -1702,30 +1704,27 @@ EmulatedLoaderNodes EmulatedLoaders::nodes(int camera) const
     return result;
 }
 
-QVector<EmulatedUsbActivity> EmulatedLoaders::enumerations(int camera) const
+QVector<EmulatedUsbActivity> EmulatedLoaders::Private::activities(int camera, bool ofCamera)
 {
-    std::lock_guard<std::mutex> guard(d->lock);
-    if (!d->closed)
-        d->collectClosed();
+    std::lock_guard<std::mutex> guard(lock);
+    if (!closed)
+        collectClosed();
     QVector<EmulatedUsbActivity> result;
-    for (const std::unique_ptr<UsbDevice>& device : d->devices) {
-        if (device->camera == camera && !device->isCamera)
+    for (const std::unique_ptr<UsbDevice>& device : devices) {
+        if (device->camera == camera && device->isCamera == ofCamera)
             result << device->activity;
     }
     return result;
 }
 
+QVector<EmulatedUsbActivity> EmulatedLoaders::enumerations(int camera) const
+{
+    return d->activities(camera, false);
+}
+
 QVector<EmulatedUsbActivity> EmulatedLoaders::cameraEnumerations(int camera) const
 {
-    std::lock_guard<std::mutex> guard(d->lock);
-    if (!d->closed)
-        d->collectClosed();
-    QVector<EmulatedUsbActivity> result;
-    for (const std::unique_ptr<UsbDevice>& device : d->devices) {
-        if (device->camera == camera && device->isCamera)
-            result << device->activity;
-    }
-    return result;
+    return d->activities(camera, true);
 }
 
 void EmulatedLoaders::synchronize()
